@@ -1,0 +1,48 @@
+// Helpers shared by the tests: temporary directories, files and running the
+// programs as processes.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vmtest {
+
+// A fresh directory under /tmp, removed with its contents at destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+private:
+    std::string path_;
+};
+
+struct RunResult {
+    int exitCode = -1;  // -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+struct RunOptions {
+    std::string cwd;                           // empty: current directory
+    std::map<std::string, std::string> env;    // added to (or replacing in) the environment
+    std::vector<std::string> unsetEnv;
+    std::string stdinText;                     // fed to standard input
+    int runAsUid = -1;                         // >= 0: drop to this user before exec
+};
+
+// Runs exe with args (args[0] is not the program name; it is added).
+RunResult Run(const std::string& exe, const std::vector<std::string>& args, const RunOptions& opt = {});
+
+std::string ReadFile(const std::string& path, bool* ok = nullptr);
+std::vector<std::uint8_t> ReadBytes(const std::string& path, bool* ok = nullptr);
+void WriteFile(const std::string& path, const std::string& text);
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+bool FileExists(const std::string& path);
+
+}  // namespace vmtest
