@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -110,8 +111,11 @@ protected:
     std::uintptr_t romState = 0;
     std::uint64_t savedFrameBufferBar = ~0ULL;
     PhysMap romMap;
+    // Backend that holds the open device and its mappings; when another
+    // backend has been installed since, they are treated as gone.
+    HardwareBackend* deviceBackend = nullptr;
     PhysMap legacyMap;
-    bool legacyMapTried = false;
+    HardwareBackend* legacyBackend = nullptr;  // backend legacyMap was tried on
     std::uint64_t deadline = 0;
     char delimiters[8] = {};
 
@@ -120,6 +124,16 @@ protected:
     bool isEngine = false;
     std::uint16_t quirkDeviceId = 0xFFFF;
     std::uint8_t quirkRevision = 0xFF;
+
+    void SetEngineDevice(std::uint16_t deviceId, std::uint8_t revision) {
+        isEngine = true;
+        quirkDeviceId = deviceId;
+        quirkRevision = revision;
+    }
+
+private:
+    int CloseDevice();
+    bool ApertureLive(const PhysMap& m) const;
 };
 
 // Process-wide logger (silent unless a level is set).
@@ -131,8 +145,6 @@ void GlobalLogFlush();
 void SleepMicroseconds(int us);
 
 // Free configuration-space functions.
-int OpenPciConfig(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn, int flags);
-void ClosePciConfig(int fd);
 int ReadPciConfig(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn, void* buffer, int length, std::uint32_t offset);
 int WritePciConfig(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn, const void* data, int length, std::uint32_t offset);
 int ReadPciConfig8(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, std::uint8_t off, std::uint8_t* out);

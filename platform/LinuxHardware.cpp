@@ -1,0 +1,135 @@
+#include "platform/LinuxHardware.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/reboot.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <sys/io.h>
+#define VM_HAVE_PORT_IO 1
+#endif
+
+#include "platform/COsDepend.h"
+
+int OpenPciConfig(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn, int flags) {
+    char path[64];
+    PciConfigPath(path, sizeof path, seg, bus, dev, fn);
+    return open(path, flags | O_CLOEXEC);
+}
+
+void ClosePciConfig(int fd) {
+    if (fd >= 0) close(fd);
+}
+
+int LinuxHardware::ConfigRead(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn,
+                              std::uint32_t off, int len, void* buf) {
+    int fd = OpenPciConfig(seg, bus, dev, fn, O_RDONLY);
+    if (fd < 0) return -1;
+    ssize_t n = len > 0 ? pread(fd, buf, static_cast<size_t>(len), off) : 0;
+    ClosePciConfig(fd);
+    return n < 0 ? 0 : static_cast<int>(n);
+}
+
+int LinuxHardware::ConfigWrite(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn,
+                               std::uint32_t off, int len, const void* buf) {
+    int fd = OpenPciConfig(seg, bus, dev, fn, O_WRONLY);
+    if (fd < 0) return -1;
+    ssize_t n = len > 0 ? pwrite(fd, buf, static_cast<size_t>(len), off) : 0;
+    ClosePciConfig(fd);
+    return n < 0 ? 0 : static_cast<int>(n);
+}
+
+bool LinuxHardware::ListPciDevices(std::vector<std::string>& names) {
+    DIR* dir = opendir("/sys/bus/pci/devices/");
+    if (!dir) return false;
+    while (dirent* e = readdir(dir)) names.emplace_back(e->d_name);
+    closedir(dir);
+    return true;
+}
+
+bool LinuxHardware::RaiseIoPrivilege() {
+#ifdef VM_HAVE_PORT_IO
+    return iopl(3) == 0;
+#else
+    return false;
+#endif
+}
+
+std::uint32_t LinuxHardware::PortIn32(std::uint16_t port) {
+#ifdef VM_HAVE_PORT_IO
+    return inl(port);
+#else
+    (void)port;
+    return 0xFFFFFFFF;
+#endif
+}
+
+PhysMap LinuxHardware::MapPhysical(std::uint64_t phys, std::uint64_t len) {
+    if (len == 0) return {};
+    int fd = open("/dev/mem", O_RDWR | O_SYNC | O_CLOEXEC);
+    if (fd < 0) return {};
+    // mmap wants a page-aligned offset; keep the caller's address at offset 0.
+    const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    const std::uint64_t lead = phys % page;
+    void* p = mmap(nullptr, len + lead, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
+                   static_cast<off_t>(phys - lead));
+    close(fd);
+    if (p == MAP_FAILED) return {};
+    maps_.push_back({static_cast<volatile std::uint8_t*>(p) + lead, len});
+    return PhysMap{maps_.size(), len};
+}
+
+volatile std::uint8_t* LinuxHardware::At(const PhysMap& m, std::uint64_t off, std::uint64_t width) const {
+    if (m.id == 0 || m.id > maps_.size()) return nullptr;
+    const Mapping& map = maps_[m.id - 1];
+    if (off > map.length || map.length - off < width) return nullptr;
+    return map.base + off;
+}
+
+std::uint32_t LinuxHardware::Read32(const PhysMap& m, std::uint64_t off) {
+    auto* p = At(m, off & ~3ULL, 4);
+    return p ? *reinterpret_cast<volatile std::uint32_t*>(p) : 0xFFFFFFFF;
+}
+
+void LinuxHardware::Write32(const PhysMap& m, std::uint64_t off, std::uint32_t v) {
+    if (auto* p = At(m, off & ~3ULL, 4)) *reinterpret_cast<volatile std::uint32_t*>(p) = v;
+}
+
+std::uint8_t LinuxHardware::Read8(const PhysMap& m, std::uint64_t off) {
+    auto* p = At(m, off, 1);
+    return p ? *p : 0xFF;
+}
+
+void LinuxHardware::Write8(const PhysMap& m, std::uint64_t off, std::uint8_t v) {
+    if (auto* p = At(m, off, 1)) *p = v;
+}
+
+int LinuxHardware::ReadPagemap(std::uint64_t fileOffset, std::uint64_t* entry) {
+    int fd = open("/proc/self/pagemap", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return -1;
+    ssize_t n = pread(fd, entry, sizeof *entry, static_cast<off_t>(fileOffset));
+    close(fd);
+    return n < 0 ? -2 : static_cast<int>(n);
+}
+
+std::uint64_t LinuxHardware::CpuClockMicros() {
+    std::clock_t c = std::clock();
+    if (c == static_cast<std::clock_t>(-1)) return 0;
+    return static_cast<std::uint64_t>(c) * 1000000ULL / CLOCKS_PER_SEC;
+}
+
+void LinuxHardware::SleepMicros(int us) {
+    if (us > 0) usleep(static_cast<useconds_t>(us));
+}
+
+unsigned LinuxHardware::EffectiveUid() { return geteuid(); }
+
+void LinuxHardware::SyncFilesystems() { sync(); }
+
+int LinuxHardware::Reboot() { return reboot(RB_AUTOBOOT); }

@@ -1,0 +1,104 @@
+#include "sim/SimStorage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Largest part the simulator models; guards against a typo allocating gigabytes.
+constexpr std::size_t kMaxStorage = 64u << 20;
+
+std::string Reason() { return std::strerror(errno); }
+
+}  // namespace
+
+SimStorage::SimStorage(std::size_t size, std::uint8_t fill) : bytes_(size, fill), saved_(bytes_) {}
+
+std::shared_ptr<SimStorage> SimStorage::Load(const std::string& path, std::size_t size, std::string* error) {
+    if (size > kMaxStorage) {
+        *error = "size of '" + path + "' is above the 64M limit";
+        return nullptr;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        if (errno != ENOENT) {
+            *error = "cannot open '" + path + "': " + Reason();
+            return nullptr;
+        }
+        if (size == 0) {
+            *error = "'" + path + "' does not exist and no size is given";
+            return nullptr;
+        }
+        auto s = std::make_shared<SimStorage>(size);
+        s->path_ = path;
+        s->fileMissing_ = true;
+        return s;
+    }
+    std::vector<std::uint8_t> data;
+    std::uint8_t chunk[65536];
+    bool tooLong = false;
+    for (;;) {
+        std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
+        data.insert(data.end(), chunk, chunk + n);
+        if (data.size() > kMaxStorage) {
+            tooLong = true;
+            break;
+        }
+        if (n < sizeof chunk) break;
+    }
+    bool readError = std::ferror(f) != 0;
+    std::fclose(f);
+    if (readError) {
+        *error = "cannot read '" + path + "'";
+        return nullptr;
+    }
+    if (tooLong) {
+        *error = "'" + path + "' is larger than 64M";
+        return nullptr;
+    }
+    if (size == 0) {
+        if (data.empty()) {
+            *error = "'" + path + "' is empty and no size is given";
+            return nullptr;
+        }
+        size = data.size();
+    }
+    if (data.size() > size) {
+        *error = "'" + path + "' holds " + std::to_string(data.size()) + " bytes, more than the size " +
+                 std::to_string(size);
+        return nullptr;
+    }
+    auto s = std::make_shared<SimStorage>(size);
+    std::copy(data.begin(), data.end(), s->bytes_.begin());
+    // A padded file is written back whole only if something changes.
+    s->saved_ = s->bytes_;
+    s->path_ = path;
+    return s;
+}
+
+void SimStorage::SetInitial(const std::vector<std::uint8_t>& bytes) {
+    bytes_ = bytes;
+    saved_ = bytes;
+}
+
+bool SimStorage::NeedsSave() const { return !path_.empty() && (fileMissing_ || bytes_ != saved_); }
+
+bool SimStorage::Save(std::string* error) {
+    if (!NeedsSave()) return true;
+    std::FILE* f = std::fopen(path_.c_str(), "wb");
+    if (!f) {
+        *error = "cannot write '" + path_ + "': " + Reason();
+        return false;
+    }
+    bool ok = std::fwrite(bytes_.data(), 1, bytes_.size(), f) == bytes_.size();
+    if (std::fclose(f) != 0) ok = false;
+    if (!ok) {
+        *error = "cannot write '" + path_ + "'";
+        return false;
+    }
+    saved_ = bytes_;
+    fileMissing_ = false;
+    return true;
+}

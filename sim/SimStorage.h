@@ -1,0 +1,42 @@
+// The bytes of a ROM or flash part, optionally kept in a file beside the
+// machine file: loaded at start, written back by SaveBackingFiles when they
+// changed (or when the file did not exist yet).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class SimStorage {
+public:
+    // In-memory storage of `size` bytes of `fill`.
+    explicit SimStorage(std::size_t size, std::uint8_t fill = 0xFF);
+
+    // Storage backed by `path`. A missing file gives `size` bytes of 0xFF
+    // and is created on save; a shorter file is padded with 0xFF; a longer
+    // one is refused. size 0 takes the file's size (a missing file is then
+    // an error).
+    // Null on failure, with the reason in *error.
+    static std::shared_ptr<SimStorage> Load(const std::string& path, std::size_t size, std::string* error);
+
+    std::vector<std::uint8_t>& Bytes() { return bytes_; }
+    const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
+    std::size_t Size() const { return bytes_.size(); }
+    const std::string& Path() const { return path_; }
+
+    // Replaces the content as if it had been loaded (no write-back for it).
+    void SetInitial(const std::vector<std::uint8_t>& bytes);
+
+    bool NeedsSave() const;
+    // Writes the bytes to the file when NeedsSave(); true when nothing had
+    // to be written or the write succeeded.
+    bool Save(std::string* error);
+
+private:
+    std::string path_;
+    std::vector<std::uint8_t> bytes_;
+    std::vector<std::uint8_t> saved_;   // content the file holds
+    bool fileMissing_ = false;
+};
