@@ -16,6 +16,8 @@ if [ "${1:-}" = test ]; then
   [ -f /usr/include/openssl/evp.h ] || need+=(libssl-dev)
   command -v openssl >/dev/null || need+=(openssl)
   command -v setpriv >/dev/null || need+=(util-linux)
+  # Real option ROMs (legacy + EFI images) for the image-model tests.
+  [ -d /usr/lib/ipxe/qemu ] || need+=(ipxe-qemu)
 fi
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing ${need[*]} from the distribution's packages"
