@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "commands/RomImage.h"
 #include "crypto/RsaPss.h"
 #include "crypto/Sha256.h"
 
@@ -75,14 +76,6 @@ bool IsSignedDeviceId(std::uint32_t deviceId) {
         if (deviceId >= r.first && deviceId <= r.last) return true;
     }
     return false;
-}
-
-std::uint16_t RomImageDeviceId(const std::uint8_t* image, std::uint32_t length) {
-    if (!image || length < kPcirOffsetField + 2) return 0;
-    if (image[0] != 0x55 || image[1] != 0xAA || image[2] == 0) return 0;
-    const std::uint32_t pcir = U16(image + kPcirOffsetField);
-    if (!Inside(pcir + kPcirDeviceId, 2, length)) return 0;
-    return U16(image + pcir + kPcirDeviceId);
 }
 
 RomDirectoryPresence LocateRomDirectory(const std::uint8_t* image, std::uint32_t length,
@@ -205,7 +198,7 @@ const char* SignatureVerdictLine(SignatureVerdict verdict) {
 SignatureVerdict ReportImageSignature(const std::uint8_t* image, std::uint32_t length, std::FILE* out,
                                       std::FILE* warnings) {
     SignatureVerdict verdict = SignatureVerdict::OlderAsic;
-    if (IsSignedDeviceId(RomImageDeviceId(image, length))) {
+    if (IsSignedDeviceId(RomImage::GetDeviceId(image, length))) {
         switch (CheckImageSignature(image, length, warnings)) {
         case SignatureCheck::NoDirectory: verdict = SignatureVerdict::NoDirectory; break;
         case SignatureCheck::Pass: verdict = SignatureVerdict::Pass; break;

@@ -45,9 +45,6 @@ struct DeviceIdRange {
 extern const DeviceIdRange SignedDeviceIdRanges[11];
 bool IsSignedDeviceId(std::uint32_t deviceId);
 
-// PCI device ID from the image's PCI data structure; 0 when the buffer is no
-// image (0x55 0xAA, nonzero size byte) or too short to hold the field.
-std::uint16_t RomImageDeviceId(const std::uint8_t* image, std::uint32_t length);
 
 // What the image header says about a directory: none (format revision 1 or
 // less, or directory offset 0), one inside the image, or one the image
