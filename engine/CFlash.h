@@ -1,22 +1,121 @@
-// Flash engine: one per command layer. Only the option fields that the
-// command-line switches write exist so far.
+// Flash engine: one per command layer. It holds the type table, the
+// selected device and what detection found out about it, the register
+// lists, the option fields the command-line switches set, the error code and
+// a 1 MiB ROM buffer. Its ROM operations dispatch by flash type to the
+// shared protocol objects.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
+#include "engine/InitLists.h"
+#include "engine/TypeTable.h"
 #include "platform/COsDepend.h"
 
-class CFlash : public COsDepend {
+class CGenSPI;
+
+// Value of CFlash::errorCode: what the last operation left.
+enum FlashStatusCode : std::int32_t {
+    FLASH_OK = 0,
+    FLASH_NOT_COMPLETED = 1,
+    FLASH_ERASE_ASIC_TIMEOUT = 2,   // "timeout polling ASIC idle after bulk erase"
+    FLASH_ERASE_ROM_TIMEOUT = 3,    // "timeout polling ROM idle after bulk erase"
+    FLASH_NOT_ERASED = 4,           // "data not erased"
+    FLASH_WREN_ASIC_TIMEOUT = 5,    // "timeout polling ASIC idle after write enable"
+    FLASH_WREN_ROM_TIMEOUT = 6,     // "timeout polling ROM idle after write enable"
+    FLASH_WREN_NOT_SET = 7,         // errorAddress holds the status byte
+    FLASH_WRDI_ASIC_BUSY = 8,       // "ASIC not idle after write disable"
+    FLASH_WRDI_ROM_BUSY = 9,        // "ROM not idle after write disable"
+    FLASH_WREN_NOT_RESET = 10,      // "write enable not reset"
+    FLASH_WRITE_ASIC_BUSY = 11,     // "ASIC not idle after rom write"
+    FLASH_WRITE_ROM_BUSY = 12,      // "ROM not idle after write"
+    FLASH_VERIFY_ERROR = 13,        // errorAddress, errorWritten, errorRead describe it
+    FLASH_NOT_SUPPORTED = 14,       // the flash type cannot do the operation
+    FLASH_WRSR_TIMEOUT = 15,        // after enable-write-status or write-status
+    FLASH_PROTECTION_STUCK = 16,    // "cannot disable block protection"
+    FLASH_NO_APERTURE = 17,         // "rom pointer not allocated"
+};
+
+// Size of the engine's ROM buffer.
+inline constexpr std::uint32_t kRomImageSize = 0x100000;
+// Length of names copied into the engine (the buffers hold one more byte).
+inline constexpr std::uint32_t kEngineNameMax = 127;
+
+class CFlash : public COsDepend, public TypeTableStore {
 public:
     CFlash(FILE* typeTableText, std::uint32_t logLevel);
     ~CFlash() override;
 
-    // Select a device even when its I2C detection step fails ("-sst", "-atmel", "-scansii").
-    std::int16_t forceSelectOnI2cFail = 0;
+    // Device selection and access (register lists, detection).
+    virtual std::int16_t WriteEnable();
+    virtual std::int16_t WriteDisable();
+    virtual int IsWriteAllowed();
+    virtual int FlashThroughSmu(const std::uint8_t* image, int length);
+    virtual std::int16_t SelectDevice(std::uint16_t segment, std::uint8_t bus, std::uint8_t devfn,
+                                      int matchIndex);
+    virtual std::int16_t OpenAccess();
+    virtual std::int16_t CloseAccess();
+    virtual std::int16_t DetectType();
+
+    // ROM operations.
+    virtual std::uint32_t BulkErase();
+    virtual std::uint32_t Read(std::uint32_t offset, std::uint32_t length, std::uint8_t* buffer);
+    virtual std::uint32_t Write(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data);
+    virtual std::uint32_t BIOSSize(std::uint32_t offset, const std::uint8_t* buffer);
+    virtual std::uint32_t Checksum(std::uint32_t offset, std::uint32_t length, const std::uint8_t* buffer);
+    virtual std::uint8_t IsSiI1930ChecksumReady();
+    virtual std::uint32_t ReadSiI1930Version();
+    virtual std::uint32_t Compare(std::uint32_t offset, std::uint32_t length, const std::uint8_t* buffer);
+    virtual std::int16_t BIOSCheck(std::uint32_t offset, std::uint32_t length, const std::uint8_t* buffer);
+    virtual std::uint32_t ReadStatus();
+    virtual std::uint32_t WriteStatus(std::uint32_t value);
+    virtual bool TestRegisterAccess(COsDepend* device);
+    virtual std::uint32_t ChecksumBuffer(const std::uint8_t* buffer, std::uint32_t length);
+
+    // The SPI engine for the current flash type and family.
+    CGenSPI* GetSpiEngine();
+    int SupportsTarget();
+
+    // Type-table members.
+    static const TypeTableWord* FindRecord(TypeTableWord opcode, const TypeTableWord* from,
+                                           const TypeTableWord* end);
+    std::uint32_t ReadHexNumbers(TypeTableWord*& cursor, FILE* f, std::uint32_t count);
+    void DumpTypeTable(const TypeTableWord* table);
+    void BuildSpiPartList();
+
+    // --- fields ---
+    std::int32_t errorCode = FLASH_OK;
+    std::uint32_t errorAddress = 0;
+    std::uint32_t errorWritten = 0;
+    std::uint32_t errorRead = 0;
+    // Target of the SPI target check (set only by the command layer).
+    std::uint16_t targetDeviceId = 0xFFFF;
+    std::uint8_t targetRevision = 0xFF;
+    // ROM window that "-retain_offset" keeps across programming, inclusive;
+    // buffer checksums always leave it out.
+    std::uint32_t retainStart = 0x1FF00;
+    std::uint32_t retainEnd = 0x1FFFF;
+    std::uint8_t retainedBytes[256] = {};
+    std::uint8_t retainEnabled = 0;
+
+    std::uint32_t strapRegister = 0;
+    std::uint32_t strapShift = 0;
+    std::uint32_t strapMask = 0;
+    InitList pinit;
+    InitList sinit;
+    InitList cinit;
+    WriteEnableList wrena;
+    WriteEnableList wrdis;
+
+    std::int16_t successFlag = 0;
     // Highest PCI segment and bus the adapter scan visits.
     std::uint16_t maxSegmentToScan = 1;
     std::uint8_t maxBusToScan = 0xFF;
+    std::int16_t accessOpen = 0;
+    std::int16_t deviceSelected = 0;
+    std::int16_t typeDetected = 0;
+    std::int16_t bulkEraseOnly = 0;
+    std::uint32_t retried = 0;
     // Bus filters of the adapter scan.
     std::int16_t optNoPci = 0;
     std::int16_t optPciOnly = 0;
@@ -31,12 +130,74 @@ public:
     std::uint32_t excludedFamilyCount = 1;
     std::uint32_t excludedFamilies[32] = {8};
     std::int16_t acceptKovVendor = 0;
+
+    // Selected PCI location.
+    std::uint16_t pciSegment = 0;
+    std::uint8_t pciBus = 0;
+    std::uint8_t pciDevfn = 0;
+    std::uint16_t deviceId = 0;
+    std::uint8_t revisionId = 0;
+    char asicName[kEngineNameMax + 1] = {};
+    std::uint32_t asicFamily = 0;
+    std::uint32_t strapValue = 0;
+    std::uint32_t flashType = TYPE_UNKNOWN;
+    char flashTypeName[kEngineNameMax + 1] = "unknown";
+    // First entry of the selected chip's type table, and the sub-table in use.
+    const TypeTableWord* typeEntries = nullptr;
+    const TypeTableWord* subTable = nullptr;
+    std::uint16_t parallelId = 0;
+    char parallelName[kEngineNameMax + 1] = {};
+    std::uint32_t parallelMethod = 0;
+    SpiPart* currentPart = nullptr;
+    char currentPartName[kEngineNameMax + 1] = {};
+    // Copied into every hardware SPI engine at selection.
     std::int16_t forceSoftSpi = 0;
     std::int16_t noAperture = 0;
+    std::uint32_t romSize = 0;
+    std::uint8_t* romImage = nullptr;  // kRomImageSize bytes, owned
+    std::uint32_t sectorSize = 0;
+    std::uint32_t eraseSize = 0;
+    // PreserveByte list of the selected chip.
+    std::uint32_t preserveCount = 0;
+    std::uint32_t preserveOffsets[kPreserveListMax] = {};
+    std::uint8_t preserveMasks[kPreserveListMax] = {};
+    std::uint32_t delayMs = 1;
+    std::uint32_t retry = 1;
     // SiI1930 GPIO pins; -1 = not given.
     std::int32_t siiResetPin = -1;
     std::int32_t siiProgramPin = -1;
-    std::uint8_t retainEnabled = 0;
+    // Select a device even when its I2C detection step fails ("-sst", "-atmel", "-scansii").
+    std::int16_t forceSelectOnI2cFail = 0;
+
+private:
+    // Outcome of one detection programme.
+    enum class Programme { NoMatch, Match, Selected };
+    Programme RunDetection(const TypeTableWord*& step, const TypeTableWord* limit, int matchIndex,
+                           std::uint32_t& matches);
+    bool FamilyExcluded(std::uint32_t family) const;
+    std::uint32_t ReadConfigByAlignment(std::uint8_t offset);
+    void WriteConfigByAlignment(std::uint8_t offset, std::uint32_t value);
+    void CollectInitLists(const TypeTableWord* from, const TypeTableWord* limit);
+    bool FindTypeEntries(std::uint32_t typeTableId);
+    bool CollectPreserveList(std::uint32_t preserveTableId);
+    std::int16_t FailSelection(bool unmapped);
+
+    // Strap decode and type entry (OpenAccess steps 4-6); returns the
+    // sub-table id of the matched entry.
+    std::uint32_t DecodeStrap(bool trace);
+    void ResetIdentification(bool spiEngines);
+    void ApplySubTable(std::uint32_t subTableId, CGenSPI* engine);
+    void IdentifySpiPart(CGenSPI* engine);
+    void IdentifyParallelPart();
+    void ApplyInitList(InitList& list, const char* name);
+    void RestoreInitList(const InitList& list, const char* name);
+    std::int16_t ApplyWriteList(const WriteEnableList& list, const char* which);
+
+    // The SPI engine for a ROM operation, holding this engine's part.
+    CGenSPI* SpiForOperation();
+    // Detection before BulkErase and Write.
+    bool DetectBeforeWrite();
+    void LogParameters();
 };
 
 // Allocates and constructs an engine; null when that fails.

@@ -1,4 +1,5 @@
 #include "sim/SimMachineFile.h"
+#include "sim/SimAdapters.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -382,6 +383,7 @@ const SimMachineKeyword kKeywords[] = {
     {"legacy", false, DoLegacy},
     {"mapfail", false, DoMapFail},
     {"iopl", false, DoIopl},
+    {"adapter", false, SimAdapterStatement},
 };
 
 const SimMachineKeyword* FindKeyword(const std::string& name) {

@@ -1,0 +1,44 @@
+// Updater of the SiI1930 microcontroller's own flash, reached over the
+// bit-banged I2C bus and two GPU GPIO pins (reset and program).
+#pragma once
+
+#include <cstdint>
+
+class CFlash;
+class CGenI2C;
+
+inline constexpr std::uint32_t kSiI1930PacketSize = 14;
+
+class CSiI1930 {
+public:
+    CSiI1930(CFlash* flash, CGenI2C* bus);
+    virtual ~CSiI1930();
+    CSiI1930(const CSiI1930&) = delete;
+    CSiI1930& operator=(const CSiI1930&) = delete;
+
+    // 1 when the pins were taken from the ROM image, else 0.
+    virtual int LoadGpioPins(const std::uint8_t* image);
+    virtual std::int32_t MapGpioId(std::int32_t id);
+    // Bytes written, or the version word with identifyOnly, or the answer to
+    // the finishing command.
+    virtual std::uint32_t Program(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    // The device's flash cannot be read back: always 0.
+    virtual std::uint32_t Compare(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    virtual std::uint32_t Adler32(const std::uint8_t* data, std::uint32_t length);
+    // Checksum computed by the device, 0 on failure.
+    virtual std::uint32_t DeviceChecksum(std::uint32_t start, std::uint32_t length);
+
+    std::uint16_t ReadFirmwareVersion();
+    int EraseAll();
+
+    CFlash* flash;
+    CGenI2C* bus;
+    std::uint32_t attempt = 0;
+    std::uint32_t failedPackets = 0;
+    std::uint8_t checksumReady = 0;
+    std::uint8_t packet[kSiI1930PacketSize] = {};
+    std::uint16_t firmwareVersion = 0;
+    std::uint8_t identifyOnly = 0;
+    std::int32_t resetPin = -1;
+    std::int32_t programPin = -1;
+};

@@ -1,0 +1,53 @@
+#include "protocols/SecureSPI.h"
+
+#include <cstring>
+
+#include "engine/CFlash.h"
+
+namespace {
+
+constexpr std::uint32_t kIndirectIndex = 0x208;
+constexpr std::uint32_t kIndirectData = 0x20C;
+
+}  // namespace
+
+SecureSPI::SecureSPI(CFlash* owner) : CQuorSPI(owner) {
+    padRegA = 0x608;
+    padRegB = 0x610;
+    padOutReg = 0x60C;
+    padInReg = 0x614;
+    ROM_AUX_CNTL = 0xC0600000;
+    ROM_CNTL = 0xC0600004;
+    ROM_SW_CNTL = 0xC060001C;
+    ROM_SW_STATUS = 0xC0600020;
+    ROM_SW_COMMAND = 0xC0600024;
+    BuildDataTable(0xC0600028);
+    maxReadBurst = kRomControllerDataBytes;
+    maxWriteBurst = kRomControllerDataBytes;
+    SetLines(19, 0, 10, 9, 8);
+    indirectController = true;
+    // Made while the first engine is built, before any device is mapped, so
+    // these writes reach nothing.
+    if (flash) {
+        flash->SetIndirectRegisterPair(kIndirectIndex, kIndirectData);
+        flash->WriteIndirectRegister(ROM_AUX_CNTL, flash->ReadIndirectRegister(ROM_AUX_CNTL) | 2);
+    }
+}
+
+SecureSPI::~SecureSPI() = default;
+
+// The fuse check, the frame of this generation and the firmware hand-over
+// arrive with firmware-mediated flashing; until then nothing is sent.
+std::uint32_t SecureSPI::Transfer(std::uint32_t, const std::uint8_t*, std::uint32_t, const std::uint8_t*,
+                                  std::uint32_t rxLen, std::uint8_t* rx, std::int16_t verify) {
+    if (rx && rxLen && verify != 1) std::memset(rx, 0xFF, rxLen);
+    return 0;
+}
+
+int SecureSPI::IsWriteAllowed() { return 0; }
+
+int SecureSPI::IsSmuFirmwareRunning() { return 0; }
+
+int SecureSPI::SmuFlashImage(const std::uint8_t*, int) { return 0; }
+
+int SecureSPI::FlashThroughSmu(const std::uint8_t*, int) { return 0; }
