@@ -58,7 +58,12 @@ bool Fail(std::string* error, const std::string& text) {
 }
 
 // Slot of a function in the physical address plan: bus and device.
-std::uint64_t Slot(const SimPciAddress& a) { return (std::uint64_t(a.bus & 0x0F) << 3) | (a.dev & 7); }
+constexpr std::uint64_t kFrameBufferSize = 8ull << 20;
+
+// Up to 256 boards get disjoint windows: two segments, 16 buses, 8 devices.
+std::uint64_t Slot(const SimPciAddress& a) {
+    return (std::uint64_t(a.seg & 1) << 7) | (std::uint64_t(a.bus & 0x0F) << 3) | (a.dev & 7);
+}
 
 }  // namespace
 
@@ -131,11 +136,11 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     f->SetSubsystem(o.subsystemVendor, o.subsystemId);
 
     const std::uint64_t slot = Slot(address);
-    const std::uint64_t fbBase = 0x40000000ull + (slot % 8) * 0x10000000ull;  // 256 MiB each
+    const std::uint64_t fbBase = 0x40000000ull + slot * kFrameBufferSize;     // 0x40000000-0xBFFFFFFF
     const std::uint64_t regBase = 0xE0000000ull + slot * 0x100000ull;      // 1 MiB apart
     const std::uint64_t romBase = 0xD0000000ull + slot * 0x100000ull;
     std::string why;
-    if (!f->AddBar(0, SimBarKind::Mem64, 256ull << 20, true, fbBase, SimBarRole::Memory, &why) ||
+    if (!f->AddBar(0, SimBarKind::Mem64, kFrameBufferSize, true, fbBase, SimBarRole::Memory, &why) ||
         !f->AddBar(2, SimBarKind::Mem32, m->registerWindow, false, regBase, SimBarRole::Registers, &why)) {
         Fail(error, why);
         return a;

@@ -1,5 +1,6 @@
 #include "sim/SimMachineFile.h"
 #include "sim/SimAdapters.h"
+#include "sim/SimSpiBoard.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -388,6 +389,8 @@ const SimMachineKeyword kKeywords[] = {
 
 const SimMachineKeyword* FindKeyword(const std::string& name) {
     for (const SimMachineKeyword& k : kKeywords)
+        if (name == k.name) return &k;
+    for (const SimMachineKeyword& k : kSimSpiKeywords)
         if (name == k.name) return &k;
     return nullptr;
 }

@@ -1,0 +1,185 @@
+#include "protocols/CQuorSPI.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/CFlash.h"
+#include "platform/HardwareBackend.h"
+
+namespace {
+
+// Pads the aperture read hands to the ROM controller, in every generation.
+constexpr std::uint32_t kApertureReadPadMask = 0xFFF7F8FF;
+
+}  // namespace
+
+CQuorSPI::CQuorSPI(CFlash* owner) : CGenSPI(owner) {
+    padRegA = 0x1798;
+    padRegB = 0x17A0;
+    padOutReg = 0x179C;
+    padInReg = 0x17A4;
+    ROM_AUX_CNTL = 0;
+    ROM_CNTL = 0x1604;
+    ROM_SW_CNTL = 0x1618;
+    ROM_SW_STATUS = 0x161C;
+    ROM_SW_COMMAND = 0x1620;
+    BuildDataTable(0x1624);
+    maxReadBurst = kRomControllerDataBytes;
+    maxWriteBurst = kRomControllerDataBytes;
+    SetLines(22, 1, 10, 9, 8);
+}
+
+CQuorSPI::~CQuorSPI() = default;
+
+void CQuorSPI::BuildDataTable(std::uint32_t first) {
+    for (std::uint32_t k = 0; k < kRomControllerDataBytes; ++k) ROM_SW_DATA[k] = first + k;
+}
+
+void CQuorSPI::SetLines(std::int32_t csBit, std::uint16_t csInvert, std::int32_t clkBit, std::int32_t doutBit,
+                        std::int32_t dinBit) {
+    csLine = SpiLine{padOutReg, csBit, csInvert};
+    clkLine = SpiLine{padOutReg, clkBit, 0};
+    doutLine = SpiLine{padOutReg, doutBit, 0};
+    dinLine = SpiLine{padInReg, dinBit, 0};
+}
+
+void CQuorSPI::SetFamily(std::int32_t value) { family = value; }
+
+int CQuorSPI::SupportsTarget(CFlash*) { return 1; }
+
+std::uint32_t CQuorSPI::ReadController(std::uint32_t reg) {
+    return indirectController ? flash->ReadIndirectRegister(reg) : flash->ReadRegister(reg);
+}
+
+void CQuorSPI::WriteController(std::uint32_t reg, std::uint32_t value) {
+    if (indirectController)
+        flash->WriteIndirectRegister(reg, value);
+    else
+        flash->WriteRegister(reg, value);
+}
+
+std::uint32_t CQuorSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen,
+                                 const std::uint8_t* tx, std::uint32_t rxLen, std::uint8_t* rx,
+                                 std::int16_t verify) {
+    if (forceBitbangTransfer == 1) return CGenSPI::Transfer(cmdLen, cmd, txLen, tx, rxLen, rx, verify);
+    static const FrameStyle kStyle{0xFFF7F8FF, 0xF3FFFFFF, 0x04000000,
+                                   "Quor spi - read rom controller status timeout"};
+    return ControllerTransfer(kStyle, cmdLen, cmd, txLen, tx, rxLen, rx, verify);
+}
+
+std::uint32_t CQuorSPI::ControllerTransfer(const FrameStyle& style, std::uint32_t cmdLen, const std::uint8_t* cmd,
+                                           std::uint32_t txLen, const std::uint8_t* tx, std::uint32_t rxLen,
+                                           std::uint8_t* rx, std::int16_t verify) {
+    if (verify != 1 && rxLen && rx) std::memset(rx, 0xFF, rxLen);
+    // The command word holds 4 bytes and the data registers 256: a longer
+    // request would run past them, so it is refused before any access.
+    if (cmdLen == 0 || cmdLen > kRomControllerCommandBytes || !cmd || txLen > kRomControllerDataBytes ||
+        rxLen > kRomControllerDataBytes || (txLen && !tx) || (rxLen && !rx))
+        return 0;
+
+    std::uint32_t savedA = flash->ReadRegister(padRegA);
+    std::uint32_t savedB = flash->ReadRegister(padRegB);
+    std::uint32_t savedOut = flash->ReadRegister(padOutReg);
+    flash->WriteRegister(padRegA, savedA & style.padMask);
+    flash->WriteRegister(padRegB, savedB & style.padMask);
+    flash->WriteRegister(padOutReg, savedOut & style.padMask);
+
+    std::uint32_t savedCntl = ReadController(ROM_CNTL);
+    WriteController(ROM_CNTL, (savedCntl & style.modeClear) | style.modeSet);
+    ReadController(ROM_CNTL);
+
+    std::uint32_t result = 0;
+    WriteController(ROM_SW_STATUS, 0);
+    std::uint32_t status = ReadController(ROM_SW_STATUS);
+    if (status != 0) {
+        flash->Log(1, "  ROM_SW_STATUS not cleared %08x\n", status);
+    } else {
+        std::uint8_t c[4] = {0, 0, 0, 0};
+        std::memcpy(c, cmd, cmdLen);
+        WriteController(ROM_SW_COMMAND,
+                        std::uint32_t(c[0]) | std::uint32_t(c[1]) << 24 | std::uint32_t(c[2]) << 16 |
+                            std::uint32_t(c[3]) << 8);
+        for (std::uint32_t k = 0; k < txLen; k += 4) {
+            std::uint32_t word = 0;
+            for (std::uint32_t j = 0; j < 4; ++j)
+                if (k + j < txLen) word |= std::uint32_t(tx[k + j]) << (24 - 8 * j);
+            WriteController(ROM_SW_DATA[k], word);
+        }
+        ReadController(ROM_SW_CNTL);
+        if (rxLen)
+            WriteController(ROM_SW_CNTL, rxLen | 0x40000 | (cmdLen - 1) << 16);
+        else
+            WriteController(ROM_SW_CNTL, txLen | (cmdLen - 1) << 16);
+
+        std::uint64_t start = Hw().CpuClockMicros();
+        bool done = false;
+        for (;;) {
+            if (ReadController(ROM_SW_STATUS) != 0) {
+                done = true;
+                break;
+            }
+            if (Hw().CpuClockMicros() - start > kRomControllerStatusTimeoutUs) break;
+        }
+        if (!done) {
+            if (style.timeoutMessage) std::printf("%s\n", style.timeoutMessage);
+            WriteController(ROM_SW_STATUS, 0);
+            flash->Log(1, "  ROM_SW_STATUS = %08x\n", 0u);
+        } else {
+            WriteController(ROM_SW_STATUS, 0);
+            result = cmdLen + txLen;
+            std::uint32_t word = 0;
+            for (std::uint32_t k = 0; k < rxLen; ++k) {
+                if (k % 4 == 0) word = ReadController(ROM_SW_DATA[k]);
+                std::uint8_t byte = std::uint8_t(word >> (8 * (k % 4)));
+                if (verify == 1) {
+                    if (byte != rx[k]) break;
+                } else {
+                    rx[k] = byte;
+                }
+                ++result;
+            }
+        }
+    }
+
+    WriteController(ROM_CNTL, savedCntl);
+    flash->WriteRegister(padOutReg, savedOut);
+    flash->WriteRegister(padRegA, savedA);
+    flash->WriteRegister(padRegB, savedB);
+    ReadController(ROM_CNTL);
+    return result;
+}
+
+std::uint32_t CQuorSPI::ReadRange(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length,
+                                  std::int16_t verify) {
+    if (forceBitbangRead != 0) return CGenSPI::ReadRange(buffer, address, length, verify);
+    // Nothing to copy from without an aperture: report it as nothing read.
+    if (!buffer || !flash->IsRomMapped()) return 0;
+
+    std::uint32_t savedA = flash->ReadRegister(padRegA);
+    std::uint32_t savedB = flash->ReadRegister(padRegB);
+    std::uint32_t savedOut = flash->ReadRegister(padOutReg);
+    flash->WriteRegister(padRegA, savedA & kApertureReadPadMask);
+    flash->WriteRegister(padRegB, savedB & kApertureReadPadMask);
+    flash->WriteRegister(padOutReg, savedOut & kApertureReadPadMask);
+    flash->ReadRegister(padRegB);
+
+    std::uint32_t result = 0;
+    if (verify == 0) {
+        // ReadRom takes an int length; copy in slices.
+        std::uint32_t done = 0;
+        while (done < length) {
+            std::uint32_t n = length - done > 0x40000000u ? 0x40000000u : length - done;
+            flash->ReadRom(address + done, buffer + done, int(n));
+            done += n;
+        }
+        result = length;
+    } else {
+        while (result < length && flash->ReadRomByte(address + result) == buffer[result]) ++result;
+    }
+
+    flash->WriteRegister(padOutReg, savedOut);
+    flash->WriteRegister(padRegA, savedA);
+    flash->WriteRegister(padRegB, savedB);
+    flash->ReadRegister(padRegB);
+    return result;
+}

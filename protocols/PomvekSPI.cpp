@@ -1,0 +1,154 @@
+#include "protocols/PomvekSPI.h"
+
+#include <cstring>
+
+#include "engine/CFlash.h"
+
+namespace {
+
+constexpr std::uint16_t kCheckedDevice = 0x731F;
+constexpr std::uint8_t kProbedRevision = 0xC1;
+
+}  // namespace
+
+PomvekSPI::PomvekSPI(CFlash* owner) : TarselSPI(owner) {
+    indirectController = false;
+    padRegA = 0x5A1BC;
+    padRegB = 0x5A1C8;
+    padOutReg = 0x5A1C0;
+    padInReg = 0x5A1CC;
+    ROM_AUX_CNTL = 0x5A090;
+    ROM_CNTL = 0x5A094;
+    ROM_SW_CNTL = 0x5A0AC;
+    ROM_SW_STATUS = 0x5A0B0;
+    ROM_SW_COMMAND = 0x5A0B4;
+    ROM_SW_DATA[0] = 0x5A0B8;
+    maxReadBurst = kRomControllerDataBytes;
+    maxWriteBurst = kRomControllerDataBytes;
+    SetLines(10, 0, 7, 9, 8);
+    FillOneTimeHooks();
+    firstDataReg = &ROM_SW_DATA[0];
+    hookDone = 0;
+}
+
+PomvekSPI::~PomvekSPI() = default;
+
+void PomvekSPI::FillOneTimeHooks() {
+    for (OneTimeHook& h : oneTimeHooks) h = &PomvekSPI::HookSetRomAuxCntlBit0;
+}
+
+void PomvekSPI::SetFamily(std::int32_t value) { family = value; }
+
+void PomvekSPI::UseRegistersFamily22() {
+    padRegA = 0x5A1DC;
+    padRegB = 0x5A1E8;
+    padOutReg = 0x5A1E0;
+    padInReg = 0x5A1EC;
+    ROM_AUX_CNTL = 0x5A0B0;
+    ROM_CNTL = 0x5A0B4;
+    ROM_SW_CNTL = 0x5A0CC;
+    ROM_SW_STATUS = 0x5A0D0;
+    ROM_SW_COMMAND = 0x5A0D4;
+    ROM_SW_DATA[0] = 0x5A0D8;
+    maxReadBurst = kRomControllerDataBytes;
+    maxWriteBurst = kRomControllerDataBytes;
+    SetLines(10, 0, 7, 9, 8);
+    FillOneTimeHooks();
+}
+
+void PomvekSPI::UseSharedLayout23To27() {
+    padRegA = 0x5A504;
+    padRegB = 0x5A510;
+    padOutReg = 0x5A508;
+    padInReg = 0x5A514;
+    ROM_AUX_CNTL = 0x5A380;
+    ROM_CNTL = 0x5A384;
+    ROM_SW_CNTL = 0x5A39C;
+    ROM_SW_STATUS = 0x5A3A0;
+    ROM_SW_COMMAND = 0x5A3A4;
+    ROM_SW_DATA[0] = 0x5A3A8;
+    maxReadBurst = kRomControllerDataBytes;
+    maxWriteBurst = kRomControllerDataBytes;
+    SetLines(10, 0, 7, 9, 8);
+    FillOneTimeHooks();
+}
+
+void PomvekSPI::UseRegistersFamily23() { UseSharedLayout23To27(); }
+
+void PomvekSPI::UseRegistersFamily24() {
+    UseSharedLayout23To27();
+    probeIndexReg = 0x30800;
+    probeDataReg = 0x89BC;
+    SupportsTarget(flash);
+}
+
+void PomvekSPI::UseRegistersFamily25() { UseSharedLayout23To27(); }
+
+void PomvekSPI::UseRegistersFamily26() { UseSharedLayout23To27(); }
+
+void PomvekSPI::UseRegistersFamily27() { UseSharedLayout23To27(); }
+
+void PomvekSPI::RunFamilyHook(CFlash* target) {
+    OneTimeHook hook = (family >= 0 && family < 256) ? oneTimeHooks[family] : nullptr;
+    if (hook) (this->*hook)(target);
+}
+
+void PomvekSPI::HookSetRomAuxCntlBit0(CFlash* target) {
+    target->WriteRegister(ROM_AUX_CNTL, target->ReadRegister(ROM_AUX_CNTL) | 1u);
+}
+
+std::uint32_t PomvekSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen,
+                                  const std::uint8_t* tx, std::uint32_t rxLen, std::uint8_t* rx,
+                                  std::int16_t verify) {
+    if (hookDone == 0) {
+        hookDone = 1;
+        BuildDataTable(ROM_SW_DATA[0]);
+        RunFamilyHook(flash);
+    }
+    if (forceBitbangTransfer == 1) return CGenSPI::Transfer(cmdLen, cmd, txLen, tx, rxLen, rx, verify);
+    static const FrameStyle kStyle{0xFFFFF87F, 0xF1FFFFFF, 0x06000000,
+                                   "POMVEK spi - read rom controller status timeout"};
+    return ControllerTransfer(kStyle, cmdLen, cmd, txLen, tx, rxLen, rx, verify);
+}
+
+// ----------------------------------------------------------------- target
+
+int PomvekSPI::SupportsTarget(CFlash* target) { return CheckTarget(target); }
+
+std::uint32_t PomvekSPI::FillTargetTable(TargetEntry* table) {
+    table[0] = TargetEntry{kCheckedDevice, 0xC0, 0xFFFF, 0};
+    table[1] = TargetEntry{kCheckedDevice, kProbedRevision, 40, 1};
+    return kTargetEntries;
+}
+
+std::uint32_t PomvekSPI::ProbeCount() {
+    std::uint32_t saved = flash->ReadRegister(probeIndexReg);
+    std::uint32_t count = 0;
+    for (std::uint32_t c = 0; c < 2; ++c)
+        for (std::uint32_t j = 0; j < 2; ++j) {
+            flash->WriteRegister(probeIndexReg, 0x40000000u + (c << 16) + (j << 8));
+            if ((flash->ReadRegister(probeDataReg) & 0x10000u) == 0) count += 2;
+        }
+    flash->WriteRegister(probeIndexReg, saved);
+    return count;
+}
+
+int PomvekSPI::CheckTarget(CFlash* target) {
+    if (!target) return 1;
+    return CheckTarget(target->targetDeviceId, target->targetRevision);
+}
+
+int PomvekSPI::CheckTarget(std::uint16_t deviceId, std::uint8_t revision) {
+    TargetEntry table[kTargetEntries];
+    std::uint32_t rows = FillTargetTable(table);
+    for (std::uint32_t i = 0; i < rows; ++i) {
+        if (deviceId == table[i].deviceId && revision == table[i].revision) return 0;
+        if (deviceId == kCheckedDevice && revision == kProbedRevision) {
+            // Only the family-24 layout has probe registers; elsewhere the
+            // probe is skipped (the answer is a refusal either way).
+            std::uint32_t count = probeIndexReg ? ProbeCount() : 0;
+            if (count != table[i].expectedCount) return 0;
+        }
+    }
+    return 1;
+}

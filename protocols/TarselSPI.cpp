@@ -1,0 +1,92 @@
+#include "protocols/TarselSPI.h"
+
+#include <cstring>
+
+#include "engine/CFlash.h"
+
+namespace {
+
+constexpr std::uint32_t kIndirectIndex = 0x208;
+constexpr std::uint32_t kIndirectData = 0x20C;
+// Family 13 keeps the data words from byte 216 on at a second block.
+constexpr std::uint32_t kFamily13GapStart = 216;
+constexpr std::uint32_t kFamily13UpperData = 0xC0600110;
+
+}  // namespace
+
+TarselSPI::TarselSPI(CFlash* owner) : CQuorSPI(owner) {
+    padRegA = 0x608;
+    padRegB = 0x610;
+    padOutReg = 0x60C;
+    padInReg = 0x614;
+    ROM_AUX_CNTL = 0xC0600000;
+    ROM_CNTL = 0xC0600004;
+    ROM_SW_CNTL = 0xC060001C;
+    ROM_SW_STATUS = 0xC0600020;
+    ROM_SW_COMMAND = 0xC0600024;
+    BuildDataTable(0xC0600028);
+    SetLines(22, 1, 10, 9, 8);
+    indirectController = true;
+    family13ProbeReg = 0x5564;
+    for (FamilyHook& h : familyHooks) h = &TarselSPI::HookNone;
+    familyHooks[KOV_FELSK_OMBREL] = &TarselSPI::HookFamily13;
+    familyHooks[KOV_FELSK_ULVANE] = &TarselSPI::HookFamily14;
+    familyHooks[KOV_GAVREL_WENMAR] = &TarselSPI::HookFamily16;
+    for (std::uint32_t f = KOV_GAVREL_YESKEL; f <= KOV_FYRAND; ++f) familyHooks[f] = &TarselSPI::HookFamily17To27;
+}
+
+TarselSPI::~TarselSPI() = default;
+
+void TarselSPI::SetFamily(std::int32_t value) {
+    family = value;
+    flash->SetIndirectRegisterPair(kIndirectIndex, kIndirectData);
+}
+
+int TarselSPI::SupportsTarget(CFlash*) { return 1; }
+
+void TarselSPI::RebuildDataTable() {
+    std::uint32_t first = 0xC0600028;
+    for (std::uint32_t k = 0; k < kRomControllerDataBytes; ++k)
+        ROM_SW_DATA[k] = (family == KOV_FELSK_OMBREL && k >= kFamily13GapStart)
+                             ? kFamily13UpperData + (k - kFamily13GapStart)
+                             : first + k;
+}
+
+void TarselSPI::RunFamilyHook(CFlash* target) {
+    FamilyHook hook = (family >= 0 && family < 256) ? familyHooks[family] : &TarselSPI::HookNone;
+    if (hook) (this->*hook)(target);
+}
+
+void TarselSPI::HookFamily13(CFlash* target) {
+    if ((target->ReadRegister(family13ProbeReg) >> 28) != 0)
+        target->WriteIndirectRegister(ROM_AUX_CNTL, target->ReadIndirectRegister(ROM_AUX_CNTL) & ~2u);
+}
+
+void TarselSPI::HookFamily14(CFlash* target) {
+    target->WriteIndirectRegister(ROM_AUX_CNTL, target->ReadIndirectRegister(ROM_AUX_CNTL) | 2u);
+}
+
+void TarselSPI::HookFamily16(CFlash* target) {
+    target->WriteIndirectRegister(ROM_AUX_CNTL, target->ReadIndirectRegister(ROM_AUX_CNTL) | 2u);
+}
+
+void TarselSPI::HookFamily17To27(CFlash* target) {
+    target->WriteIndirectRegister(ROM_AUX_CNTL, target->ReadIndirectRegister(ROM_AUX_CNTL) | 2u);
+}
+
+void TarselSPI::HookNone(CFlash*) {}
+
+std::uint32_t TarselSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen,
+                                  const std::uint8_t* tx, std::uint32_t rxLen, std::uint8_t* rx,
+                                  std::int16_t verify) {
+    RebuildDataTable();
+    if (forceBitbangTransfer == 1) return CGenSPI::Transfer(cmdLen, cmd, txLen, tx, rxLen, rx, verify);
+    if (cmdLen == 0 || cmdLen > kRomControllerCommandBytes || txLen > kRomControllerDataBytes ||
+        rxLen > kRomControllerDataBytes) {
+        if (verify != 1 && rxLen && rx) std::memset(rx, 0xFF, rxLen);
+        return 0;
+    }
+    RunFamilyHook(flash);
+    static const FrameStyle kStyle{0xFFF7F8FF, 0xF1FFFFFF, 0x06000000, nullptr};
+    return ControllerTransfer(kStyle, cmdLen, cmd, txLen, tx, rxLen, rx, verify);
+}

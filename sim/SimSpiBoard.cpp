@@ -1,0 +1,288 @@
+#include "sim/SimSpiBoard.h"
+
+#include <sstream>
+#include <vector>
+
+namespace {
+
+const SimSpiBoardInfo kBoards[] = {
+    {SimSpiBoardKind::Orpane, "orpane", "nivarch", 0x6780, SimRomLayout::Quor, true},
+    {SimSpiBoardKind::Tovarne, "tovarne", "nivarch", 0x6700, SimRomLayout::Quor, true},
+    {SimSpiBoardKind::Ombrel, "ombrel", "ombrel", 0x6640, SimRomLayout::TarselFamily13, true},
+    {SimSpiBoardKind::Ulvane, "ulvane", "ulvane", 0x67A0, SimRomLayout::Tarsel, true},
+    {SimSpiBoardKind::Wenmar, "wenmar", "wenmar", 0x6900, SimRomLayout::Tarsel, true},
+    {SimSpiBoardKind::Gethra, "gethra", "gethra", 0x6860, SimRomLayout::PomvekBase, true},
+    {SimSpiBoardKind::GethraHobran, "gethra-hobran", "gethra", 0x6860, SimRomLayout::PomvekHobran, false},
+    {SimSpiBoardKind::Hobran, "hobran", "hobran", 0x69A0, SimRomLayout::PomvekHobran, false},
+    {SimSpiBoardKind::Fyrand, "fyrand", "fyrand", 0x7380, SimRomLayout::PomvekLate, true},
+    // A device no built-in record knows: only a text table describes it.
+    {SimSpiBoardKind::SoftSpi, "swspi", "quor", 0x7A00, std::nullopt, true},
+};
+
+constexpr std::uint32_t kRomBarSize = 128u << 10;
+
+bool Fail(std::string* error, const std::string& text) {
+    *error = text;
+    return false;
+}
+
+std::vector<std::string> Split(const std::string& text, char sep) {
+    std::vector<std::string> parts;
+    std::string item;
+    std::istringstream in(text);
+    while (std::getline(in, item, sep)) parts.push_back(item);
+    if (!text.empty() && text.back() == sep) parts.push_back("");
+    return parts;
+}
+
+bool ParseLayout(const std::string& word, std::optional<SimRomLayout>* out) {
+    static const struct {
+        const char* name;
+        SimRomLayout layout;
+    } kLayouts[] = {
+        {"quor", SimRomLayout::Quor},          {"tarsel", SimRomLayout::Tarsel},
+        {"tarsel13", SimRomLayout::TarselFamily13}, {"pomvek", SimRomLayout::PomvekBase},
+        {"hobran", SimRomLayout::PomvekHobran}, {"pomvek-late", SimRomLayout::PomvekLate},
+    };
+    if (word == "none") {
+        *out = std::nullopt;
+        return true;
+    }
+    for (const auto& l : kLayouts)
+        if (word == l.name) {
+            *out = l.layout;
+            return true;
+        }
+    return false;
+}
+
+bool ParseLine(const std::string& text, SimGpioLine* line) {
+    std::vector<std::string> parts = Split(text, ':');
+    if (parts.size() < 2 || parts.size() > 3) return false;
+    std::uint64_t reg = 0;
+    std::uint64_t bit = 0;
+    if (!ParseSimNumber(parts[0], 0xFFFFFFFF, &reg) || !ParseSimNumber(parts[1], 31, &bit)) return false;
+    bool inv = false;
+    if (parts.size() == 3) {
+        if (parts[2] != "inv") return false;
+        inv = true;
+    }
+    *line = SimGpioLine{std::uint32_t(reg), int(bit), inv};
+    return true;
+}
+
+// What the options of a statement ask for.
+struct FlashConfig {
+    std::string part = "M25P10";
+    std::string file;
+    bool gpio = true;
+    SimGpioSpiWiring wiring;
+    std::optional<std::uint8_t> status;
+    bool wp = false;
+    std::optional<unsigned> polls[3];
+    bool busyStuck = false, welStuck = false, unknownId = false, eraseFails = false;
+    bool statusNever = false, statusStuck = false;
+    struct Stuck {
+        std::uint32_t address;
+        std::uint8_t high, low;
+    };
+    std::vector<Stuck> stuck;
+};
+
+bool ParseFlashOptions(SimMachineLine& line, FlashConfig* c, std::string* error) {
+    std::string v;
+    if (line.TakeOption("part", &v)) {
+        if (!FindSimSpiPart(v)) return Fail(error, "unknown SPI part '" + v + "'");
+        c->part = v;
+    }
+    if (line.TakeOption("file", &v)) {
+        if (v.empty()) return Fail(error, "'file=' needs a path");
+        c->file = v;
+    }
+    if (line.TakeOption("gpio", &v)) {
+        if (v != "on" && v != "off") return Fail(error, "'gpio=' takes on or off");
+        c->gpio = v == "on";
+    }
+    struct {
+        const char* key;
+        SimGpioLine* line;
+    } lines[] = {{"cs", &c->wiring.cs}, {"clk", &c->wiring.clk}, {"mosi", &c->wiring.mosi}, {"miso", &c->wiring.miso}};
+    for (auto& l : lines)
+        if (line.TakeOption(l.key, &v) && !ParseLine(v, l.line))
+            return Fail(error, std::string("'") + l.key + "=' needs REG:BIT or REG:BIT:inv");
+    if (line.TakeOption("status", &v)) {
+        std::uint64_t n = 0;
+        if (!ParseSimNumber(v, 0xFF, &n)) return Fail(error, "'status=' needs a byte");
+        c->status = std::uint8_t(n);
+    }
+    c->wp = line.TakeFlag("wp");
+    if (line.TakeOption("busy-polls", &v)) {
+        std::vector<std::string> p = Split(v, ':');
+        if (p.size() != 3) return Fail(error, "'busy-polls=' needs PROGRAM:ERASE:WRITE");
+        for (int i = 0; i < 3; ++i) {
+            std::uint64_t n = 0;
+            if (!ParseSimNumber(p[std::size_t(i)], 1000000, &n)) return Fail(error, "bad number in 'busy-polls='");
+            c->polls[i] = unsigned(n);
+        }
+    }
+    if (line.TakeOption("fault", &v)) {
+        for (const std::string& f : Split(v, ',')) {
+            if (f == "busy-stuck") c->busyStuck = true;
+            else if (f == "wel-stuck") c->welStuck = true;
+            else if (f == "unknown-id") c->unknownId = true;
+            else if (f == "erase-fails") c->eraseFails = true;
+            else if (f == "status-never") c->statusNever = true;
+            else if (f == "status-stuck") c->statusStuck = true;
+            else return Fail(error, "unknown fault '" + f + "'");
+        }
+    }
+    while (line.TakeOption("stuck", &v)) {
+        std::vector<std::string> p = Split(v, ':');
+        std::uint64_t a = 0, h = 0, l = 0;
+        if (p.size() != 3 || !ParseSimNumber(p[0], 0xFFFFFFFF, &a) || !ParseSimNumber(p[1], 0xFF, &h) ||
+            !ParseSimNumber(p[2], 0xFF, &l))
+            return Fail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
+        c->stuck.push_back({std::uint32_t(a), std::uint8_t(h), std::uint8_t(l)});
+    }
+    return true;
+}
+
+void ApplyFaults(SimSpiBoard& b, const FlashConfig& c) {
+    if (c.status) b.flash->SetStatus(*c.status);
+    b.flash->SetWriteProtectPin(c.wp);
+    if (c.polls[0]) b.flash->SetBusyPolls(*c.polls[0], *c.polls[1], *c.polls[2]);
+    b.flash->FailBusyNeverClears(c.busyStuck);
+    b.flash->FailWelNeverSets(c.welStuck);
+    b.flash->FailUnknownId(c.unknownId);
+    b.flash->FailErase(c.eraseFails);
+    for (const auto& s : c.stuck) b.flash->AddStuckBits(s.address, s.high, s.low);
+    if (b.controller) {
+        b.controller->FailStatusNeverCompletes(c.statusNever);
+        b.controller->FailStatusNotClearable(c.statusStuck);
+    }
+}
+
+bool LoadStorage(SimMachineContext& ctx, const FlashConfig& c, std::shared_ptr<SimStorage>* out, std::string* error) {
+    if (c.file.empty()) return true;
+    const SimSpiPartModel* model = FindSimSpiPart(c.part);
+    *out = ctx.Storage(c.file, model->size, error);
+    return *out != nullptr;
+}
+
+// A fixed pattern for the ROM aperture, unlike any flash contents.
+std::vector<std::uint8_t> AperturePattern(std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = std::uint8_t(0xA5 ^ (i * 7));
+    return bytes;
+}
+
+}  // namespace
+
+SimSpiBoard AttachSpiFlash(SimHardware& hw, SimPciFunction& function, const SimSpiPartModel& part,
+                           std::shared_ptr<SimStorage> storage, std::optional<SimRomLayout> layout, bool gpio,
+                           const SimGpioSpiWiring& wiring, std::shared_ptr<SimIndirectPair> pair) {
+    SimSpiBoard b;
+    b.function = &function;
+    if (!storage) storage = std::make_shared<SimStorage>(part.size);
+    b.flash = std::make_shared<SimSpiFlash>(part, storage, &hw.Clocks());
+    if (layout) b.controller = SimRomController::Attach(function, *layout, b.flash, std::move(pair));
+    if (gpio) b.gpio = SimGpioSpi::Attach(function.Registers(), wiring, b.flash);
+    return b;
+}
+
+const SimSpiBoardInfo& SimSpiBoardInfoOf(SimSpiBoardKind kind) {
+    for (const SimSpiBoardInfo& i : kBoards)
+        if (i.kind == kind) return i;
+    return kBoards[0];
+}
+
+const SimSpiBoardInfo* FindSimSpiBoard(const std::string& name) {
+    for (const SimSpiBoardInfo& i : kBoards)
+        if (name == i.name) return &i;
+    return nullptr;
+}
+
+SimSpiBoard AddSpiBoard(SimHardware& hw, const SimPciAddress& address, SimSpiBoardKind kind,
+                        const SimSpiBoardOptions& o) {
+    const SimSpiBoardInfo& info = SimSpiBoardInfoOf(kind);
+    const SimSpiPartModel* part = FindSimSpiPart(o.part);
+    if (!part) return {};
+    SimAdapterOptions ao;
+    ao.device = o.device ? o.device : info.device;
+    ao.revision = o.revision;
+    ao.slave = o.slave;
+    ao.probeRegisterWritable = info.probeWritable;
+    ao.romSize = kRomBarSize;
+    ao.romContent = AperturePattern(kRomBarSize);
+    SimAdapter adapter = AddSimAdapter(hw, address, info.adapter, ao);
+    if (!adapter.function) return {};
+    SimSpiBoard b = AttachSpiFlash(hw, *adapter.function, *part, o.storage, info.layout, o.gpio, o.wiring,
+                                   adapter.indirect);
+    b.adapter = adapter;
+    return b;
+}
+
+void AddDemoSpiBoards(SimHardware& hw, std::uint8_t firstBus) {
+    static const struct {
+        SimSpiBoardKind kind;
+        const char* part;
+    } kDemo[] = {
+        {SimSpiBoardKind::Orpane, "M25P10"},     {SimSpiBoardKind::Ombrel, "SST25VF010"},
+        {SimSpiBoardKind::Ulvane, "W25X40"},     {SimSpiBoardKind::Wenmar, "MX25L2026E"},
+        {SimSpiBoardKind::Gethra, "M25P40"},     {SimSpiBoardKind::GethraHobran, "GD25Q41B"},
+        {SimSpiBoardKind::Hobran, "W25Q80"},     {SimSpiBoardKind::Fyrand, "MX25L8006E"},
+    };
+    std::uint8_t bus = firstBus;
+    for (const auto& d : kDemo) {
+        SimSpiBoardOptions o;
+        o.part = d.part;
+        AddSpiBoard(hw, SimPciAddress{0, bus, 0, 0}, d.kind, o);
+        ++bus;
+    }
+}
+
+// ------------------------------------------------------- machine file
+
+bool SimSpiBoardStatement(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
+    std::string where, kind;
+    if (!line.TakeWord(&where)) return Fail(error, "'spiboard' needs an address");
+    SimPciAddress address;
+    if (!SimPciAddress::Parse(where, &address)) return Fail(error, "bad PCI address '" + where + "'");
+    if (!line.TakeWord(&kind)) return Fail(error, "'spiboard' needs a board kind");
+    const SimSpiBoardInfo* info = FindSimSpiBoard(kind);
+    if (!info) return Fail(error, "unknown board kind '" + kind + "'");
+    FlashConfig c;
+    if (!ParseFlashOptions(line, &c, error)) return false;
+    SimSpiBoardOptions o;
+    o.part = c.part;
+    o.gpio = c.gpio;
+    o.wiring = c.wiring;
+    o.slave = line.TakeFlag("slave");
+    std::string v;
+    if (line.TakeOption("device", &v)) {
+        std::uint64_t n = 0;
+        if (!ParseSimNumber(v, 0xFFFF, &n)) return Fail(error, "'device=' needs a 16-bit number");
+        o.device = std::uint16_t(n);
+    }
+    if (!LoadStorage(ctx, c, &o.storage, error)) return false;
+    SimSpiBoard b = AddSpiBoard(*ctx.hw, address, info->kind, o);
+    if (!b.function) return Fail(error, "function " + where + " is already there");
+    ApplyFaults(b, c);
+    ctx.function = b.function;
+    return true;
+}
+
+bool SimSpiFlashStatement(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
+    FlashConfig c;
+    if (!ParseFlashOptions(line, &c, error)) return false;
+    std::optional<SimRomLayout> layout;
+    std::string v;
+    if (line.TakeOption("controller", &v) && !ParseLayout(v, &layout))
+        return Fail(error, "unknown controller layout '" + v + "'");
+    std::shared_ptr<SimStorage> storage;
+    if (!LoadStorage(ctx, c, &storage, error)) return false;
+    SimSpiBoard b = AttachSpiFlash(*ctx.hw, *ctx.function, *FindSimSpiPart(c.part), storage, layout, c.gpio,
+                                   c.wiring);
+    ApplyFaults(b, c);
+    return true;
+}

@@ -1,0 +1,378 @@
+#include "sim/SimSpiFlash.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::uint8_t kWren = 0x06;
+constexpr std::uint8_t kWrdi = 0x04;
+constexpr std::uint8_t kRdsr = 0x05;
+constexpr std::uint8_t kWrsr = 0x01;
+constexpr std::uint8_t kRead = 0x03;
+constexpr std::uint8_t kProgram = 0x02;
+// What an ID command of a part nobody knows answers.
+constexpr std::uint8_t kUnknownIdByte = 0x7E;
+constexpr std::size_t kHeaderBytes = 16;
+
+SimSpiIdAnswer Jedec(std::uint8_t maker, std::uint8_t type, std::uint8_t capacity) {
+    return SimSpiIdAnswer{0x9F, 0, false, {maker, type, capacity}};
+}
+// Manufacturer/device ID (0x90 and a 24-bit address).
+SimSpiIdAnswer Rems(std::uint8_t maker, std::uint8_t device, std::uint8_t opcode = 0x90) {
+    return SimSpiIdAnswer{opcode, 3, true, {maker, device}};
+}
+// Release from deep power-down / electronic signature (0xAB and three dummies).
+SimSpiIdAnswer Signature(std::vector<std::uint8_t> bytes) { return SimSpiIdAnswer{0xAB, 3, false, std::move(bytes)}; }
+// Older Atmel AT25F identification (0x15, no address).
+SimSpiIdAnswer AtmelId(std::uint8_t maker, std::uint8_t device) { return SimSpiIdAnswer{0x15, 0, false, {maker, device}}; }
+
+SimSpiPartModel Part(const char* name, std::uint32_t size, std::uint32_t sector, std::vector<SimSpiIdAnswer> ids,
+                     std::uint8_t writable = 0x9C) {
+    SimSpiPartModel m;
+    m.name = name;
+    m.size = size;
+    m.sectorSize = sector;
+    m.ids = std::move(ids);
+    m.writableStatus = writable;
+    return m;
+}
+
+// SST25VF parts: byte program, chip erase 0x60 or 0xC7, EWSR before a
+// status write, block-protected at power-up.
+SimSpiPartModel Sst(const char* name, std::uint32_t size, std::uint8_t device, std::uint32_t page,
+                    std::vector<SimSpiIdAnswer> extra = {}) {
+    SimSpiPartModel m;
+    m.name = name;
+    m.size = size;
+    m.pageSize = page;
+    m.sectorSize = 0x8000;
+    m.ids = {Rems(0xBF, device, 0x90), Rems(0xBF, device, 0xAB)};
+    for (auto& e : extra) m.ids.push_back(e);
+    m.chipEraseOpcodes = {0x60, 0xC7};
+    m.sectorEraseOpcodes = {0x20, 0x52, 0xD8};
+    m.ewsrOpcode = 0x50;
+    m.writableStatus = 0x8C;
+    m.initialStatus = 0x0C;
+    return m;
+}
+
+// Atmel AT25F: chip erase 0x62, sector erase 0x52, two protect bits and WPEN.
+SimSpiPartModel AtmelF(const char* name, std::uint32_t size, std::uint8_t device) {
+    SimSpiPartModel m = Part(name, size, 0x8000, {AtmelId(0x1F, device)}, 0x8C);
+    m.chipEraseOpcodes = {0x62};
+    m.sectorEraseOpcodes = {0x52};
+    return m;
+}
+
+std::vector<SimSpiPartModel> BuildCatalogue() {
+    std::vector<SimSpiPartModel> c;
+    auto both = [](SimSpiPartModel m) {
+        m.chipEraseOpcodes = {0xC7, 0x60};
+        return m;
+    };
+    // ST serial flash: JEDEC ID and the electronic signature.
+    c.push_back(Part("M25P05", 0x10000, 0x8000, {Jedec(0x20, 0x20, 0x10), Signature({0x05})}, 0x8C));
+    c.push_back(Part("M25P10", 0x20000, 0x8000, {Jedec(0x20, 0x20, 0x11), Signature({0x10})}, 0x8C));
+    c.push_back(Part("M25P20", 0x40000, 0x10000, {Jedec(0x20, 0x20, 0x12), Signature({0x11})}));
+    c.push_back(Part("M25P40", 0x80000, 0x10000, {Jedec(0x20, 0x20, 0x13), Signature({0x12})}));
+    c.push_back(Part("M25P80", 0x100000, 0x10000, {Jedec(0x20, 0x20, 0x14), Signature({0x13})}));
+    // Early ST parts without the JEDEC command.
+    c.push_back(Part("M25P05/c", 0x10000, 0x8000, {Signature({0x05})}, 0x8C));
+    c.push_back(Part("M25P10/c", 0x20000, 0x8000, {Signature({0x10})}, 0x8C));
+    c.push_back(Part("M25P20/c", 0x40000, 0x10000, {Signature({0x11})}));
+    c.push_back(Part("M25P40/c", 0x80000, 0x10000, {Signature({0x12})}));
+    c.push_back(Part("S25FL001", 0x20000, 0x10000, {Jedec(0x01, 0x02, 0x10), Signature({0x10})}));
+    c.push_back(Part("S25FL002", 0x40000, 0x10000, {Jedec(0x01, 0x02, 0x11), Signature({0x11})}));
+    c.push_back(Part("S25FL004", 0x80000, 0x10000, {Jedec(0x01, 0x02, 0x12), Signature({0x12})}));
+    c.push_back(both(Part("MX25L512", 0x10000, 0x10000, {Jedec(0xC2, 0x20, 0x10), Rems(0xC2, 0x04)})));
+    c.push_back(both(Part("MX25L1005", 0x20000, 0x10000, {Jedec(0xC2, 0x20, 0x11), Rems(0xC2, 0x10)})));
+    c.push_back(both(Part("MX25L2026E", 0x40000, 0x10000, {Jedec(0xC2, 0x20, 0x12), Rems(0xC2, 0x11)})));
+    c.push_back(both(Part("MX25L4006E", 0x80000, 0x10000, {Jedec(0xC2, 0x20, 0x13), Rems(0xC2, 0x12)})));
+    c.push_back(both(Part("MX25L8006E", 0x100000, 0x10000, {Jedec(0xC2, 0x20, 0x14), Rems(0xC2, 0x13)})));
+    {
+        SimSpiPartModel m = both(Part("MX25L5121E", 0x10000, 0x10000, {Jedec(0xC2, 0x22, 0x10)}));
+        m.pageSize = 32;
+        c.push_back(m);
+        m = both(Part("MX25L102lE", 0x20000, 0x10000, {Jedec(0xC2, 0x22, 0x11)}));
+        m.pageSize = 32;
+        c.push_back(m);
+    }
+    c.push_back(both(Part("MX25V4035F", 0x80000, 0x10000, {Jedec(0xC2, 0x23, 0x13)})));
+    c.push_back(both(Part("MX25V8035F", 0x100000, 0x10000, {Jedec(0xC2, 0x23, 0x14)})));
+    c.push_back(both(Part("IS25LP016D", 0x200000, 0x10000, {Jedec(0x9D, 0x60, 0x15), Rems(0x9D, 0x14)})));
+    // Winbond: JEDEC ID, manufacturer/device ID and the signature byte.
+    c.push_back(both(Part("W25X10", 0x20000, 0x10000, {Jedec(0xEF, 0x30, 0x11), Rems(0xEF, 0x10), Signature({0x10})})));
+    c.push_back(both(Part("W25X20", 0x40000, 0x10000, {Jedec(0xEF, 0x30, 0x12), Rems(0xEF, 0x11), Signature({0x11})})));
+    c.push_back(both(Part("W25X40", 0x80000, 0x10000, {Jedec(0xEF, 0x30, 0x13), Rems(0xEF, 0x12), Signature({0x12})})));
+    c.push_back(both(Part("W25X80", 0x100000, 0x10000, {Jedec(0xEF, 0x30, 0x14), Rems(0xEF, 0x13), Signature({0x13})})));
+    c.push_back(both(Part("W25P10", 0x20000, 0x10000, {Rems(0xEF, 0x10), Signature({0x10})})));
+    c.push_back(both(Part("W25P20", 0x40000, 0x10000, {Rems(0xEF, 0x11), Signature({0x11})})));
+    c.push_back(both(Part("W25P40", 0x80000, 0x10000, {Rems(0xEF, 0x12), Signature({0x12})})));
+    c.push_back(both(Part("W25Q32BV/FV", 0x400000, 0x10000, {Jedec(0xEF, 0x40, 0x16), Rems(0xEF, 0x15), Signature({0x15})})));
+    c.push_back(both(Part("W25Q40", 0x80000, 0x10000, {Jedec(0xEF, 0x40, 0x13), Rems(0xEF, 0x12), Signature({0x12})})));
+    c.push_back(both(Part("W25Q80", 0x100000, 0x10000, {Jedec(0xEF, 0x40, 0x14), Rems(0xEF, 0x13), Signature({0x13})})));
+    c.push_back(Sst("SST25VF512", 0x10000, 0x48, 1));
+    c.push_back(Sst("SST25VF010", 0x20000, 0x49, 1));
+    c.push_back(Sst("SST25VF020", 0x40000, 0x43, 1));
+    c.push_back(Sst("SST25VF040", 0x80000, 0x44, 1));
+    // The real 020B programs one byte per 0x02 command (and whole pages only
+    // through auto-address-increment); this model programs every byte of
+    // the frame within a 256-byte buffer, so two-byte programs succeed.
+    c.push_back(Sst("SST25VF020B", 0x40000, 0x8C, 256, {Jedec(0xBF, 0x25, 0x8C)}));
+    c.push_back(Part("PM25LV512", 0x10000, 0x8000, {Signature({0x9D, 0x7B, 0x7F})}, 0x8C));
+    c.push_back(Part("PM25LV010", 0x20000, 0x8000, {Signature({0x9D, 0x7C, 0x7F})}, 0x8C));
+    c.push_back(both(Part("GD25Q512TCP", 0x10000, 0x8000, {Jedec(0xC8, 0x40, 0x10), Rems(0xC8, 0x09)})));
+    c.push_back(both(Part("GD25Q10TCP", 0x20000, 0x8000, {Jedec(0xC8, 0x40, 0x11), Rems(0xC8, 0x10)})));
+    c.push_back(both(Part("GD25Q21B", 0x40000, 0x1000, {Jedec(0xC8, 0x40, 0x12), Rems(0xC8, 0x11)})));
+    c.push_back(both(Part("GD25Q41B", 0x80000, 0x1000, {Jedec(0xC8, 0x40, 0x13), Rems(0xC8, 0x12)})));
+    c.push_back(both(Part("GD25Q80C", 0x100000, 0x1000, {Jedec(0xC8, 0x40, 0x14), Rems(0xC8, 0x13)})));
+    c.push_back(AtmelF("AT25F512", 0x10000, 0x65));
+    c.push_back(AtmelF("AT25F1024", 0x20000, 0x60));
+    c.push_back(AtmelF("AT25F2048", 0x40000, 0x63));
+    c.push_back(AtmelF("AT25F4096", 0x80000, 0x64));
+    c.push_back(both(Part("AT25F512B", 0x10000, 0x8000, {Jedec(0x1F, 0x65, 0x01)})));
+    c.push_back(both(Part("AT25S010N", 0x20000, 0x8000, {Jedec(0x1F, 0x66, 0x01)})));
+    c.push_back(both(Part("F25L01PA", 0x20000, 0x1000, {Jedec(0x8C, 0x30, 0x11)})));
+    c.push_back(both(Part("FM25Q08A", 0x100000, 0x10000, {Jedec(0xA1, 0x40, 0x14), Rems(0xA1, 0x13)})));
+    c.push_back(both(Part("P25Q80H", 0x100000, 0x10000, {Jedec(0x85, 0x60, 0x14), Rems(0x85, 0x13)})));
+    return c;
+}
+
+const std::vector<SimSpiPartModel>& Catalogue() {
+    static const std::vector<SimSpiPartModel> catalogue = BuildCatalogue();
+    return catalogue;
+}
+
+}  // namespace
+
+const SimSpiPartModel* FindSimSpiPart(const std::string& name) {
+    for (const SimSpiPartModel& m : Catalogue())
+        if (m.name == name) return &m;
+    return nullptr;
+}
+
+std::vector<std::string> SimSpiPartNames() {
+    std::vector<std::string> names;
+    for (const SimSpiPartModel& m : Catalogue()) names.push_back(m.name);
+    return names;
+}
+
+// ------------------------------------------------------------------ part
+
+SimSpiFlash::SimSpiFlash(const SimSpiPartModel& model, std::shared_ptr<SimStorage> storage, SimClocks* clocks)
+    : model_(model), storage_(std::move(storage)), clocks_(clocks) {
+    if (!storage_) storage_ = std::make_shared<SimStorage>(model_.size);
+    if (model_.pageSize == 0) model_.pageSize = 1;
+    status_ = model_.initialStatus & 0xFC;
+}
+
+void SimSpiFlash::SetBusyPolls(unsigned program, unsigned erase, unsigned statusWrite) {
+    programPolls_ = program;
+    erasePolls_ = erase;
+    statusPolls_ = statusWrite;
+}
+
+void SimSpiFlash::SetBusyMicros(std::uint64_t program, std::uint64_t erase, std::uint64_t statusWrite) {
+    programUs_ = program;
+    eraseUs_ = erase;
+    statusUs_ = statusWrite;
+}
+
+void SimSpiFlash::AddStuckBits(std::uint32_t address, std::uint8_t stuckHigh, std::uint8_t stuckLow) {
+    stuck_.push_back(Stuck{address, stuckHigh, stuckLow});
+}
+
+void SimSpiFlash::ClearCounts() { std::fill(std::begin(counts_), std::end(counts_), 0u); }
+
+bool SimSpiFlash::Busy() {
+    if (op_ == Op::None) return false;
+    if (busyStuck_ || pollsLeft_ > 0 || Now() < busyUntil_) return true;
+    // The cycle is over: the part leaves busy and resets its write-enable latch.
+    op_ = Op::None;
+    wel_ = false;
+    return false;
+}
+
+void SimSpiFlash::StartOp(Op op) {
+    op_ = op;
+    switch (op) {
+    case Op::Program:
+        pollsLeft_ = programPolls_;
+        busyUntil_ = Now() + programUs_;
+        break;
+    case Op::Erase:
+        pollsLeft_ = erasePolls_;
+        busyUntil_ = Now() + eraseUs_;
+        break;
+    case Op::StatusWrite:
+        pollsLeft_ = statusPolls_;
+        busyUntil_ = Now() + statusUs_;
+        break;
+    case Op::None:
+        break;
+    }
+    Busy();
+}
+
+std::uint8_t SimSpiFlash::Status() {
+    bool busy = Busy();
+    return std::uint8_t((status_ & 0xFC) | (wel_ ? 0x02 : 0) | (busy ? 0x01 : 0));
+}
+
+std::uint32_t SimSpiFlash::Address() const {
+    if (header_.size() < 4) return 0;
+    return std::uint32_t(header_[1]) << 16 | std::uint32_t(header_[2]) << 8 | header_[3];
+}
+
+bool SimSpiFlash::IsOneOf(std::uint8_t opcode, const std::vector<std::uint8_t>& set) const {
+    return std::find(set.begin(), set.end(), opcode) != set.end();
+}
+
+const SimSpiIdAnswer* SimSpiFlash::IdAnswer(std::uint8_t opcode) const {
+    for (const SimSpiIdAnswer& a : model_.ids)
+        if (a.opcode == opcode) return &a;
+    return nullptr;
+}
+
+std::uint8_t SimSpiFlash::IdByte(const SimSpiIdAnswer& a) const {
+    if (count_ < 1u + a.skipBytes || a.bytes.empty()) return 0xFF;
+    if (unknownId_) return kUnknownIdByte;
+    std::uint32_t n = count_ - 1 - a.skipBytes;
+    if (a.alternate) {
+        std::uint32_t start = a.skipBytes ? (header_[a.skipBytes] & 1) : 0;
+        return a.bytes[(start + n) % a.bytes.size()];
+    }
+    return a.bytes[std::min<std::size_t>(n, a.bytes.size() - 1)];
+}
+
+void SimSpiFlash::Store(std::uint32_t address, std::uint8_t value) {
+    std::size_t size = storage_->Size();
+    if (size == 0) return;
+    std::size_t index = address % size;
+    for (const Stuck& s : stuck_)
+        if (s.address % size == index) value = std::uint8_t((value | s.high) & ~s.low);
+    storage_->Bytes()[index] = value;
+}
+
+void SimSpiFlash::Select() {
+    selected_ = true;
+    header_.clear();
+    count_ = 0;
+    busyAtSelect_ = Busy();
+    latch_.assign(model_.pageSize, -1);
+}
+
+std::uint8_t SimSpiFlash::NextOutByte() {
+    if (!selected_ || count_ == 0) return 0xFF;
+    std::uint8_t op = header_[0];
+    if (op == kRdsr) return Status();
+    // A busy part answers nothing but its status.
+    if (busyAtSelect_) return 0xFF;
+    if (op == kRead && count_ >= 4) {
+        std::size_t size = storage_->Size();
+        if (size == 0) return 0xFF;
+        return storage_->Bytes()[(std::uint64_t(Address()) + (count_ - 4)) % size];
+    }
+    if (const SimSpiIdAnswer* a = IdAnswer(op)) return IdByte(*a);
+    return 0xFF;
+}
+
+void SimSpiFlash::InByte(std::uint8_t b) {
+    if (!selected_) return;
+    std::uint32_t pos = count_;
+    if (header_.size() < kHeaderBytes) header_.push_back(b);
+    std::uint8_t op = header_[0];
+    if (op == kRdsr && pos >= 1 && op_ != Op::None && pollsLeft_ > 0) --pollsLeft_;
+    if (op == kProgram && pos >= 4 && !busyAtSelect_) {
+        std::uint32_t page = model_.pageSize;
+        latch_[(Address() % page + (pos - 4)) % page] = b;
+    }
+    if (count_ < 0xFFFFFFFFu) ++count_;
+}
+
+void SimSpiFlash::Deselect() {
+    if (!selected_) return;
+    selected_ = false;
+    if (count_ == 0) return;  // chip select pulsed without clocks
+    std::uint8_t op = header_[0];
+    ++counts_[op];
+    if (logFrames_) frames_.push_back(SimSpiFrame{header_, count_});
+    Execute();
+}
+
+void SimSpiFlash::Execute() {
+    std::uint8_t op = header_[0];
+    bool armed = ewsrArmed_;
+    ewsrArmed_ = false;
+    if (busyAtSelect_) return;  // commands are ignored during a cycle
+
+    if (op == kWren) {
+        if (count_ == 1 && !welStuck_) wel_ = true;
+        return;
+    }
+    if (op == kWrdi) {
+        wel_ = false;
+        return;
+    }
+    if (model_.ewsrOpcode && op == model_.ewsrOpcode) {
+        if (count_ == 1) ewsrArmed_ = true;
+        return;
+    }
+    if (op == kWrsr) {
+        if (count_ < 2 || !(wel_ || armed)) return;
+        bool locked = (status_ & model_.writableStatus & 0x80) != 0;
+        if (locked && wpAsserted_) {
+            wel_ = false;
+            return;
+        }
+        std::uint8_t w = model_.writableStatus & 0xFC;
+        status_ = std::uint8_t((status_ & ~w) | (header_[1] & w));
+        StartOp(Op::StatusWrite);
+        return;
+    }
+    if (op == kProgram) {
+        if (count_ < 5 || !wel_) return;
+        if (Protected()) {
+            wel_ = false;
+            return;
+        }
+        if (failPrograms_ > 0) {
+            --failPrograms_;
+        } else {
+            std::uint32_t page = model_.pageSize;
+            std::uint32_t base = Address() - Address() % page;
+            std::size_t size = storage_->Size();
+            for (std::uint32_t i = 0; i < page; ++i) {
+                if (latch_[i] < 0 || size == 0) continue;
+                std::uint32_t a = base + i;
+                Store(a, std::uint8_t(storage_->Bytes()[a % size] & latch_[i]));
+            }
+        }
+        StartOp(Op::Program);
+        return;
+    }
+    if (IsOneOf(op, model_.chipEraseOpcodes)) {
+        if (count_ != 1 || !wel_) return;
+        if (Protected()) {
+            wel_ = false;
+            return;
+        }
+        if (!eraseFails_)
+            for (std::uint32_t a = 0; a < storage_->Size(); ++a) Store(a, 0xFF);
+        StartOp(Op::Erase);
+        return;
+    }
+    if (IsOneOf(op, model_.sectorEraseOpcodes)) {
+        if (count_ < 4 || !wel_) return;
+        if (Protected()) {
+            wel_ = false;
+            return;
+        }
+        std::uint32_t sector = model_.sectorSize ? model_.sectorSize : 0x1000;
+        std::uint32_t base = Address() - Address() % sector;
+        if (!eraseFails_)
+            for (std::uint32_t i = 0; i < sector; ++i) Store(base + i, 0xFF);
+        StartOp(Op::Erase);
+        return;
+    }
+}

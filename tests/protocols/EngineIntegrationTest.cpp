@@ -1,0 +1,186 @@
+// Whole-engine paths over the simulated SPI boards: selection, opening with
+// part identification, and the ROM operations through the SPI engines.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "protocols/CGenSPI.h"
+#include "tests/protocols/SpiRig.h"
+
+namespace {
+
+struct Board {
+    const char* name;
+    SimSpiBoardKind kind;
+    const char* part;
+    std::uint32_t size;
+    const char* asic;
+};
+
+const Board kBoards[] = {
+    {"orpane", SimSpiBoardKind::Orpane, "M25P10", 0x20000, "Orpane"},
+    {"tovarne", SimSpiBoardKind::Tovarne, "W25X40", 0x80000, "Tovarne"},
+    {"ombrel", SimSpiBoardKind::Ombrel, "AT25F1024", 0x20000, "Ombrel"},
+    {"ulvane", SimSpiBoardKind::Ulvane, "MX25L2026E", 0x40000, "Ulvane"},
+    {"wenmar", SimSpiBoardKind::Wenmar, "GD25Q41B", 0x80000, "Wenmar"},
+    {"gethra", SimSpiBoardKind::Gethra, "M25P40", 0x80000, "Gethra"},
+    {"gethra_hobran", SimSpiBoardKind::GethraHobran, "M25P20", 0x40000, "Gethra"},
+    {"hobran", SimSpiBoardKind::Hobran, "W25Q80", 0x100000, "Hobran"},
+    {"fyrand", SimSpiBoardKind::Fyrand, "MX25L8006E", 0x100000, "Fyrand"},
+};
+
+class EngineOnBoard : public ::testing::TestWithParam<Board> {};
+
+TEST_P(EngineOnBoard, OpensIdentifiesReadsWritesAndErases) {
+    const Board& b = GetParam();
+    SimHardware hw;
+    ScopedHardware use(hw);
+    SimSpiBoardOptions o;
+    o.part = b.part;
+    SimSpiBoard board = AddSpiBoard(hw, {0, 3, 0, 0}, b.kind, o);
+    ASSERT_NE(board.function, nullptr);
+    std::vector<std::uint8_t> contents = Pattern(board.flash->Storage().Size(), 11);
+    board.flash->Storage().Bytes() = contents;
+
+    std::unique_ptr<CFlash> flash(CreateFlash(nullptr, 0));
+    flash->noAperture = 1;
+    ASSERT_EQ(flash->SelectDevice(0, 3, 0, 0), 1);
+    EXPECT_STREQ(flash->asicName, b.asic);
+    ASSERT_EQ(flash->OpenAccess(), 1);
+    EXPECT_STREQ(flash->currentPartName, b.part);
+    EXPECT_EQ(flash->romSize, b.size);
+
+    std::vector<std::uint8_t> buf(0x1000);
+    ASSERT_EQ(flash->Read(0x100, 0x1000, buf.data()), 0x1000u);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), contents.begin() + 0x100));
+
+    testing::internal::CaptureStdout();
+    EXPECT_GE(flash->BulkErase(), b.size);
+    std::vector<std::uint8_t> image = Pattern(0x3000, 12);
+    EXPECT_EQ(flash->Write(0x80, 0x3000, image.data()), 0x3000u);
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), board.flash->Storage().Bytes().begin() + 0x80));
+    EXPECT_EQ(board.flash->Storage().Bytes()[0x80 + 0x3000], 0xFF);
+    std::vector<std::uint8_t> byPosition(0x80, 0);
+    byPosition.insert(byPosition.end(), image.begin(), image.end());
+    EXPECT_EQ(flash->Compare(0x80, 0x3000, byPosition.data()), 0x3000u);
+    EXPECT_EQ(flash->CloseAccess(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, EngineOnBoard, ::testing::ValuesIn(kBoards),
+                         [](const ::testing::TestParamInfo<Board>& i) { return std::string(i.param.name); });
+
+TEST(EngineOnSpiBoard, DemoBoardsIdentifyTheirParts) {
+    SimHardware hw;
+    ScopedHardware use(hw);
+    AddDemoSpiBoards(hw, 3);
+    const char* expected[] = {"M25P10", "SST25VF010", "W25X40", "MX25L2026E",
+                              "M25P40", "GD25Q41B",   "W25Q80", "MX25L8006E"};
+    std::unique_ptr<CFlash> flash(CreateFlash(nullptr, 0));
+    flash->noAperture = 1;
+    for (std::uint8_t i = 0; i < 8; ++i) {
+        ASSERT_EQ(flash->SelectDevice(0, std::uint8_t(3 + i), 0, 0), 1) << int(i);
+        ASSERT_EQ(flash->OpenAccess(), 1);
+        EXPECT_STREQ(flash->currentPartName, expected[i]);
+        flash->CloseAccess();
+    }
+}
+
+// Closing access restores the controller registers the init list changed
+// through the indirect pair, also after transfers moved the index.
+TEST(EngineOnSpiBoard, CloseRestoresIndirectRegisters) {
+    SimHardware hw;
+    ScopedHardware use(hw);
+    SimSpiBoard board = AddSpiBoard(hw, {0, 3, 0, 0}, SimSpiBoardKind::Wenmar);
+    board.controller->Write(0xC0600000, 0x00000100);
+    board.controller->Write(0xC0600004, 0x0000ABCD);
+    std::unique_ptr<CFlash> flash(CreateFlash(nullptr, 0));
+    flash->noAperture = 1;
+    ASSERT_EQ(flash->SelectDevice(0, 3, 0, 0), 1);
+    ASSERT_EQ(flash->OpenAccess(), 1);
+    EXPECT_EQ(board.controller->Peek(0xC0600000) & 0xF0000002u, 0x10000002u);
+    std::uint8_t buf[16];
+    ASSERT_EQ(flash->Read(0, 16, buf), 16u);
+    flash->CloseAccess();
+    EXPECT_EQ(board.controller->Peek(0xC0600000), 0x00000100u);
+    EXPECT_EQ(board.controller->Peek(0xC0600004), 0x0000ABCDu);
+}
+
+TEST(EngineOnSpiBoard, StatusRegisterCommands) {
+    SimHardware hw;
+    ScopedHardware use(hw);
+    SimSpiBoard board = AddSpiBoard(hw, {0, 3, 0, 0}, SimSpiBoardKind::Ulvane);
+    std::unique_ptr<CFlash> flash(CreateFlash(nullptr, 0));
+    ASSERT_EQ(flash->SelectDevice(0, 3, 0, 0), 1);
+    EXPECT_EQ(flash->WriteStatus(0x84), 1u);
+    EXPECT_EQ(flash->ReadStatus(), 0x84u);
+    board.flash->SetWriteProtectPin(true);
+    EXPECT_EQ(flash->WriteStatus(0x00), 1u);
+    EXPECT_EQ(flash->ReadStatus() & 0x8C, 0x84u) << "locked by SRWD and WP#";
+    board.flash->SetWriteProtectPin(false);
+    EXPECT_EQ(flash->WriteStatus(0x00), 1u);
+    EXPECT_EQ(flash->ReadStatus(), 0x00u);
+}
+
+TEST(EngineOnSpiBoard, UnknownPartFailsStatusAndReads) {
+    SimHardware hw;
+    ScopedHardware use(hw);
+    SimSpiBoard board = AddSpiBoard(hw, {0, 3, 0, 0}, SimSpiBoardKind::Orpane);
+    board.flash->FailUnknownId(true);
+    std::unique_ptr<CFlash> flash(CreateFlash(nullptr, 0));
+    flash->noAperture = 1;
+    ASSERT_EQ(flash->SelectDevice(0, 3, 0, 0), 1);
+    ASSERT_EQ(flash->OpenAccess(), 1);
+    EXPECT_STREQ(flash->currentPartName, "Quor SPI");
+    EXPECT_EQ(flash->ReadStatus(), 0xFFFFFFFFu);
+    EXPECT_EQ(flash->WriteStatus(0), 0u);
+    std::uint8_t buf[16];
+    EXPECT_EQ(flash->Read(0, 16, buf), 0u);
+    EXPECT_EQ(board.flash->Count(0x03), 0u);
+}
+
+// A text-table board driven only by software SPI, with the data-out line
+// inverted in the table; the board must invert it as well.
+TEST(EngineOnSpiBoard, SoftwareSpiTypeWithInvertedDataOut) {
+    static const char kTable[] =
+        "format 1.0\n"
+        "swspi_table 1\n"
+        "swspi_reg 179c 179c 179c 17a4\n"
+        "swspi_bit 13 0 a 0 9 1 8 0\n"
+        "swspi_delay 0\n"
+        "type_table 1\n"
+        "type_table_entry2 0 0 \"Soft SPI\" type_swspi 10000 1 1 1\n"
+        "asic \"Softy\" kov_gethra 1 0 0 0 0\n"
+        "det_pcicmp 2 ffff 7a00 7a00 det_pass\n"
+        "spi_cmd_table 1\n"
+        "spi_cmd_code 9f c7 d8 06 04 05 01 0 03 02\n"
+        "spi_cmd_addr 0 0 0 0 0 0 0 0 3 3\n"
+        "spi_cmd_dummy 0 0 0 0 0 0 0 0 0 0\n"
+        "spi_cmd_status 1 1 2 2\n"
+        "spi_cmd_wp c 4 c c 80 80 8c 0\n"
+        "spi_type M25P10 20000 100 8000 1 20 20 11\n"
+        "end\n";
+    for (bool boardInverts : {true, false}) {
+        SimHardware hw;
+        ScopedHardware use(hw);
+        SimSpiBoardOptions o;
+        o.wiring.mosi.inverted = boardInverts;
+        SimSpiBoard board = AddSpiBoard(hw, {0, 3, 0, 0}, SimSpiBoardKind::SoftSpi, o);
+        board.flash->Storage().Bytes()[0x10] = 0x5A;
+        FILE* text = fmemopen(const_cast<char*>(kTable), sizeof kTable - 1, "r");
+        ASSERT_NE(text, nullptr);
+        std::unique_ptr<CFlash> flash(CreateFlash(text, 0));
+        std::fclose(text);
+        ASSERT_EQ(flash->customTableFlag, 1);
+        ASSERT_EQ(flash->SelectDevice(0, 3, 0, 0), 1);
+        ASSERT_EQ(flash->OpenAccess(), 1);
+        EXPECT_EQ(flash->flashType, std::uint32_t(TYPE_SWSPI));
+        EXPECT_STREQ(flash->currentPartName, boardInverts ? "M25P10" : "Soft SPI");
+        std::uint8_t b = 0;
+        EXPECT_EQ(flash->Read(0x10, 1, &b), boardInverts ? 1u : 0u);
+        if (boardInverts) {
+            EXPECT_EQ(b, 0x5A);
+        }
+    }
+}
+
+}  // namespace
