@@ -1,21 +1,81 @@
-// Command layer between the front end and the flash engine. Only the
-// switch fields and the engine it owns exist so far.
+// Command layer between the front end and the flash engine: owns the
+// engine, keeps the adapter table and a buffer with the last ROM content
+// read, and offers one operation per ROM task.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
+#include "commands/AdapterTable.h"
 #include "commands/FlashCmdStatus.h"
+#include "commands/RomImage.h"
 
 class CFlash;
+
+constexpr std::uint32_t kRomBufferSize = 0x100000;
 
 class CFlashCmd {
 public:
     CFlashCmd(FILE* typeTableText, std::uint32_t verbose);
+
+    // Prints the overflow message of the variable-length integers.
+    virtual void ReportLengthOverflow();
     virtual ~CFlashCmd();
     CFlashCmd(const CFlashCmd&) = delete;
     CFlashCmd& operator=(const CFlashCmd&) = delete;
 
+    // Rebuilds the adapter table from row 0; returns the number of rows.
+    // skipAccess 1: identity columns only; readRom 1: read the ROM start,
+    // classify it and take its strings.
+    virtual std::uint32_t EnumerateAdapters(std::uint16_t segmentLimit, std::uint8_t busLimit, std::uint32_t maxCount,
+                                            std::uint16_t skipAccess, std::uint16_t readRom);
+    // 1 when the row exists (rescanning when needed); the engine has then
+    // been told to select and open it. 0 otherwise.
+    virtual std::int16_t SelectAdapter(std::uint32_t adapter, std::uint16_t segmentLimit, std::uint8_t busLimit);
+
+    // ROM read, checksum and status operations.
+    virtual std::uint32_t GetBiosSize(const std::uint8_t* buffer);  // null = romBuffer
+    virtual int CheckBufferChecksum(const std::uint8_t* buffer, std::uint32_t length, std::uint16_t expected);
+    virtual int CheckBiosChecksum(std::uint32_t adapter, std::uint16_t expected);
+    virtual int CheckRomChecksum(std::uint32_t adapter, std::uint32_t length, std::uint16_t expected);
+    virtual int ReadRom(std::uint32_t adapter, std::uint32_t length);  // 0 = automatic
+    virtual int VerifyRom(std::uint32_t adapter, const std::uint8_t* data, std::uint32_t length);
+    virtual int TestRomRead(std::uint32_t adapter);
+    virtual int ReadStatus(std::uint32_t adapter, std::uint8_t* out);
+    virtual int WriteStatus(std::uint32_t adapter, std::uint8_t value);
+    virtual int LockHdcp(std::uint32_t adapter);
+    virtual int LockRom(std::uint32_t adapter);
+    virtual int UnlockRom(std::uint32_t adapter);
+    virtual int CheckLock(std::uint32_t adapter, std::uint8_t* out);
+
+    // Image accessors. `length` is the number of valid bytes at image; out
+    // fields hold kRomStringSize bytes (GetPartNumber: max + 1).
+    virtual std::uint32_t GetPartNumber(const std::uint8_t* image, std::size_t length, char* out, std::uint32_t max,
+                                        std::int16_t mode);
+    virtual std::uint32_t GetBiosVersion(const std::uint8_t* image, std::size_t length, char* out, char* configOut);
+    virtual std::uint32_t GetProductName(const std::uint8_t* image, std::size_t length, char* out);
+    virtual std::uint32_t GetBiosDate(const std::uint8_t* image, std::size_t length, char* out);
+    virtual std::uint32_t GetConfigFileName(const std::uint8_t* image, std::size_t length, char* out);
+    virtual std::uint16_t GetDeviceId(const std::uint8_t* image, std::size_t length);
+    virtual std::uint16_t GetSubsystemId(const std::uint8_t* image, std::size_t length);
+    virtual std::uint16_t GetSubsystemVendorId(const std::uint8_t* image, std::size_t length);
+    // Fills fileImageInfo; returns 1.
+    virtual int ParseFileImage(const std::uint8_t* image, std::size_t length);
+    virtual std::uint16_t DecodeVarLength(const std::uint8_t* p, std::size_t available);
+    virtual std::uint32_t VarLengthSize(const std::uint8_t* p, std::size_t available);
+
+    // Row `index` of adapterRomInfo; an empty entry for rows outside the table.
+    AdapterRomInfo& GetAdapterRomInfo(std::uint8_t index);
+    // Sets the engine's SPI target (revision = low 4 bits of revisionLow |
+    // revisionHigh << 4) and returns the engine's verdict.
+    int SetSpiTarget(std::uint16_t deviceId, std::uint8_t revisionLow, std::uint8_t revisionHigh);
+    // Write protection around programming and editing.
+    int RelockRom(std::uint32_t adapter);
+    int UnprotectRom(std::uint32_t adapter);
+
+    std::vector<AdapterRomInfo> adapterRomInfo;
     std::uint8_t debugPrints = 0;
     std::uint8_t force = 0;
     std::uint16_t keepIsrSn = 0;
@@ -27,7 +87,23 @@ public:
     std::uint16_t suppressDetail = 0;
     std::uint16_t exclMemTrainTable = 0;
 
-    CFlash* engine = nullptr;  // owned
+    // Header of the image last given to a header accessor.
+    const std::uint8_t* newHeader = nullptr;
+    std::uint16_t newHeaderIsVelk = 0;
+    std::uint16_t newSsid = 0;
+
+    std::uint8_t listImages = 0;  // "-ai": the scan records each ROM's image chain
+    int status = CMD_OK;          // state word of the state machines
+    CFlash* engine = nullptr;     // owned
+    std::uint32_t currentAdapter = 0;
+    std::uint32_t adapterCount = 0;
+    AdapterEntry adapters[kMaxAdapters];
+    FileImageInfo fileImageInfo;
+    std::uint8_t* romBuffer = nullptr;  // owned, kRomBufferSize bytes
+    std::uint32_t bytesRead = 0;
+    std::uint32_t bytesProgrammed = 0;
+    std::uint32_t bytesVerified = 0;
+    std::uint32_t romChecksum = 0;
 
     // Safety checks of programming; each runs only while its word is 1.
     std::uint16_t checkIdentical = 1;
@@ -41,4 +117,17 @@ public:
     std::uint16_t filterSvid = 0xFFFF;
     char filterPartNumber[64] = {};
     std::uint16_t retries = 0;
+
+private:
+    // Row from the engine's selected device.
+    void FillRow(std::uint32_t row, std::uint8_t match, std::uint16_t skipAccess, std::uint16_t readRom);
+    void ReadRomStart(std::uint32_t row);
+    void CopyFlashName(AdapterEntry& row);
+    void NoteHeader(const ImageHeaderEffect& effect, const std::uint8_t* image);
+    // Selection and ROM-size test shared by the read operations.
+    int SelectWithRom(std::uint32_t adapter);
+    // Main read of the read operations: n = min(length, buffer) bytes.
+    int ReadIntoBuffer(std::uint32_t length);
+
+    AdapterRomInfo outsideTable_;
 };

@@ -1,78 +1,127 @@
-// The built-in demo machine of vorbanmill-sim: two display adapters of
-// different generations, all in memory.
-#include <algorithm>
+// The built-in demo machine of vorbanmill-sim: boards of several
+// generations, each with a serial flash holding a valid video BIOS (part
+// number, version, product name, date), all in memory.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "sim/SimMachineFile.h"
+#include "sim/SimSpiBoard.h"
 
 namespace {
 
-// A single legacy-type expansion-ROM image: signature, size, PCI data
-// structure and a byte sum of 0, followed by erased flash.
-std::vector<std::uint8_t> DemoRomImage(std::size_t romSize, std::uint16_t vendor, std::uint16_t device,
-                                       std::size_t imageSize, const char* text) {
-    std::vector<std::uint8_t> rom(romSize, 0xFF);
-    std::fill(rom.begin(), rom.begin() + std::ptrdiff_t(imageSize), 0x00);
+using Bytes = std::vector<std::uint8_t>;
+
+void PutU16(Bytes& b, std::size_t at, std::uint16_t v) {
+    b[at] = std::uint8_t(v);
+    b[at + 1] = std::uint8_t(v >> 8);
+}
+
+// Text and its terminator; returns the position after it.
+std::size_t PutText(Bytes& b, std::size_t at, const std::string& text) {
+    std::memcpy(&b[at], text.data(), text.size());
+    b[at + text.size()] = 0;
+    return at + text.size() + 1;
+}
+
+void PutPcir(Bytes& b, std::size_t at, std::uint16_t device, std::uint16_t length512, std::uint8_t codeType,
+             bool last) {
+    std::memcpy(&b[at], "PCIR", 4);
+    PutU16(b, at + 4, 0x1002);
+    PutU16(b, at + 6, device);
+    PutU16(b, at + 0x0A, 0x18);
+    b[at + 0x0F] = 0x03;  // class 0x030000
+    PutU16(b, at + 0x10, length512);
+    b[at + 0x14] = codeType;
+    b[at + 0x15] = last ? 0x80 : 0x00;
+}
+
+struct DemoBios {
+    std::uint16_t device;
+    std::uint16_t ssid;
+    const char* partNumber;
+    const char* product;
+    const char* version;
+    const char* date;
+    const char* config;
+    std::uint16_t legacy512;  // legacy image size in 512-byte units
+    std::uint16_t efi512;     // EFI image after it; 0 = none
+};
+
+// Contents of a flash part: the legacy image (PCI header and data
+// structure, the maker's BIOS header, date, part number and string area,
+// checksum byte), an optional EFI image, erased flash after them.
+Bytes DemoFlash(std::size_t size, const DemoBios& d) {
+    Bytes rom(size, 0xFF);
+    const std::size_t legacy = std::size_t(d.legacy512) * 512;
+    std::fill(rom.begin(), rom.begin() + std::ptrdiff_t(legacy), 0x00);
     rom[0] = 0x55;
     rom[1] = 0xAA;
-    rom[2] = std::uint8_t(imageSize / 512);
-    const std::size_t pcir = 0x1C0;
-    rom[0x18] = std::uint8_t(pcir);
-    rom[0x19] = std::uint8_t(pcir >> 8);
-    std::memcpy(&rom[pcir], "PCIR", 4);
-    rom[pcir + 4] = std::uint8_t(vendor);
-    rom[pcir + 5] = std::uint8_t(vendor >> 8);
-    rom[pcir + 6] = std::uint8_t(device);
-    rom[pcir + 7] = std::uint8_t(device >> 8);
-    rom[pcir + 0x0A] = 0x18;  // structure length
-    rom[pcir + 0x0D] = 0x00;  // class code 0x030000
-    rom[pcir + 0x0E] = 0x00;
-    rom[pcir + 0x0F] = 0x03;
-    rom[pcir + 0x10] = std::uint8_t(imageSize / 512);
-    rom[pcir + 0x11] = std::uint8_t((imageSize / 512) >> 8);
-    rom[pcir + 0x14] = 0x00;  // legacy x86 code
-    rom[pcir + 0x15] = 0x80;  // last image
-    std::memcpy(&rom[0x80], text, std::strlen(text));
+    rom[2] = std::uint8_t(d.legacy512);
+    PutU16(rom, 0x18, 0x1C0);
+    PutPcir(rom, 0x1C0, d.device, d.legacy512, 0x00, d.efi512 == 0);
+    PutU16(rom, 0x48, 0x100);
+    PutText(rom, 0x50, d.date);
+    PutU16(rom, 0x6E, 0x200);
+    rom[0x102] = 1;  // header revision: no ROM directory
+    std::memcpy(&rom[0x104], "VELK", 4);
+    PutU16(rom, 0x118, 0x1002);  // SVID
+    PutU16(rom, 0x11A, d.ssid);
+    std::size_t pos = PutText(rom, 0x200, d.partNumber);
+    const std::string strings[8] = {"", "", "", std::string("\r\n") + d.product + "\r\n", "", "",
+                                    std::string("VER") + d.version, d.config};
+    for (const std::string& s : strings) pos = PutText(rom, pos, s);
     unsigned sum = 0;
-    for (std::size_t i = 0; i + 1 < imageSize; ++i) sum += rom[i];
-    rom[imageSize - 1] = std::uint8_t(0x100 - (sum & 0xFF));
+    for (std::size_t i = 0; i < legacy; ++i) sum += rom[i];
+    rom[0x21] = std::uint8_t(0x100 - (sum & 0xFF));
+    if (d.efi512) {
+        const std::size_t e = legacy;
+        std::fill(rom.begin() + std::ptrdiff_t(e), rom.begin() + std::ptrdiff_t(e + std::size_t(d.efi512) * 512), 0x00);
+        rom[e] = 0x55;
+        rom[e + 1] = 0xAA;
+        PutU16(rom, e + 2, d.efi512);
+        PutU16(rom, e + 4, 0x0EF1);
+        PutU16(rom, e + 0x18, 0x1C);
+        PutPcir(rom, e + 0x1C, d.device, d.efi512, 0x03, true);
+    }
     return rom;
 }
 
 struct DemoBoard {
-    SimPciAddress address;
-    std::uint16_t device;
-    std::uint8_t revision;
-    std::uint16_t subsystemId;
-    std::uint64_t fbBase;
-    std::uint64_t regBase;
-    std::uint32_t romBarSize;
-    std::uint32_t romBarBase;  // 0: the ROM is placed over the frame buffer
-    const char* text;
+    SimSpiBoardKind kind;
+    const char* part;
+    DemoBios bios;
 };
 
 }  // namespace
 
 std::unique_ptr<SimHardware> CreateDemoMachine() {
     static const DemoBoard kBoards[] = {
-        {{0, 1, 0, 0}, 0x6610, 0x00, 0x0B00, 0xD0000000, 0xFE800000, 0x20000, 0xFEA00000, "DEMO BOARD A"},
-        {{0, 2, 0, 0}, 0x67DF, 0xC7, 0x0B01, 0xC0000000, 0xFE900000, 0x40000, 0, "DEMO BOARD B"},
+        {SimSpiBoardKind::Orpane, "M25P10",
+         {0x6780, 0x0B01, "113-DM0501-101", "DEMO ORPANE 1GB GDDR3", "008.012.000.004", "03/14/11", "DM0501.CFG",
+          0x70, 0}},
+        {SimSpiBoardKind::Ulvane, "W25X40",
+         {0x67A0, 0x0B02, "113-DM1402-100", "DEMO ULVANE 2GB GDDR5", "012.020.000.031", "09/22/14", "DM1402.CFG",
+          0x78, 0}},
+        {SimSpiBoardKind::Gethra, "M25P40",
+         {0x6860, 0x0B03, "113-DM2103-110", "DEMO GETHRA 4GB HBM", "016.001.001.000", "06/30/17", "DM2103.CFG",
+          0x7C, 0x80}},
+        {SimSpiBoardKind::Fyrand, "MX25L8006E",
+         {0x7380, 0x0B04, "113-DM2704-200", "DEMO FYRAND 8GB GDDR6", "020.004.000.012", "11/05/19", "DM2704.CFG",
+          0x7E, 0xA0}},
     };
     auto hw = std::make_unique<SimHardware>();
+    std::uint8_t bus = 1;
     for (const DemoBoard& b : kBoards) {
-        SimPciFunction* f = hw->AddFunction(b.address, 0x1002, b.device);
-        f->SetRevision(b.revision);
-        f->SetClassCode(0x030000);
-        f->SetSubsystem(0x1002, b.subsystemId);
-        f->AddBar(0, SimBarKind::Mem64, 256u << 20, true, b.fbBase, SimBarRole::Memory);
-        f->AddBar(2, SimBarKind::Mem32, 256u << 10, false, b.regBase, SimBarRole::Registers);
-        f->AddBar(4, SimBarKind::Io, 256, false, 0xE000 + 0x1000 * b.address.bus, SimBarRole::Memory);
-        f->SetRomBar(b.romBarSize, b.romBarBase);
-        f->AddCapability(0x01);  // power management
-        f->AddCapability(0x10);  // PCI Express
-        auto rom = std::make_shared<SimStorage>(b.romBarSize);
-        rom->SetInitial(DemoRomImage(b.romBarSize, 0x1002, b.device, 0x10000, b.text));
-        f->SetRomModel(std::make_shared<SimRomBytes>(rom));
+        const SimSpiPartModel* part = FindSimSpiPart(b.part);
+        if (!part) continue;
+        SimSpiBoardOptions o;
+        o.part = b.part;
+        o.storage = std::make_shared<SimStorage>(part->size);
+        o.storage->SetInitial(DemoFlash(part->size, b.bios));
+        SimSpiBoard board = AddSpiBoard(*hw, SimPciAddress{0, bus, 0, 0}, b.kind, o);
+        if (board.function) board.function->SetSubsystem(0x1002, b.bios.ssid);
+        ++bus;
     }
     return hw;
 }

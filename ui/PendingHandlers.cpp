@@ -10,37 +10,18 @@ namespace {
 constexpr int kAny = -1;
 
 int Pending(bool argumentsValid) { return argumentsValid ? CMD_FAILED : CMD_USAGE; }
-
-// Adapter number optional, decimal when given.
-bool OptionalAdapter(int count, char** args) { return ArgumentsValid(count, args, 0, kAny, true); }
 }  // namespace
 
-int CFlashUI::CmdListAdapters(int count, char** args) { return Pending(OptionalAdapter(count, args)); }
-int CFlashUI::CmdAdvancedInfo(int count, char** args) { return Pending(OptionalAdapter(count, args)); }
-int CFlashUI::CmdFileChecksum(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, kAny, false)); }
-int CFlashUI::CmdBiosChecksum(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, kAny, true)); }
-int CFlashUI::CmdRomChecksum(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, kAny, true)); }
-int CFlashUI::CmdSave(int count, char** args) { return Pending(ArgumentsValid(count, args, 2, kAny, true)); }
-int CFlashUI::CmdVerify(int count, char** args) { return Pending(ArgumentsValid(count, args, 2, kAny, true)); }
 int CFlashUI::CmdProgram(int count, char** args) { return Pending(ArgumentsValid(count, args, 2, kAny, true)); }
 int CFlashUI::CmdProgramAll(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, kAny, false)); }
-int CFlashUI::CmdTest(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, kAny, true)); }
 int CFlashUI::CmdModifyId(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, kAny, true)); }
 int CFlashUI::CmdModifyBiosInfo(int count, char** args) { return Pending(ArgumentsValid(count, args, 2, kAny, true)); }
-int CFlashUI::CmdReadStatus(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, kAny, true)); }
-int CFlashUI::CmdWriteStatus(int count, char** args) { return Pending(ArgumentsValid(count, args, 2, 2, true)); }
-int CFlashUI::CmdLockHdcp(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, 1, true)); }
-int CFlashUI::CmdLockRom(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, 1, true)); }
-int CFlashUI::CmdUnlockRom(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, 1, true)); }
-int CFlashUI::CmdCheckLock(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, 1, true)); }
 int CFlashUI::CmdPackage(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, 1, false)); }
 int CFlashUI::CmdIsr(int count, char**) { return Pending(count == 1 || count == 3); }
 int CFlashUI::CmdProd(int count, char** args) {
     return Pending(count == 1 || (count == 2 && std::strlen(args[1]) == 12));
 }
 int CFlashUI::CmdCheckProdSn(int count, char** args) { return Pending(count == 2 && std::strlen(args[1]) == 12); }
-int CFlashUI::CmdBiosFileInfo(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, 1, false)); }
-int CFlashUI::CmdCheckPn(int count, char** args) { return Pending(ArgumentsValid(count, args, 2, 2, false)); }
 int CFlashUI::CmdRsa(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, kAny, false)); }
 
 int CFlashUI::ShowIsrNumber(std::uint32_t) { return CMD_FAILED; }

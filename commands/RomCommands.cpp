@@ -1,0 +1,191 @@
+// ROM read, checksum and flash status-register operations of the command
+// layer.
+#include <algorithm>
+
+#include "commands/CFlashCmd.h"
+#include "engine/CFlash.h"
+
+namespace {
+
+// Status-register patterns of the serial-flash parts.
+constexpr std::uint8_t kStatusLocked = 0x84;      // lock bit and block protection
+constexpr std::uint8_t kStatusLockMask = 0x8C;
+constexpr std::uint8_t kStatusProtectAll = 0xFC;
+constexpr std::uint8_t kStatusUnprotected = 0x00;
+
+constexpr std::uint32_t kHeaderReadLength = 256;
+constexpr std::uint32_t kSmallRom = 0x10000;
+constexpr std::uint32_t kTestReadLength = 1024;
+
+}  // namespace
+
+int CFlashCmd::SelectWithRom(std::uint32_t adapter) {
+    if (!engine || SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) == 0) return CMD_NO_ADAPTER;
+    if (engine->romSize == 0) {
+        engine->CloseAccess();
+        return CMD_NO_ROM;
+    }
+    return CMD_OK;
+}
+
+int CFlashCmd::ReadIntoBuffer(std::uint32_t length) {
+    const std::uint32_t n = std::min(length, kRomBufferSize);
+    // The engine bounds reads by the ROM size; allow the whole buffer.
+    engine->romSize = kRomBufferSize;
+    bytesRead = engine->Read(0, n, romBuffer);
+    engine->CloseAccess();
+    return bytesRead == n ? CMD_OK : CMD_READ_FAILED;
+}
+
+std::uint32_t CFlashCmd::GetBiosSize(const std::uint8_t* buffer) {
+    if (!engine) return 0;
+    return engine->BIOSSize(0, buffer ? buffer : romBuffer);
+}
+
+int CFlashCmd::CheckBufferChecksum(const std::uint8_t* buffer, std::uint32_t length, std::uint16_t expected) {
+    if (!engine) return CMD_FAILED;
+    return (engine->ChecksumBuffer(buffer, length) & 0xFFFF) == expected ? CMD_OK : CMD_FAILED;
+}
+
+int CFlashCmd::CheckBiosChecksum(std::uint32_t adapter, std::uint16_t expected) {
+    romChecksum = 0;
+    int r = SelectWithRom(adapter);
+    if (r != CMD_OK) return r;
+    bytesRead = engine->Read(0, kHeaderReadLength, romBuffer);
+    if (bytesRead != kHeaderReadLength) {
+        engine->CloseAccess();
+        return CMD_READ_FAILED;
+    }
+    r = ReadIntoBuffer(std::min(GetBiosSize(romBuffer), kRomBufferSize));
+    if (r != CMD_OK) return r;
+    romChecksum = engine->ChecksumBuffer(romBuffer, bytesRead);
+    return (romChecksum & 0xFFFF) == expected ? CMD_OK : CMD_FAILED;
+}
+
+int CFlashCmd::CheckRomChecksum(std::uint32_t adapter, std::uint32_t length, std::uint16_t expected) {
+    romChecksum = 0;
+    int r = SelectWithRom(adapter);
+    if (r != CMD_OK) return r;
+    if (length == 0) {
+        const std::uint32_t whole = std::min<std::uint32_t>(std::uint32_t(engine->romSize), kRomBufferSize);
+        bytesRead = engine->Read(0, whole, romBuffer);
+        if (bytesRead != whole) {
+            engine->CloseAccess();
+            return CMD_READ_FAILED;
+        }
+        // The BIOS image rounded up to whole 64 KiB blocks.
+        length = (GetBiosSize(romBuffer) + 0xFFFF) & ~0xFFFFu;
+    }
+    r = ReadIntoBuffer(length);
+    if (r != CMD_OK) return r;
+    romChecksum = engine->ChecksumBuffer(romBuffer, bytesRead);
+    return (romChecksum & 0xFFFF) == expected ? CMD_OK : CMD_FAILED;
+}
+
+int CFlashCmd::ReadRom(std::uint32_t adapter, std::uint32_t length) {
+    romChecksum = 0;
+    int r = SelectWithRom(adapter);
+    if (r != CMD_OK) return r;
+    if (length == 0) {
+        const std::uint32_t romSize = std::uint32_t(engine->romSize);
+        length = romSize;
+        if (romSize <= kSmallRom) {
+            // Small ROMs are saved as their BIOS image only.
+            bytesRead = engine->Read(0, kHeaderReadLength, romBuffer);
+            if (bytesRead != kHeaderReadLength) {
+                engine->CloseAccess();
+                return CMD_READ_FAILED;
+            }
+            length = GetBiosSize(romBuffer);
+            // A blank or damaged ROM has no BIOS size; save all of it rather
+            // than an empty file.
+            if (length == 0) length = std::min(romSize, kRomBufferSize);
+        }
+    }
+    r = ReadIntoBuffer(length);
+    if (r != CMD_OK) return r;
+    romChecksum = engine->ChecksumBuffer(romBuffer, bytesRead);
+    return CMD_OK;
+}
+
+int CFlashCmd::VerifyRom(std::uint32_t adapter, const std::uint8_t* data, std::uint32_t length) {
+    bytesVerified = 0;
+    int r = SelectWithRom(adapter);
+    if (r != CMD_OK) return r;
+    const std::uint32_t n = std::min(length, kRomBufferSize);
+    r = ReadIntoBuffer(n);
+    if (r != CMD_OK) return r;
+    std::uint32_t equal = 0;
+    while (data && equal < n && romBuffer[equal] == data[equal]) ++equal;
+    bytesVerified = equal;
+    return equal == n ? CMD_OK : CMD_FAILED;
+}
+
+int CFlashCmd::TestRomRead(std::uint32_t adapter) {
+    if (!engine || SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) == 0) {
+        status = CMD_NO_ADAPTER;
+        return status;
+    }
+    if (engine->romSize == 0) {
+        status = CMD_NO_ROM;
+        return status;
+    }
+    const std::uint32_t n = engine->asicFamily == TEV_MIB ? std::uint16_t(engine->romSize) : kTestReadLength;
+    const int rereads = (engine->flashType == TYPE_SI2C || engine->flashType == TYPE_SII1930) ? 1 : 64;
+    bytesRead = engine->Read(0, n, romBuffer);
+    const std::uint32_t reference = engine->Checksum(0, n, romBuffer);
+    for (int k = 0; k < rereads; ++k) {
+        if (engine->Read(0, n, romBuffer) != n || engine->Checksum(0, n, romBuffer) != reference) {
+            status = CMD_FAILED;
+            return status;
+        }
+    }
+    status = CMD_OK;
+    return status;
+}
+
+int CFlashCmd::ReadStatus(std::uint32_t adapter, std::uint8_t* out) {
+    int r = SelectWithRom(adapter);
+    if (r != CMD_OK) return r;
+    *out = std::uint8_t(engine->ReadStatus() & 0xFF);
+    engine->CloseAccess();
+    return *out == 0xFF ? CMD_READ_FAILED : CMD_OK;
+}
+
+int CFlashCmd::WriteStatus(std::uint32_t adapter, std::uint8_t value) {
+    int r = SelectWithRom(adapter);
+    if (r != CMD_OK) return r;
+    const std::uint32_t written = engine->WriteStatus(value);
+    engine->CloseAccess();
+    return (written & 0xFFFF) == 0 ? CMD_READ_FAILED : CMD_OK;
+}
+
+int CFlashCmd::LockHdcp(std::uint32_t adapter) { return WriteStatus(adapter, kStatusLocked); }
+
+int CFlashCmd::LockRom(std::uint32_t adapter) {
+    const int r = WriteStatus(adapter, kStatusProtectAll);
+    std::uint8_t scratch = 0;
+    ReadStatus(adapter, &scratch);
+    // The write's result, so a lock that did not happen is not reported as done.
+    return r;
+}
+
+int CFlashCmd::UnlockRom(std::uint32_t adapter) { return WriteStatus(adapter, kStatusUnprotected); }
+
+int CFlashCmd::CheckLock(std::uint32_t adapter, std::uint8_t* out) {
+    *out = 0;
+    const int r = ReadStatus(adapter, out);
+    if (r != CMD_OK) return r;
+    const std::uint8_t s = *out;
+    if ((s & kStatusLockMask) != kStatusLocked) return CMD_SW_PROTECT_FAIL;
+    // Try to clear the register: with the write-protect pin holding the
+    // lock, the write does not take.
+    WriteStatus(adapter, kStatusUnprotected);
+    ReadStatus(adapter, out);
+    WriteStatus(adapter, s);
+    return (*out & kStatusLockMask) == kStatusLocked ? CMD_OK : CMD_HW_PROTECT_FAIL;
+}
+
+int CFlashCmd::RelockRom(std::uint32_t adapter) { return LockRom(adapter); }
+
+int CFlashCmd::UnprotectRom(std::uint32_t adapter) { return UnlockRom(adapter); }
