@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "commands/RomDirectory.h"
 #include "engine/CFlash.h"
 
 namespace {
@@ -296,4 +297,9 @@ std::uint32_t CFlashCmd::VarLengthSize(const std::uint8_t* p, std::size_t availa
     std::uint32_t v = RomImage::VarLengthSize(p, available, &overflow);
     if (overflow) ReportLengthOverflow();
     return v;
+}
+
+int CFlashCmd::VerifySignature(const std::uint8_t* image, std::uint32_t length) {
+    status = SignatureVerdictPassed(ReportImageSignature(image, length)) ? CMD_SIG_PASS : CMD_SIG_FAIL;
+    return status;
 }

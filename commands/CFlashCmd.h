@@ -66,6 +66,10 @@ public:
     virtual std::uint16_t DecodeVarLength(const std::uint8_t* p, std::size_t available);
     virtual std::uint32_t VarLengthSize(const std::uint8_t* p, std::size_t available);
 
+    // Checks the image's RSA signature, prints the verdict line and leaves
+    // CMD_SIG_PASS or CMD_SIG_FAIL in status (also returned).
+    virtual int VerifySignature(const std::uint8_t* image, std::uint32_t length);
+
     // Row `index` of adapterRomInfo; an empty entry for rows outside the table.
     AdapterRomInfo& GetAdapterRomInfo(std::uint8_t index);
     // Sets the engine's SPI target (revision = low 4 bits of revisionLow |

@@ -22,7 +22,6 @@ int CFlashUI::CmdProd(int count, char** args) {
     return Pending(count == 1 || (count == 2 && std::strlen(args[1]) == 12));
 }
 int CFlashUI::CmdCheckProdSn(int count, char** args) { return Pending(count == 2 && std::strlen(args[1]) == 12); }
-int CFlashUI::CmdRsa(int count, char** args) { return Pending(ArgumentsValid(count, args, 1, kAny, false)); }
 
 int CFlashUI::ShowIsrNumber(std::uint32_t) { return CMD_FAILED; }
 int CFlashUI::ShowProductionSerial(std::uint32_t) { return CMD_FAILED; }
