@@ -291,6 +291,27 @@ std::uint32_t CFlash::Compare(std::uint32_t offset, std::uint32_t length, const 
 
 // ---------------------------------------------------------------- erase and write
 
+CParallel* CFlash::ParallelForOperation() {
+    CParallel* p = SharedProtocols().parallel;
+    p->swizzle = parallelMethod;
+    p->romSize = romSize;
+    p->pageSize = sectorSize;
+    p->eraseSize = eraseSize;
+    p->delay = delayMs;
+    p->retryLimit = retry;
+    return p;
+}
+
+CVoskSerial* CFlash::SerialForOperation() {
+    SharedProtocolObjects& s = SharedProtocols();
+    CVoskSerial* serial = asicFamily == TEV_NERROW ? s.nerrowSerial : s.voskSerial;
+    serial->romSize = romSize;
+    serial->pageSize = sectorSize;
+    serial->postProgramSleep = delayMs;
+    serial->retryLimit = retry;
+    return serial;
+}
+
 void CFlash::LogParameters() {
     Log(1, "  rom_size      = %08X\n", romSize);
     Log(1, "  sec_size      = %08X\n", sectorSize);
@@ -321,24 +342,13 @@ std::uint32_t CFlash::BulkErase() {
     if (WriteEnable() != 1) return 0;
     LogParameters();
 
-    SharedProtocolObjects& s = SharedProtocols();
     std::uint32_t result = 0;
     if (flashType == TYPE_PARALLEL) {
-        CParallel* p = s.parallel;
-        p->swizzle = parallelMethod;
-        p->romSize = romSize;
-        p->pageSize = sectorSize;
-        p->eraseSize = eraseSize;
-        p->delay = delayMs;
-        p->retryLimit = retry;
+        CParallel* p = ParallelForOperation();
         result = p->ChipErase();
         retried = p->retryCount;
     } else if (IsSerialType(flashType)) {
-        CVoskSerial* serial = asicFamily == TEV_NERROW ? s.nerrowSerial : s.voskSerial;
-        serial->romSize = romSize;
-        serial->pageSize = sectorSize;
-        serial->postProgramSleep = delayMs;
-        serial->retryLimit = retry;
+        CVoskSerial* serial = SerialForOperation();
         if (flashType == TYPE_VOSK_AT25F) result = serial->EraseAT25F();
         else if (flashType == TYPE_VOSK_STM25P) result = serial->EraseSTM25P();
         else result = serial->EraseSST();
@@ -412,13 +422,7 @@ std::uint32_t CFlash::Write(std::uint32_t offset, std::uint32_t length, const st
 
         switch (flashType) {
         case TYPE_PARALLEL: {
-            CParallel* p = s.parallel;
-            p->swizzle = parallelMethod;
-            p->romSize = romSize;
-            p->pageSize = sectorSize;
-            p->eraseSize = eraseSize;
-            p->delay = delayMs;
-            p->retryLimit = retry;
+            CParallel* p = ParallelForOperation();
             result = p->Write(data, offset, length);
             retried = p->retryCount;
             break;
@@ -458,11 +462,7 @@ std::uint32_t CFlash::Write(std::uint32_t offset, std::uint32_t length, const st
         case TYPE_VOSK_AT25F:
         case TYPE_VOSK_STM25P:
         case TYPE_VOSK_SST: {
-            CVoskSerial* serial = asicFamily == TEV_NERROW ? s.nerrowSerial : s.voskSerial;
-            serial->romSize = romSize;
-            serial->pageSize = sectorSize;
-            serial->postProgramSleep = delayMs;
-            serial->retryLimit = retry;
+            CVoskSerial* serial = SerialForOperation();
             if (flashType == TYPE_VOSK_AT25F) result = serial->WriteAT25F(data, offset, length);
             else if (flashType == TYPE_VOSK_STM25P) result = serial->WriteSTM25P(data, offset, length);
             else result = serial->WriteSST(data, offset, length);
@@ -523,9 +523,7 @@ std::uint32_t CFlash::Read(std::uint32_t offset, std::uint32_t length, std::uint
     case TYPE_VOSK_AT25F:
     case TYPE_VOSK_STM25P:
     case TYPE_VOSK_SST: {
-        CVoskSerial* serial = asicFamily == TEV_NERROW ? s.nerrowSerial : s.voskSerial;
-        serial->romSize = romSize;
-        return serial->Read(buffer, offset, length);
+        return SerialForOperation()->Read(buffer, offset, length);
     }
     case TYPE_MIBI2C:
         s.mibI2c->ReadEeprom(buffer, length);
@@ -557,8 +555,7 @@ std::uint32_t CFlash::ReadStatus() {
         errorCode = FLASH_NO_APERTURE;
         return 0xFFFFFFFF;
     }
-    SharedProtocolObjects& s = SharedProtocols();
-    if (IsSerialType(flashType)) return (asicFamily == TEV_NERROW ? s.nerrowSerial : s.voskSerial)->ReadStatus();
+    if (IsSerialType(flashType)) return SerialForOperation()->ReadStatus();
     if (IsSpiType(flashType)) {
         CGenSPI* engine = SpiForOperation();
         // Without a part there is no status to report.
@@ -578,10 +575,8 @@ std::uint32_t CFlash::WriteStatus(std::uint32_t value) {
         return 0;
     }
     if (WriteEnable() != 1) return 0;
-    SharedProtocolObjects& s = SharedProtocols();
     if (IsSerialType(flashType)) {
-        CVoskSerial* serial = asicFamily == TEV_NERROW ? s.nerrowSerial : s.voskSerial;
-        return std::uint32_t(serial->WriteStatusRegister(std::uint8_t(value & 0xFF)));
+        return std::uint32_t(SerialForOperation()->WriteStatusRegister(std::uint8_t(value & 0xFF)));
     }
     if (IsSpiType(flashType)) {
         CGenSPI* engine = SpiForOperation();

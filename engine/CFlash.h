@@ -13,6 +13,8 @@
 #include "platform/COsDepend.h"
 
 class CGenSPI;
+class CParallel;
+class CVoskSerial;
 
 // Value of CFlash::errorCode: what the last operation left.
 enum FlashStatusCode : std::int32_t {
@@ -195,6 +197,9 @@ private:
 
     // The SPI engine for a ROM operation, holding this engine's part.
     CGenSPI* SpiForOperation();
+    // The parallel and serial objects, loaded with this engine's parameters.
+    CParallel* ParallelForOperation();
+    CVoskSerial* SerialForOperation();
     // Detection before BulkErase and Write.
     bool DetectBeforeWrite();
     void LogParameters();

@@ -108,6 +108,18 @@ std::uint8_t CGenSPI::ReadStatusByte() {
     return status;
 }
 
+std::uint8_t CGenSPI::PollStatus(bool untilWelClear, std::uint64_t limitUs, const char* timeoutMessage) {
+    const std::uint64_t start = Hw().CpuClockMicros();
+    for (;;) {
+        const std::uint8_t status = ReadStatusByte();
+        if (!Shows(status, part->busy) && !(untilWelClear && Shows(status, part->wel))) return status;
+        if (Hw().CpuClockMicros() - start > limitUs) {
+            std::printf("%s\n", timeoutMessage);
+            return status;
+        }
+    }
+}
+
 // ---------------------------------------------------------- identification
 
 std::uint32_t CGenSPI::DetectPart(SpiPart* parts, std::uint32_t count) {
@@ -190,16 +202,8 @@ std::uint32_t CGenSPI::ProgramRange(const std::uint8_t* data, std::uint32_t addr
         SendCommand(SPI_PAGE_PROGRAM, address, chunk, data + done, 0, nullptr, 0, &cmdLen);
         if (cmdLen == 0) return done;
 
-        std::uint64_t start = Hw().CpuClockMicros();
-        std::uint8_t status;
-        for (;;) {
-            status = ReadStatusByte();
-            if (!Shows(status, part->busy) && !Shows(status, part->wel)) break;
-            if (Hw().CpuClockMicros() - start > kSpiPageProgramTimeoutUs) {
-                std::printf("Error: page program - read status register operation timeout\n");
-                break;
-            }
-        }
+        const std::uint8_t status =
+            PollStatus(true, kSpiPageProgramTimeoutUs, "Error: page program - read status register operation timeout");
         if (Shows(status, part->busy) || Shows(status, part->wel)) return done;
 
         if (verify == 1) {
@@ -245,16 +249,8 @@ std::uint32_t CGenSPI::ChipErase(std::int16_t verify, std::uint32_t blankCheckLe
     SendCommand(SPI_CHIP_ERASE, 0, 0, nullptr, 0, nullptr, 0, &cmdLen);
     if (cmdLen == 0) return 0;
 
-    std::uint64_t start = Hw().CpuClockMicros();
-    std::uint8_t status;
-    for (;;) {
-        status = ReadStatusByte();
-        if (!Shows(status, part->busy)) break;
-        if (Hw().CpuClockMicros() - start > kSpiChipEraseTimeoutUs) {
-            std::printf("Error: bulk erase - read status register operation timeout\n");
-            break;
-        }
-    }
+    const std::uint8_t status =
+        PollStatus(false, kSpiChipEraseTimeoutUs, "Error: bulk erase - read status register operation timeout");
     if (Shows(status, part->wel) || Shows(status, part->busy)) return 0;
     if (verify != 1) return length;
     return BlankCheck(0, length);
@@ -272,16 +268,8 @@ std::uint32_t CGenSPI::SectorErase(std::uint32_t index, std::int16_t verify) {
     SendCommand(SPI_SECTOR_ERASE, address, 0, nullptr, 0, nullptr, 0, &cmdLen);
     if (cmdLen == 0) return 0;
 
-    std::uint64_t start = Hw().CpuClockMicros();
-    std::uint8_t status;
-    for (;;) {
-        status = ReadStatusByte();
-        if (!Shows(status, part->busy)) break;
-        if (Hw().CpuClockMicros() - start > kSpiSectorEraseTimeoutUs) {
-            std::printf("Error: sector erase - read status register operation timeout\n");
-            break;
-        }
-    }
+    const std::uint8_t status =
+        PollStatus(false, kSpiSectorEraseTimeoutUs, "Error: sector erase - read status register operation timeout");
     if (Shows(status, part->wel) || Shows(status, part->busy)) return 0;
     if (verify != 1) return part->sectorSize;
     return BlankCheck(address, part->sectorSize);
@@ -307,14 +295,9 @@ std::uint32_t CGenSPI::WriteStatus(std::uint32_t value) {
     std::uint32_t r = SendCommand(SPI_WRSR, 0, 1, &byte, 0, nullptr, 0, &cmdLen);
     if (cmdLen == 0 || r < cmdLen + 1) return 0;
 
-    std::uint64_t start = Hw().CpuClockMicros();
-    for (;;) {
-        if (!Shows(ReadStatusByte(), part->busy)) return 1;
-        if (Hw().CpuClockMicros() - start > kSpiWriteStatusTimeoutUs) {
-            std::printf("Error: write status register - operation timeout\n");
-            return 0;
-        }
-    }
+    const std::uint8_t status =
+        PollStatus(false, kSpiWriteStatusTimeoutUs, "Error: write status register - operation timeout");
+    return Shows(status, part->busy) ? 0 : 1;
 }
 
 // ---------------------------------------------------------- write protect

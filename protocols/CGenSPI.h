@@ -108,6 +108,10 @@ protected:
                               std::int16_t verify, std::uint32_t* cmdLen = nullptr);
     // RDSR: the status byte, 0xFF when the frame failed.
     std::uint8_t ReadStatusByte();
+    // Reads the status until busy (and, when asked, the write-enable latch)
+    // clears or the time-out passes, printing the message then; returns the
+    // last status read.
+    std::uint8_t PollStatus(bool untilWelClear, std::uint64_t limitUs, const char* timeoutMessage);
     static bool Shows(std::uint32_t status, const SpiStatusBits& pair) {
         return (status & pair.mask) == pair.value;
     }

@@ -35,6 +35,20 @@ void CQuorSPI::BuildDataTable(std::uint32_t first) {
     for (std::uint32_t k = 0; k < kRomControllerDataBytes; ++k) ROM_SW_DATA[k] = first + k;
 }
 
+void CQuorSPI::UseIndirectControllerRegisters() {
+    padRegA = 0x608;
+    padRegB = 0x610;
+    padOutReg = 0x60C;
+    padInReg = 0x614;
+    ROM_AUX_CNTL = 0xC0600000;
+    ROM_CNTL = 0xC0600004;
+    ROM_SW_CNTL = 0xC060001C;
+    ROM_SW_STATUS = 0xC0600020;
+    ROM_SW_COMMAND = 0xC0600024;
+    BuildDataTable(0xC0600028);
+    indirectController = true;
+}
+
 void CQuorSPI::SetLines(std::int32_t csBit, std::uint16_t csInvert, std::int32_t clkBit, std::int32_t doutBit,
                         std::int32_t dinBit) {
     csLine = SpiLine{padOutReg, csBit, csInvert};

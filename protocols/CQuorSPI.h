@@ -74,6 +74,9 @@ protected:
     void WriteController(std::uint32_t reg, std::uint32_t value);
     // ROM_SW_DATA[k] = first + k.
     void BuildDataTable(std::uint32_t first);
+    // The second-generation controller: ROM registers behind the indirect
+    // pair, pads in the register aperture.
+    void UseIndirectControllerRegisters();
     // Sets the four bit-bang lines (CS, CLK, DOUT on padOutReg, DIN on padInReg).
     void SetLines(std::int32_t csBit, std::uint16_t csInvert, std::int32_t clkBit, std::int32_t doutBit,
                   std::int32_t dinBit);

@@ -12,20 +12,10 @@ constexpr std::uint32_t kIndirectData = 0x20C;
 }  // namespace
 
 SecureSPI::SecureSPI(CFlash* owner) : CQuorSPI(owner) {
-    padRegA = 0x608;
-    padRegB = 0x610;
-    padOutReg = 0x60C;
-    padInReg = 0x614;
-    ROM_AUX_CNTL = 0xC0600000;
-    ROM_CNTL = 0xC0600004;
-    ROM_SW_CNTL = 0xC060001C;
-    ROM_SW_STATUS = 0xC0600020;
-    ROM_SW_COMMAND = 0xC0600024;
-    BuildDataTable(0xC0600028);
+    UseIndirectControllerRegisters();
     maxReadBurst = kRomControllerDataBytes;
     maxWriteBurst = kRomControllerDataBytes;
     SetLines(19, 0, 10, 9, 8);
-    indirectController = true;
     // Made while the first engine is built, before any device is mapped, so
     // these writes reach nothing.
     if (flash) {

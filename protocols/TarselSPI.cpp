@@ -15,18 +15,8 @@ constexpr std::uint32_t kFamily13UpperData = 0xC0600110;
 }  // namespace
 
 TarselSPI::TarselSPI(CFlash* owner) : CQuorSPI(owner) {
-    padRegA = 0x608;
-    padRegB = 0x610;
-    padOutReg = 0x60C;
-    padInReg = 0x614;
-    ROM_AUX_CNTL = 0xC0600000;
-    ROM_CNTL = 0xC0600004;
-    ROM_SW_CNTL = 0xC060001C;
-    ROM_SW_STATUS = 0xC0600020;
-    ROM_SW_COMMAND = 0xC0600024;
-    BuildDataTable(0xC0600028);
+    UseIndirectControllerRegisters();
     SetLines(22, 1, 10, 9, 8);
-    indirectController = true;
     family13ProbeReg = 0x5564;
     for (FamilyHook& h : familyHooks) h = &TarselSPI::HookNone;
     familyHooks[KOV_FELSK_OMBREL] = &TarselSPI::HookFamily13;
