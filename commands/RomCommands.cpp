@@ -164,10 +164,13 @@ int CFlashCmd::LockHdcp(std::uint32_t adapter) { return WriteStatus(adapter, kSt
 
 int CFlashCmd::LockRom(std::uint32_t adapter) {
     const int r = WriteStatus(adapter, kStatusProtectAll);
-    std::uint8_t scratch = 0;
-    ReadStatus(adapter, &scratch);
-    // The write's result, so a lock that did not happen is not reported as done.
-    return r;
+    std::uint8_t readBack = 0;
+    const int rr = ReadStatus(adapter, &readBack);
+    // A lock that did not happen is not reported as done: the write must
+    // succeed and the lock bit and block protection must read back set.
+    if (r != CMD_OK) return r;
+    if (rr != CMD_OK) return rr;
+    return (readBack & kStatusLockMask) == kStatusLockMask ? CMD_OK : CMD_FAILED;
 }
 
 int CFlashCmd::UnlockRom(std::uint32_t adapter) { return WriteStatus(adapter, kStatusUnprotected); }

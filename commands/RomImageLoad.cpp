@@ -27,6 +27,11 @@ ImageLoadResult LoadImage(const char* fileName, const std::uint8_t* data, std::u
             if (loaded == capacity && std::fread(&extra, 1, 1, f) == 1) {
                 result = ImageLoadResult::TooLarge;
                 loaded = 0;
+            } else if (std::ferror(f)) {
+                // A name that opens but cannot be read (a directory) is not
+                // an empty image.
+                result = ImageLoadResult::NotFound;
+                loaded = 0;
             }
             std::fclose(f);
         }

@@ -7,7 +7,7 @@
 
 enum class ImageLoadResult {
     Ok,        // *imageLength bytes loaded (may be 0)
-    NotFound,  // the file could not be opened
+    NotFound,  // the file could not be opened or read
     TooLarge,  // more than the buffer holds: refused, nothing loaded
 };
 

@@ -1,9 +1,9 @@
 #include "sim/SimHardware.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
+
+#include "platform/LinuxHardware.h"
 
 // The legacy video-BIOS window: read-only content, 0xFF beyond it.
 class SimHardware::LegacyRegion : public SimMemoryRegion {
@@ -233,7 +233,12 @@ void SimHardware::SleepMicros(int us) {
     if (us > 0) clocks_.OnSleep(std::uint64_t(us));
 }
 
-unsigned SimHardware::EffectiveUid() { return uidOverride_ ? *uidOverride_ : unsigned(::geteuid()); }
+unsigned SimHardware::EffectiveUid() {
+    if (uidOverride_) return *uidOverride_;
+    // Who runs the process is real even on a simulated machine.
+    static LinuxHardware real;
+    return real.EffectiveUid();
+}
 
 void SimHardware::SyncFilesystems() { ++syncCount_; }
 

@@ -55,10 +55,10 @@ bool SimPciFunction::AddBar(int index, SimBarKind kind, std::uint64_t size, bool
     if (kind == SimBarKind::Io) {
         if (prefetchable) return Fail(error, "an I/O BAR cannot be prefetchable");
         if (size < 4 || size > 0x10000) return Fail(error, "I/O BAR size must be 4 to 64K");
-        if (base + size > 0x10000) return Fail(error, "I/O BAR must lie below 0x10000");
+        if (base > 0x10000 - size) return Fail(error, "I/O BAR must lie below 0x10000");
     } else {
         if (size < 16) return Fail(error, "memory BAR size must be at least 16");
-        if (kind == SimBarKind::Mem32 && (size > 0x80000000ull || base + size > 0x100000000ull))
+        if (kind == SimBarKind::Mem32 && (size > 0x80000000ull || base > 0x100000000ull - size))
             return Fail(error, "a 32-bit BAR must lie below 4G");
     }
     if (base & (size - 1)) return Fail(error, "BAR base must be aligned to its size");

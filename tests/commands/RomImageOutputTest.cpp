@@ -119,6 +119,10 @@ TEST_F(RomImageLoad, Refusals) {
     EXPECT_EQ(ImageLoadResult::NotFound, l.result);
     EXPECT_EQ(0u, l.length);
     EXPECT_EQ("File " + dir.File("missing.rom") + " not found\n", ImageLoadMessage(l.result, dir.File("missing.rom").c_str()));
+    // A directory opens but reads nothing: not an empty image.
+    l = Load(dir.Path());
+    EXPECT_EQ(ImageLoadResult::NotFound, l.result);
+    EXPECT_EQ(0u, l.length);
 
     // One byte over 1 MiB is refused, not cut.
     vmtest::WriteBytes(dir.File("huge.rom"), Bytes(kRomImageMaxBytes + 1, 0x22));

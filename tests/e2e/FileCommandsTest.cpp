@@ -99,6 +99,49 @@ TEST(FileCommands, VerifyRefusesBadFilesBeforeTouchingTheAdapter) {
     r = e.Sim({"-v", "0", "none.rom"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(Body(r), "File none.rom not found\n\n   ERROR: 0FL04\n");
+    // A directory is no image, not an empty one that verifies.
+    r = e.Sim({"-v", "0", "."});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Body(r), "File . not found\n\n   ERROR: 0FL04\n");
+}
+
+// "-checkpn" against the part number the scan reads from the board's ROM.
+TEST(FileCommands, CheckPn) {
+    E2e e;
+    vmtest::RomImageBuilder b;
+    std::vector<std::uint8_t> flash = b.Build();
+    flash.resize(0x20000, 0xFF);
+    vmtest::WriteBytes(e.File("flash.rom"), flash);
+    e.machine = "spiboard 0000:01:00.0 gethra part=M25P10 file=flash.rom\n";
+    vmtest::WriteBytes(e.File("same.rom"), b.Build());
+    b.partNumber = "113-OTHER-200";
+    vmtest::WriteBytes(e.File("other.rom"), b.Build());
+    vmtest::WriteBytes(e.File("text.rom"), std::vector<std::uint8_t>(0x800, 'A'));
+    struct Case {
+        std::vector<std::string> args;
+        int exit;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"-checkpn", "0", "same.rom"}, 0,
+         "    Bios P/N in file same.rom is   :    113-TEST01-100 \n"
+         "    Bios P/N on ROM is     :    113-TEST01-100 \n"
+         "    ROM P/N and File P/N Comparison Passed\n"},
+        {{"-checkpn", "0", "other.rom"}, 1,
+         "    Bios P/N in File other.rom is   :    113-OTHER-200  \n"
+         "    Bios P/N on ROM is     :    113-TEST01-100 \n"
+         "    ROM P/N and File P/N Comparison Failed\n\n   ERROR: 0FL03\n"},
+        {{"-checkpn", "1", "same.rom"}, 1, "Adapter not found\n\n   ERROR: 0FL03\n"},
+        {{"-checkpn", "0", "text.rom"}, 1, "BIOS P/N not found in text.rom\n\n   ERROR: 0FL03\n"},
+        {{"-checkpn", "0", "none.rom"}, 1, "File none.rom not found\n\n   ERROR: 0FL03\n"},
+    };
+    for (const Case& c : cases) {
+        vmtest::RunResult r = e.Sim({c.args[0], c.args[1], c.args[2], "-ps"});
+        EXPECT_EQ(r.exitCode, c.exit) << c.args[2] << c.args[1];
+        EXPECT_EQ(Body(r), c.out) << c.args[2] << c.args[1];
+        EXPECT_EQ(vmtest::ReadFile(e.File("errorid.tmp")), c.exit ? "0FL03\n" : "PASS\n") << c.args[2];
+    }
+    EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), flash);
 }
 
 // Random and cut-off files through every command that reads an image file:

@@ -204,6 +204,8 @@ TEST(RomCommands, StatusRegister) {
         {"", {"-lockrom", "0"}, 0, "ROM Locked\n"},
         // The lock is reported as it went, not always as done.
         {"", {"-lockrom", "3"}, 1, "Adapter not found\n"},
+        // Status register locked by the write-protect pin: the lock cannot take.
+        {"status=0x80 wp", {"-lockrom", "0"}, 1, "ROM Lock Failed\n"},
         {"status=0x80 wp", {"-checklock", "0"}, 1, "SW protection fail (0x80)\n\n   ERROR: 0FL06\n"},
         {"status=0x84 wp", {"-checklock", "0"}, 0, "Pass (0x84)\n"},
         {"status=0x84", {"-checklock", "0"}, 1, "HW protection fail (0x00)\n\n   ERROR: 0FL06\n"},

@@ -154,6 +154,9 @@ TEST(SimConfigSpace, BarLayoutErrors) {
     EXPECT_FALSE(f->AddBar(0, SimBarKind::Mem32, 1 << 20, false, 0x1000, SimBarRole::Memory, &e));
     EXPECT_FALSE(f->AddBar(0, SimBarKind::Io, 256, true, 0, SimBarRole::Memory, &e));
     EXPECT_FALSE(f->AddBar(0, SimBarKind::Mem32, 1 << 20, false, 0xFFF00000ull + (1 << 20), SimBarRole::Memory, &e));
+    // A base near the top of 64 bits must not wrap past the 4G check.
+    EXPECT_FALSE(f->AddBar(0, SimBarKind::Mem32, 1 << 20, false, 0xFFFFFFFFFFF00000ull, SimBarRole::Memory, &e));
+    EXPECT_FALSE(f->AddBar(0, SimBarKind::Io, 256, false, 0xFFFFFFFFFFFFFF00ull, SimBarRole::Memory, &e));
     ASSERT_TRUE(f->AddBar(0, SimBarKind::Mem64, 1 << 20, true, 0, SimBarRole::Memory, &e));
     EXPECT_FALSE(f->AddBar(1, SimBarKind::Mem32, 1 << 20, false, 0, SimBarRole::Memory, &e));
     EXPECT_NE(e.find("in use"), std::string::npos);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "platform/COsDepend.h"
 #include "sim/SimHardware.h"
 
 namespace {
@@ -164,6 +165,27 @@ TEST(SimClocksTest, BusyPollingAdvancesCpuTimeSleepsOnlyDeviceTime) {
     std::uint64_t a = b.hw.CpuClockMicros();
     b.hw.Read32(regs, 0);
     EXPECT_EQ(b.hw.CpuClockMicros(), a + 1000);
+}
+
+// The platform's time-outs on the simulator's clocks: sleeping between
+// polls never ends one, busy polling ends it after one second of CPU time.
+TEST(SimClocksTest, PlatformTimeoutsExpireOnlyThroughBusyPolling) {
+    SimHardware hw;
+    ScopedHardware use(hw);
+    COsDepend os(nullptr, 0);
+    os.StartTimeout(1);
+    const std::uint64_t start = hw.Clocks().CpuMicros();
+    for (int i = 0; i < 20; ++i) {
+        os.Sleep(1000000);
+        os.Delay(1000000);
+        EXPECT_EQ(os.IsTimedOut(), 0) << i;
+    }
+    EXPECT_GE(hw.Clocks().DeviceMicros(), 20000000u);
+    while (!os.IsTimedOut()) {
+    }
+    const std::uint64_t spent = hw.Clocks().CpuMicros() - start;
+    EXPECT_GT(spent, 1000000u);
+    EXPECT_LE(spent, 1000000u + 10u);  // one clock read past the deadline
 }
 
 TEST(SimInjection, IoplMappingPortsPagemapListingAndServices) {
