@@ -109,6 +109,20 @@ std::unique_ptr<SimHardware> CreateDemoMachine() {
         {SimSpiBoardKind::Fyrand, "MX25L8006E",
          {0x7380, 0x0B04, "113-DM2704-200", "DEMO FYRAND 8GB GDDR6", "020.004.000.012", "11/05/19", "DM2704.CFG",
           0x7E, 0xA0}},
+        {SimSpiBoardKind::Ombrel, "SST25VF010",
+         {0x6640, 0x0B05, "113-DM1305-100", "DEMO OMBREL 1GB GDDR5", "011.003.000.002", "02/18/13", "DM1305.CFG",
+          0x74, 0}},
+        {SimSpiBoardKind::Wenmar, "MX25L2026E",
+         {0x6900, 0x0B06, "113-DM1606-101", "DEMO WENMAR 2GB GDDR5", "013.008.000.010", "05/11/15", "DM1606.CFG",
+          0x76, 0x40}},
+        // Gethra again, on a board whose 0x5A0B8 does not hold a write:
+        // the engine drives its ROM controller in the second layout.
+        {SimSpiBoardKind::GethraHobran, "GD25Q41B",
+         {0x6860, 0x0B07, "113-DM2107-120", "DEMO GETHRA 8GB HBM", "016.002.000.003", "08/09/17", "DM2107.CFG",
+          0x7C, 0x80}},
+        {SimSpiBoardKind::Hobran, "W25Q80",
+         {0x69A0, 0x0B08, "113-DM2208-100", "DEMO HOBRAN 8GB HBM2", "017.001.000.006", "03/27/18", "DM2208.CFG",
+          0x7E, 0x90}},
     };
     auto hw = std::make_unique<SimHardware>();
     std::uint8_t bus = 1;
