@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 
 #include "engine/SharedProtocolObjects.h"
@@ -70,6 +71,19 @@ CFlash::~CFlash() {
     delete[] romImage;
     romImage = nullptr;
     CloseAccess();
+    // The shared SPI objects outlive this engine: none may keep pointing into
+    // its part list.
+    SharedProtocolObjects& s = SharedProtocols();
+    const std::less<const SpiPart*> before;
+    auto drop = [&](CGenSPI* engine) {
+        if (engine && engine->part && !before(engine->part, spiPartList.entries) &&
+            before(engine->part, spiPartList.entries + kSpiPartListMax))
+            engine->part = nullptr;
+    };
+    drop(s.genSpi);
+    CQuorSPI* engines[SharedProtocolObjects::kHardwareSpiEngines];
+    const std::uint32_t count = s.HardwareSpiEngines(engines);
+    for (std::uint32_t i = 0; i < count; ++i) drop(engines[i]);
     ReleaseSharedProtocols(this);
 }
 
@@ -141,9 +155,9 @@ CGenSPI* CFlash::GetSpiEngine() {
 
 CGenSPI* CFlash::SpiForOperation() {
     CGenSPI* engine = GetSpiEngine();
-    // The part this engine identified, also when another engine used the
-    // shared object since.
-    if (engine && currentPart) engine->part = currentPart;
+    // The part this engine identified (or none), also when another engine
+    // has used the shared object since.
+    if (engine) engine->part = currentPart;
     return engine;
 }
 
@@ -368,7 +382,8 @@ std::uint32_t CFlash::BulkErase() {
         errorCode = FLASH_NOT_SUPPORTED;
     }
 
-    successFlag = result >= romSize ? 1 : 0;
+    // Nothing erased is no success, also on a ROM of size 0.
+    successFlag = (result > 0 && result >= romSize) ? 1 : 0;
     Log(1, "  %X/%X bytes erased\n", result, romSize);
     Log(1, "  retried = %d\n", int(retried));
     Log(1, "CFlash::BulkErase() ends\n");

@@ -300,6 +300,79 @@ TEST(SubTables, I2cTableBuildsTheHeaders) {
     EXPECT_EQ(e.flashType, TYPE_SII1930);
 }
 
+// ------------------------------------------------------------ text-table boards
+
+// The boards only a text table reaches, from the shared fixture.
+struct TextBoard {
+    std::uint16_t device;
+    std::uint32_t strap;  // register 0x60 bits 8-11
+    const char* chip;
+    std::uint32_t family;
+    std::uint32_t type;
+    const char* entry;
+    std::uint32_t romSize;
+    std::uint32_t sectorSize;
+};
+
+TEST(TextBoards, EachProtocolClassIsSelectedAndOpened) {
+    const std::string table = vmtest::ReadFile(VM_SOURCE_DIR "/tests/engine/fixtures/text_boards.rom");
+    const TextBoard boards[] = {
+        {0x4150, 0, "Oskel Parallel", TEV_GRAPHIC, TYPE_PARALLEL, "Parallel", 0x20000, 0},
+        {0x4151, 9, "Halm Serial", TEV_HALM, TYPE_VOSK_AT25F, "AT25F1024/C", 0x20000, 128},
+        {0x4151, 0xC, "Halm Serial", TEV_HALM, TYPE_VOSK_STM25P, "M25P05/C", 0x10000, 128},
+        {0x4151, 0xE, "Halm Serial", TEV_HALM, TYPE_VOSK_SST, "SST25VFxxx/C", 0x10000, 0},
+        {0x4151, 0xF, "Halm Serial", TEV_HALM, TYPE_VOSK_ISSI, "NX25F001B/C", 0x20000, 0},
+        {0x4151, 3, "Halm Serial", TEV_HALM, TYPE_NOROM, "No ROM", 0, 0},
+        {0x4152, 0, "Irvast Eeprom", TEV_IRVAST, TYPE_SI2C, "DDC/1", 0x100, 0},
+        {0x4153, 0, "Jorn SiI", TEV_JORN, TYPE_SII1930, "SiI 1930", 0x4000, 0},
+        {0x4154, 0, "Kelt Soft SPI", TEV_KELT, TYPE_SWSPI, "Soft SPI", 0x20000, 0},
+        {0x4155, 0, "Lusk Preserve", TEV_LUSK, TYPE_NOFLASH, "No flash", 0x10000, 0},
+    };
+    for (const TextBoard& b : boards) {
+        const std::string what = std::string(b.chip) + " " + b.entry;
+        EngineRig rig;
+        SimAdapterOptions o;
+        o.device = b.device;
+        SimAdapter a = rig.Add(1, "quor", o);
+        SimRegisterFile& regs = a.function->Registers();
+        regs.Poke(0x60, b.strap << 8);
+        regs.Poke(0x68, 0x80);
+        CFlash& e = rig.Build(table);
+        ASSERT_EQ(e.customTableFlag, 1) << what;
+        ASSERT_EQ(e.spiPartList.count, 2u);
+        ASSERT_EQ(rig.Select(1), 1) << what;
+        EXPECT_STREQ(e.asicName, b.chip);
+        EXPECT_EQ(e.asicFamily, b.family) << what;
+        ASSERT_EQ(e.OpenAccess(), 1) << what;
+        EXPECT_EQ(e.flashType, b.type) << what;
+        EXPECT_STREQ(e.flashTypeName, b.entry);
+        EXPECT_EQ(e.romSize, b.romSize) << what;
+        EXPECT_EQ(e.sectorSize, b.sectorSize) << what;
+        const bool serial = b.type >= TYPE_VOSK_AT25F && b.type <= TYPE_VOSK_SST;
+        EXPECT_EQ(regs.Peek(0x68), serial ? 1u : 0x80u) << what << ": serial list";
+
+        CGenI2C* i2c = SharedProtocols().genI2c;
+        if (b.type == TYPE_SI2C || b.type == TYPE_SII1930) {
+            const std::uint8_t device = b.type == TYPE_SI2C ? 0xA0 : 0x72;
+            EXPECT_EQ(i2c->writeHeader[0], device) << what;
+            EXPECT_EQ(i2c->readHeader[2], device | 1) << what;
+            EXPECT_EQ(i2c->readStartAfter[1], 1) << what;
+            EXPECT_EQ(i2c->readAddressMap[0], 8) << what;
+        }
+        if (b.type == TYPE_SWSPI) {
+            CGenSPI* soft = e.GetSpiEngine();
+            EXPECT_EQ(soft, SharedProtocols().genSpi);
+            EXPECT_EQ(soft->csLine.bit, 19);
+            EXPECT_EQ(soft->dinLine.reg, 0x17A4u);
+            EXPECT_STREQ(e.currentPartName, "Soft SPI");
+        }
+        EXPECT_EQ(e.preserveCount, b.family == TEV_LUSK ? 2u : 0u) << what;
+
+        ASSERT_EQ(e.CloseAccess(), 1);
+        EXPECT_EQ(regs.Peek(0x68), 0x80u) << what;
+    }
+}
+
 // ------------------------------------------------------------ detect type
 
 TEST(DetectType, RedoesTheStrapWithoutTheInitLists) {

@@ -20,6 +20,7 @@
 #include "protocols/PomvekSPI.h"
 #include "protocols/SecureSPI.h"
 #include "protocols/TarselSPI.h"
+#include "sim/SimSpiBoard.h"
 
 using namespace enginetest;
 
@@ -136,6 +137,37 @@ TEST(SharedObjects, CreatedOnceAndHandedToTheSurvivor) {
     EXPECT_EQ(s.genSpi, nullptr);
     EXPECT_EQ(s.pomvekSpi[6], nullptr);
     EXPECT_EQ(s.parallel, nullptr);
+}
+
+// Two engines on boards driven by the same shared SPI object: the part one
+// engine identified is never used for the other's board, nor after the
+// engine that owns the part list is gone.
+TEST(SharedObjects, PartsStayWithTheEngineThatFoundThem) {
+    SimHardware hw;
+    ScopedHardware use(hw);
+    SimSpiBoard known = AddSpiBoard(hw, Slot(1), SimSpiBoardKind::Wenmar);
+    SimSpiBoard unknown = AddSpiBoard(hw, Slot(2), SimSpiBoardKind::Wenmar);
+    unknown.flash->FailUnknownId(true);
+    std::unique_ptr<CFlash> survivor(CreateFlash(nullptr, 0));
+    CFlash* finder = CreateFlash(nullptr, 0);
+    survivor->noAperture = 1;
+    finder->noAperture = 1;
+    ASSERT_EQ(survivor->SelectDevice(0, 2, 0, 0), 1);
+    ASSERT_EQ(survivor->OpenAccess(), 1);
+    ASSERT_EQ(survivor->currentPart, nullptr);
+    ASSERT_EQ(finder->SelectDevice(0, 1, 0, 0), 1);
+    ASSERT_EQ(finder->OpenAccess(), 1);
+    ASSERT_NE(finder->currentPart, nullptr);
+    ASSERT_EQ(survivor->GetSpiEngine(), finder->GetSpiEngine());
+
+    std::uint8_t buffer[16];
+    EXPECT_EQ(survivor->Read(0, sizeof buffer, buffer), 0u);
+    EXPECT_EQ(survivor->Checksum(0, 0x100, nullptr), 0u);
+    delete finder;
+    EXPECT_EQ(SharedProtocols().tarselSpi->part, nullptr);
+    EXPECT_EQ(survivor->Read(0, sizeof buffer, buffer), 0u);
+    EXPECT_EQ(survivor->Checksum(0, 0x100, nullptr), 0u);
+    EXPECT_EQ(unknown.flash->Count(0x03), 0u) << "read with another engine's part";
 }
 
 TEST(SharedObjects, ConstructionParsesOrFallsBack) {
@@ -266,6 +298,10 @@ TEST(RomOperations, CompanionChipBiosSize) {
     EXPECT_EQ(e.BulkErase(), 0u);
     EXPECT_EQ(e.errorCode, FLASH_NOT_SUPPORTED);
     EXPECT_TRUE(Contains(rig.TraceText(), "cannot erase\n"));
+    // Nothing erased is never a success, not even against a ROM size of 0.
+    e.romSize = 0;
+    EXPECT_EQ(e.BulkErase(), 0u);
+    EXPECT_EQ(e.successFlag, 0);
 }
 
 TEST(RomOperations, BiosCheck) {
