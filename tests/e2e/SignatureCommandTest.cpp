@@ -12,8 +12,8 @@ namespace {
 
 using namespace signedimage;
 
-Bytes SignedFixture() {
-    const auto& v = fixtures::kSignedImages[0];
+Bytes SignedFixture(std::size_t index = 0) {
+    const auto& v = fixtures::kSignedImages[index];
     Layout l;
     l.keyType = v.keyType;
     l.exponent = v.exponent;
@@ -60,6 +60,31 @@ TEST(SignatureCommand, VerdictsAndExitCodes) {
         EXPECT_EQ(vmtest::ReadFile(e.File("vorbanmill.log")).find("RSA signature"), std::string::npos);
         EXPECT_FALSE(vmtest::FileExists(e.File("errorid.tmp")));
     }
+}
+
+// The size warnings reach the process's standard error, ahead of the verdict.
+TEST(SignatureCommand, SizeWarningsOnStandardError) {
+    const char kPcirWarning[] =
+        "Legacy Bios size from offset 2 is different than the one from Pci header. We follow the Bios size from "
+        "offset 2.\n";
+    const char kDirectoryWarning[] = "Legacy Bios size from offset 2 is different than the one from XRQ!!!\n";
+    const Layout l;
+    vmtest::E2e e;
+    // Fixture 2 was signed with a PCIR length of 0x41 against byte 2's 0x40.
+    ASSERT_EQ(fixtures::kSignedImages[2].pcirLength, 0x41u);
+    vmtest::WriteBytes(e.File("pcir.rom"), SignedFixture(2));
+    vmtest::RunResult r = e.Run(vmtest::kVmExe, {"-rsa", "pcir.rom"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, kPcirWarning);
+    EXPECT_NE(r.out.find(kPass), std::string::npos) << r.out;
+
+    Bytes image = SignedFixture();
+    Put32(image, l.directory + 16 + 4, l.signedSize + 512);  // signed-size entry
+    vmtest::WriteBytes(e.File("size.rom"), image);
+    r = e.Run(vmtest::kVmExe, {"-rsa", "size.rom"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, kDirectoryWarning);
+    EXPECT_NE(r.out.find(kFailed), std::string::npos) << r.out;
 }
 
 TEST(SignatureCommand, MissingEmptyAndOversizeFiles) {
