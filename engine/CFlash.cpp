@@ -510,15 +510,18 @@ std::uint8_t CFlash::IsSiI1930ChecksumReady() {
 
 // ---------------------------------------------------------------- read and status
 
+bool CFlash::RomReachable() {
+    if (IsRomMapped() || IsSpiType(flashType)) return true;
+    Log(1, "rom pointer not allocated\n");
+    errorCode = FLASH_NO_APERTURE;
+    return false;
+}
+
 std::uint32_t CFlash::Read(std::uint32_t offset, std::uint32_t length, std::uint8_t* buffer) {
     if (OpenAccess() != 1) return 0;
     errorCode = FLASH_OK;
     successFlag = 0;
-    if (!IsRomMapped() && !IsSpiType(flashType)) {
-        Log(1, "rom pointer not allocated\n");
-        errorCode = FLASH_NO_APERTURE;
-        return 0;
-    }
+    if (!RomReachable()) return 0;
     if (!buffer) {
         buffer = romImage;
         if (length == 0) {
@@ -565,11 +568,7 @@ std::uint32_t CFlash::ReadStatus() {
     if (OpenAccess() != 1) return 0xFFFFFFFF;
     errorCode = FLASH_OK;
     successFlag = 0;
-    if (!IsRomMapped() && !IsSpiType(flashType)) {
-        Log(1, "rom pointer not allocated\n");
-        errorCode = FLASH_NO_APERTURE;
-        return 0xFFFFFFFF;
-    }
+    if (!RomReachable()) return 0xFFFFFFFF;
     if (IsSerialType(flashType)) return SerialForOperation()->ReadStatus();
     if (IsSpiType(flashType)) {
         CGenSPI* engine = SpiForOperation();
@@ -584,11 +583,7 @@ std::uint32_t CFlash::WriteStatus(std::uint32_t value) {
     if (OpenAccess() != 1) return 0;
     errorCode = FLASH_OK;
     successFlag = 0;
-    if (!IsRomMapped() && !IsSpiType(flashType)) {
-        Log(1, "rom pointer not allocated\n");
-        errorCode = FLASH_NO_APERTURE;
-        return 0;
-    }
+    if (!RomReachable()) return 0;
     if (WriteEnable() != 1) return 0;
     if (IsSerialType(flashType)) {
         return std::uint32_t(SerialForOperation()->WriteStatusRegister(std::uint8_t(value & 0xFF)));

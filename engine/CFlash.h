@@ -200,6 +200,11 @@ private:
     // The parallel and serial objects, loaded with this engine's parameters.
     CParallel* ParallelForOperation();
     CVoskSerial* SerialForOperation();
+    // Hardware-SPI ROMs are read by commands; every other type needs the
+    // ROM aperture (error code 17 and its trace line when it is missing).
+    bool RomReachable();
+    // Sector and erase sizes of the serial-EEPROM types; false for others.
+    bool ApplySerialEepromGeometry();
     // Detection before BulkErase and Write.
     bool DetectBeforeWrite();
     void LogParameters();

@@ -629,17 +629,7 @@ std::int16_t CFlash::OpenAccess() {
     const std::uint32_t subTableId = DecodeStrap(true);
     CGenSPI* engine = GetSpiEngine();
 
-    if (flashType == TYPE_VOSK_AT25F || flashType == TYPE_VOSK_STM25P) {
-        sectorSize = 128;
-        eraseSize = 0;
-        bulkEraseOnly = 1;
-    } else if (flashType == TYPE_VOSK_SST) {
-        sectorSize = 0;
-        eraseSize = 0;
-        bulkEraseOnly = 1;
-    } else {
-        ApplySubTable(subTableId, engine);
-    }
+    if (!ApplySerialEepromGeometry()) ApplySubTable(subTableId, engine);
 
     ApplyInitList(cinit, "cinit");
     if (flashType == TYPE_PARALLEL) ApplyInitList(pinit, "pinit");
@@ -651,6 +641,15 @@ std::int16_t CFlash::OpenAccess() {
     accessOpen = 1;
     successFlag = 1;
     return 1;
+}
+
+bool CFlash::ApplySerialEepromGeometry() {
+    if (flashType != TYPE_VOSK_AT25F && flashType != TYPE_VOSK_STM25P && flashType != TYPE_VOSK_SST) return false;
+    // The SST parts program byte by byte; the others in 128-byte pages.
+    sectorSize = flashType == TYPE_VOSK_SST ? 0 : 128;
+    eraseSize = 0;
+    bulkEraseOnly = 1;
+    return true;
 }
 
 std::int16_t CFlash::DetectType() {
@@ -666,16 +665,9 @@ std::int16_t CFlash::DetectType() {
     }
     CGenSPI* engine = GetSpiEngine();
 
+    ApplySerialEepromGeometry();
     if (flashType == TYPE_PARALLEL) {
         IdentifyParallelPart();
-    } else if (flashType == TYPE_VOSK_AT25F || flashType == TYPE_VOSK_STM25P) {
-        sectorSize = 128;
-        eraseSize = 0;
-        bulkEraseOnly = 1;
-    } else if (flashType == TYPE_VOSK_SST) {
-        sectorSize = 0;
-        eraseSize = 0;
-        bulkEraseOnly = 1;
     } else if (flashType == TYPE_SI2C || flashType == TYPE_SII1930) {
         ApplySubTable(subTableId, engine);
     } else if (IsSpiType(flashType)) {

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "commands/RomDirectory.h"
-#include "tests/commands/SignedImage.h"
-#include "tests/crypto/fixtures/CryptoFixtures.h"
+#include "tests/commands/SignedFixtures.h"
 
 namespace {
 
@@ -60,16 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 extern "C" void VmFuzzSeeds(std::vector<std::vector<std::uint8_t>>& seeds) {
     using namespace signedimage;
-    for (const auto& v : fixtures::kSignedImages) {
-        Layout l;
-        l.keyType = v.keyType;
-        l.exponent = v.exponent;
-        l.pcirLength = std::uint16_t(v.pcirLength);
-        l.altEntry = v.altEntry;
-        Bytes image = Build(l, FromHex(v.modulus));
-        PutSignature(image, l.signature, FromHex(v.signature));
-        seeds.push_back(image);
-    }
+    for (const auto& v : fixtures::kSignedImages) seeds.push_back(FixtureImage(v));
     // A compact image whose fields the mutations hit more often.
     Layout small;
     small.fileSize = 0x1000;

@@ -14,15 +14,7 @@ constexpr std::uint32_t kApertureReadPadMask = 0xFFF7F8FF;
 }  // namespace
 
 CQuorSPI::CQuorSPI(CFlash* owner) : CGenSPI(owner) {
-    padRegA = 0x1798;
-    padRegB = 0x17A0;
-    padOutReg = 0x179C;
-    padInReg = 0x17A4;
-    ROM_AUX_CNTL = 0;
-    ROM_CNTL = 0x1604;
-    ROM_SW_CNTL = 0x1618;
-    ROM_SW_STATUS = 0x161C;
-    ROM_SW_COMMAND = 0x1620;
+    SetControllerRegisters({0x1798, 0x17A0, 0x179C, 0x17A4, 0, 0x1604, 0x1618, 0x161C, 0x1620});
     BuildDataTable(0x1624);
     maxReadBurst = kRomControllerDataBytes;
     maxWriteBurst = kRomControllerDataBytes;
@@ -35,16 +27,21 @@ void CQuorSPI::BuildDataTable(std::uint32_t first) {
     for (std::uint32_t k = 0; k < kRomControllerDataBytes; ++k) ROM_SW_DATA[k] = first + k;
 }
 
+void CQuorSPI::SetControllerRegisters(const ControllerRegisters& r) {
+    padRegA = r.padA;
+    padRegB = r.padB;
+    padOutReg = r.padOut;
+    padInReg = r.padIn;
+    ROM_AUX_CNTL = r.aux;
+    ROM_CNTL = r.cntl;
+    ROM_SW_CNTL = r.swCntl;
+    ROM_SW_STATUS = r.swStatus;
+    ROM_SW_COMMAND = r.swCommand;
+}
+
 void CQuorSPI::UseIndirectControllerRegisters() {
-    padRegA = 0x608;
-    padRegB = 0x610;
-    padOutReg = 0x60C;
-    padInReg = 0x614;
-    ROM_AUX_CNTL = 0xC0600000;
-    ROM_CNTL = 0xC0600004;
-    ROM_SW_CNTL = 0xC060001C;
-    ROM_SW_STATUS = 0xC0600020;
-    ROM_SW_COMMAND = 0xC0600024;
+    SetControllerRegisters(
+        {0x608, 0x610, 0x60C, 0x614, 0xC0600000, 0xC0600004, 0xC060001C, 0xC0600020, 0xC0600024});
     BuildDataTable(0xC0600028);
     indirectController = true;
 }

@@ -74,6 +74,11 @@ protected:
     void WriteController(std::uint32_t reg, std::uint32_t value);
     // ROM_SW_DATA[k] = first + k.
     void BuildDataTable(std::uint32_t first);
+    // Pad and ROM controller registers of one register layout.
+    struct ControllerRegisters {
+        std::uint32_t padA, padB, padOut, padIn, aux, cntl, swCntl, swStatus, swCommand;
+    };
+    void SetControllerRegisters(const ControllerRegisters& r);
     // The second-generation controller: ROM registers behind the indirect
     // pair, pads in the register aperture.
     void UseIndirectControllerRegisters();

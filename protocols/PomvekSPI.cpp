@@ -13,20 +13,7 @@ constexpr std::uint8_t kProbedRevision = 0xC1;
 
 PomvekSPI::PomvekSPI(CFlash* owner) : TarselSPI(owner) {
     indirectController = false;
-    padRegA = 0x5A1BC;
-    padRegB = 0x5A1C8;
-    padOutReg = 0x5A1C0;
-    padInReg = 0x5A1CC;
-    ROM_AUX_CNTL = 0x5A090;
-    ROM_CNTL = 0x5A094;
-    ROM_SW_CNTL = 0x5A0AC;
-    ROM_SW_STATUS = 0x5A0B0;
-    ROM_SW_COMMAND = 0x5A0B4;
-    ROM_SW_DATA[0] = 0x5A0B8;
-    maxReadBurst = kRomControllerDataBytes;
-    maxWriteBurst = kRomControllerDataBytes;
-    SetLines(10, 0, 7, 9, 8);
-    FillOneTimeHooks();
+    UseLayout({0x5A1BC, 0x5A1C8, 0x5A1C0, 0x5A1CC, 0x5A090, 0x5A094, 0x5A0AC, 0x5A0B0, 0x5A0B4}, 0x5A0B8);
     firstDataReg = &ROM_SW_DATA[0];
     hookDone = 0;
 }
@@ -39,38 +26,21 @@ void PomvekSPI::FillOneTimeHooks() {
 
 void PomvekSPI::SetFamily(std::int32_t value) { family = value; }
 
-void PomvekSPI::UseRegistersFamily22() {
-    padRegA = 0x5A1DC;
-    padRegB = 0x5A1E8;
-    padOutReg = 0x5A1E0;
-    padInReg = 0x5A1EC;
-    ROM_AUX_CNTL = 0x5A0B0;
-    ROM_CNTL = 0x5A0B4;
-    ROM_SW_CNTL = 0x5A0CC;
-    ROM_SW_STATUS = 0x5A0D0;
-    ROM_SW_COMMAND = 0x5A0D4;
-    ROM_SW_DATA[0] = 0x5A0D8;
+void PomvekSPI::UseLayout(const ControllerRegisters& r, std::uint32_t firstData) {
+    SetControllerRegisters(r);
+    ROM_SW_DATA[0] = firstData;
     maxReadBurst = kRomControllerDataBytes;
     maxWriteBurst = kRomControllerDataBytes;
     SetLines(10, 0, 7, 9, 8);
     FillOneTimeHooks();
 }
 
+void PomvekSPI::UseRegistersFamily22() {
+    UseLayout({0x5A1DC, 0x5A1E8, 0x5A1E0, 0x5A1EC, 0x5A0B0, 0x5A0B4, 0x5A0CC, 0x5A0D0, 0x5A0D4}, 0x5A0D8);
+}
+
 void PomvekSPI::UseSharedLayout23To27() {
-    padRegA = 0x5A504;
-    padRegB = 0x5A510;
-    padOutReg = 0x5A508;
-    padInReg = 0x5A514;
-    ROM_AUX_CNTL = 0x5A380;
-    ROM_CNTL = 0x5A384;
-    ROM_SW_CNTL = 0x5A39C;
-    ROM_SW_STATUS = 0x5A3A0;
-    ROM_SW_COMMAND = 0x5A3A4;
-    ROM_SW_DATA[0] = 0x5A3A8;
-    maxReadBurst = kRomControllerDataBytes;
-    maxWriteBurst = kRomControllerDataBytes;
-    SetLines(10, 0, 7, 9, 8);
-    FillOneTimeHooks();
+    UseLayout({0x5A504, 0x5A510, 0x5A508, 0x5A514, 0x5A380, 0x5A384, 0x5A39C, 0x5A3A0, 0x5A3A4}, 0x5A3A8);
 }
 
 void PomvekSPI::UseRegistersFamily23() { UseSharedLayout23To27(); }

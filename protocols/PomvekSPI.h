@@ -47,6 +47,9 @@ public:
     std::int32_t hookDone = 0;
 
 private:
+    // Registers of one Pomvek layout, its first data register and the
+    // settings every layout shares.
+    void UseLayout(const ControllerRegisters& r, std::uint32_t firstData);
     void UseSharedLayout23To27();
     void FillOneTimeHooks();
     // Probe of the family-24 layout: 2 for each of four probe reads with bit 16 clear.

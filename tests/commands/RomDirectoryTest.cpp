@@ -6,7 +6,7 @@
 #include <memory>
 #include <random>
 
-#include "SignedImage.h"
+#include "SignedFixtures.h"
 #include "commands/RomDirectory.h"
 #include "crypto/OpensslTool.h"
 #include "crypto/Sha256.h"
@@ -54,21 +54,7 @@ Outcome Check(const Bytes& image, std::size_t length = SIZE_MAX) {
     return o;
 }
 
-Layout FixtureLayout(const fixtures::SignedImageVector& v) {
-    Layout l;
-    l.keyType = v.keyType;
-    l.exponent = v.exponent;
-    l.pcirLength = std::uint16_t(v.pcirLength);
-    l.altEntry = v.altEntry;
-    return l;
-}
-
-Bytes FixtureImage(std::size_t index) {
-    const auto& v = fixtures::kSignedImages[index];
-    Bytes image = Build(FixtureLayout(v), FromHex(v.modulus));
-    PutSignature(image, 0x8100, FromHex(v.signature));
-    return image;
-}
+Bytes FixtureImage(std::size_t index) { return signedimage::FixtureImage(fixtures::kSignedImages[index]); }
 
 const Layout kDefault;
 const std::uint32_t kSigEntry = kDefault.directory + 16 + 2 * 16;  // third entry of the plain layout

@@ -5,24 +5,13 @@
 #include <functional>
 
 #include "E2eSupport.h"
-#include "commands/SignedImage.h"
-#include "crypto/fixtures/CryptoFixtures.h"
+#include "commands/SignedFixtures.h"
 
 namespace {
 
 using namespace signedimage;
 
-Bytes SignedFixture(std::size_t index = 0) {
-    const auto& v = fixtures::kSignedImages[index];
-    Layout l;
-    l.keyType = v.keyType;
-    l.exponent = v.exponent;
-    l.pcirLength = std::uint16_t(v.pcirLength);
-    l.altEntry = v.altEntry;
-    Bytes image = Build(l, FromHex(v.modulus));
-    PutSignature(image, l.signature, FromHex(v.signature));
-    return image;
-}
+Bytes SignedFixture(std::size_t index = 0) { return FixtureImage(fixtures::kSignedImages[index]); }
 
 const char kPass[] = "The result of RSA signature verify is PASS.\n";
 const char kFailed[] = "The result of RSA signature verify is FAILED.\n";
