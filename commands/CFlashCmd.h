@@ -79,6 +79,13 @@ public:
     int RelockRom(std::uint32_t adapter);
     int UnprotectRom(std::uint32_t adapter);
 
+    // Checksum fix-ups of an image buffer holding `length` valid bytes. The
+    // full form rewrites the CRC word of a VELK header and the checksum byte
+    // 0x21; the short form only the checksum byte. Both cover the legacy
+    // image (size byte x 512, bounded by length).
+    void ImageChecksumFixup(std::uint8_t* image, std::uint32_t length);
+    void FixLegacyChecksum(std::uint8_t* image, std::uint32_t length);
+
     std::vector<AdapterRomInfo> adapterRomInfo;
     std::uint8_t debugPrints = 0;
     std::uint8_t force = 0;
@@ -123,6 +130,8 @@ public:
     std::uint16_t retries = 0;
 
 private:
+    // Value of byte 0x21 that makes the legacy sum 0 (byte 0x21 must be 0).
+    std::uint32_t LegacyChecksumByte(const std::uint8_t* image, std::uint32_t legacyLength);
     // Row from the engine's selected device.
     void FillRow(std::uint32_t row, std::uint8_t match, std::uint16_t skipAccess, std::uint16_t readRom);
     void ReadRomStart(std::uint32_t row);

@@ -68,6 +68,10 @@ public:
     virtual int CmdRsa(int count, char** args);
     // Warning step before a forced "-p" on old boards.
     virtual int CheckOldBoardVbios(int argc, char** argv);
+    // Preparation of the loaded image before "-p" programs it: memory-training
+    // table and tail blocks carried over from the adapter's ROM. Sets the
+    // number of bytes to program; a result other than CMD_OK stops "-p".
+    virtual int PrepareProgramImage(std::uint32_t adapter, std::uint32_t& programLength);
 
     virtual int Run(int argc, char** argv, CFlashCmd* command) = 0;
 
