@@ -79,6 +79,11 @@ public:
     int RelockRom(std::uint32_t adapter);
     int UnprotectRom(std::uint32_t adapter);
 
+    // Programming state machine: performs one step per call and leaves the
+    // next state in `status` (also returned). The step may change the image
+    // (preserved bits, strap bits).
+    virtual int ProgramRom(std::uint32_t adapter, std::uint8_t* image, std::uint32_t length);
+
     // Checksum fix-ups of an image buffer holding `length` valid bytes. The
     // full form rewrites the CRC word of a VELK header and the checksum byte
     // 0x21; the short form only the checksum byte. Both cover the legacy
