@@ -89,6 +89,7 @@ public:
 
     // Characters that end a token besides white space.
     void SetDelimiters(const char* delimiters);
+    const char* GetDelimiters() const { return delimiters; }
 
 protected:
     int VLog(std::uint32_t level, const char* format, va_list args);

@@ -20,10 +20,11 @@ CFlashUI::~CFlashUI() {
 }
 
 const char* CFlashUI::PackageBanner() const {
-    if (!packageImage || packageDescriptor.bannerOffset >= packageImageSize) return "";
-    const char* banner = reinterpret_cast<const char*>(packageImage) + packageDescriptor.bannerOffset;
+    const std::uint32_t offset = CurrentPackageDescriptor().bannerOffset;
+    if (!packageImage || offset >= packageImageSize) return "";
+    const char* banner = reinterpret_cast<const char*>(packageImage) + offset;
     // The banner must end inside what was read from the file.
-    if (!std::memchr(banner, 0, packageImageSize - packageDescriptor.bannerOffset)) return "";
+    if (!std::memchr(banner, 0, packageImageSize - offset)) return "";
     return banner;
 }
 

@@ -13,38 +13,14 @@ const char* CTevUI::GetProgramName() { return kProgramName; }
 const char* CTevUI::GetVersion() { return kProgramVersion; }
 const char* const* CTevUI::GetHelpLines() { return HelpLines; }
 
-namespace {
-std::uint32_t ReadLe32(const std::uint8_t* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-}  // namespace
-
 bool CTevUI::LoadPackageRecord(std::uint32_t* position, char** words, int* count) {
-    std::uint64_t pos = *position;
-    if (pos + kPackageRecordHeaderSize > packageImageSize) return false;
-    const std::uint8_t* record = packageImage + pos;
-    std::uint32_t argc = ReadLe32(record);
-    std::uint32_t dataOffset = ReadLe32(record + 4);
-    std::uint32_t dataLength = ReadLe32(record + 8);
-    if (argc < 1 || argc > std::uint32_t(kMaxArguments - 1)) return false;
-    pos += kPackageRecordHeaderSize;
-    for (std::uint32_t i = 0; i < argc; ++i) {
-        // Every word must end inside the package.
-        const void* end = std::memchr(packageImage + pos, 0, packageImageSize - pos);
-        if (!end) return false;
-        words[1 + i] = reinterpret_cast<char*>(packageImage + pos);
-        pos = std::uint64_t(static_cast<const std::uint8_t*>(end) - packageImage) + 1;
-        if (pos > packageImageSize) return false;
-    }
-    std::uint64_t dataStart = std::uint64_t(packageDescriptor.dataOffset) + dataOffset;
-    if (dataLength != 0 && dataStart + dataLength > packageImageSize) return false;
-    cmdDataLength = dataLength;
-    cmdData = dataStart <= packageImageSize ? packageImage + dataStart : nullptr;
-    words[1 + argc] = nullptr;
-    *count = int(argc) + 1;
-    *position = std::uint32_t(pos);
+    PackageRecordView record;
+    if (!ReadPackageRecord(CurrentPackageDescriptor(), packageImage, packageImageSize, position, &record)) return false;
+    for (std::uint32_t i = 0; i < record.argc; ++i) words[1 + i] = const_cast<char*>(record.words[i]);
+    words[1 + record.argc] = nullptr;
+    *count = int(record.argc) + 1;
+    cmdDataLength = record.dataLength;
+    cmdData = const_cast<std::uint8_t*>(record.data);
     return true;
 }
 
@@ -62,8 +38,9 @@ int CTevUI::Run(int argc, char** argv, CFlashCmd* command) {
             return CMD_FAILED;  // not mapped to an exit code
         }
         Print(log, "%s\n", PackageBanner());
-        commandCount = std::int32_t(packageDescriptor.commandCount);
-        recordPosition = packageDescriptor.commandsOffset;
+        const PackageDescriptor descriptor = CurrentPackageDescriptor();
+        commandCount = std::int32_t(descriptor.commandCount);
+        recordPosition = descriptor.commandsOffset;
         if (commandCount < 1) return ToExitCode(CMD_FAILED);
     } else {
         for (int i = 0; i < argc; ++i) words[i] = argv[i];

@@ -235,6 +235,7 @@ public:
         packageDescriptor.commandsOffset = std::uint32_t(file.size());
         file.insert(file.end(), records.begin(), records.end());
         packageDescriptor.dataOffset = std::uint32_t(file.size());
+        packageDescriptor.dataLength = std::uint32_t(data.size());
         file.insert(file.end(), data.begin(), data.end());
         packageDescriptor.commandCount = commandCount;
         ui.packageMode = 1;
