@@ -2,6 +2,7 @@
 // package is a copy of the program's own file with its descriptor patched
 // and the payload (banner, command records, image data) appended.
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -213,13 +214,15 @@ void AssemblePackage(std::uint8_t* file, std::uint32_t exeSize, std::uint8_t* at
     PutLe32(at + offsetof(PackageDescriptor, dataLength), c.dataStart);
 }
 
-// Writes the whole file or nothing: a partial package is removed.
+// Writes the whole file or nothing: a partial package is removed (only a
+// regular file: an outfile naming a device must not delete the device).
 bool WritePackageFile(const char* name, const std::uint8_t* bytes, std::size_t length) {
     FILE* out = std::fopen(name, "wb");
     if (!out) return false;
     bool ok = std::fwrite(bytes, 1, length, out) == length;
     ok = std::fclose(out) == 0 && ok;
-    if (!ok) std::remove(name);
+    struct stat st;
+    if (!ok && stat(name, &st) == 0 && S_ISREG(st.st_mode)) std::remove(name);
     return ok;
 }
 
