@@ -191,4 +191,45 @@ TEST(ScanOnSim, StatusRegisterAndLocks) {
     EXPECT_EQ(cmd.LockRom(1), CMD_NO_ADAPTER);
 }
 
+// With the write-protect pin holding a locked register, every status write
+// is refused by the part: the commands must say so, and the register and
+// the lock check show the old value.
+TEST(ScanOnSim, StatusWritesRefusedByTheWriteProtectPinFail) {
+    enum Op { Write00, Write84, LockHdcp, UnlockRom };
+    struct Case {
+        const char* name;
+        std::uint8_t status;
+        Op op;
+        int checkLock;
+    };
+    const Case cases[] = {
+        {"ws 0 00", 0x84, Write00, CMD_OK},
+        {"ws 0 84", 0x8C, Write84, CMD_SW_PROTECT_FAIL},
+        {"lockhdcp", 0x8C, LockHdcp, CMD_SW_PROTECT_FAIL},
+        {"unlockrom", 0x84, UnlockRom, CMD_OK},
+    };
+    for (const Case& c : cases) {
+        SimHardware hw;
+        SimSpiBoardOptions o;
+        o.part = "M25P10";
+        SimSpiBoard board = AddSpiBoard(hw, {0, 1, 0, 0}, SimSpiBoardKind::Gethra, o);
+        ASSERT_TRUE(board.function);
+        board.flash->SetStatus(c.status);
+        board.flash->SetWriteProtectPin(true);
+        ScopedHardware use(hw);
+        CFlashCmd cmd(nullptr, 0);
+        cmd.engine->noAperture = 1;
+        const int r = c.op == Write00    ? cmd.WriteStatus(0, 0x00)
+                      : c.op == Write84  ? cmd.WriteStatus(0, 0x84)
+                      : c.op == LockHdcp ? cmd.LockHdcp(0)
+                                         : cmd.UnlockRom(0);
+        EXPECT_EQ(r, CMD_FAILED) << c.name;
+        EXPECT_EQ(cmd.engine->accessOpen, 0) << c.name;
+        EXPECT_EQ(board.flash->Status() & 0xFC, c.status) << c.name;
+        std::uint8_t shown = 0;
+        EXPECT_EQ(cmd.CheckLock(0, &shown), c.checkLock) << c.name;
+        EXPECT_EQ(shown, c.status) << c.name;
+    }
+}
+
 }  // namespace
