@@ -35,7 +35,7 @@ struct SpiBoard : E2e {
     }
 };
 
-TEST(HonestResults, StatusWritesTheWriteProtectPinRefusesFail) {
+TEST(HonestResults, StatusWritesThatDoNotTakeFail) {
     struct Case {
         std::string board;
         std::vector<std::string> args;
@@ -46,6 +46,8 @@ TEST(HonestResults, StatusWritesTheWriteProtectPinRefusesFail) {
         {"status=0x84 wp", {"-ws", "0", "0"}, 1, "Fail\n"},
         {"status=0x8C wp", {"-lockhdcp", "0"}, 1, "Fail\n"},
         {"status=0x84 wp", {"-unlockrom", "0"}, 1, "ROM Unlock Failed\n"},
+        // The write-enable latch never sets: the part ignores the write.
+        {"status=0x00 fault=wel-stuck", {"-lockhdcp", "0"}, 1, "Fail\n"},
         // Writes that take still pass.
         {"status=0x84", {"-ws", "0", "8C"}, 0, "Ok\n"},
         {"status=0x00", {"-lockhdcp", "0"}, 0, "Ok\n"},
