@@ -156,8 +156,18 @@ int CFlashCmd::WriteStatus(std::uint32_t adapter, std::uint8_t value) {
     int r = SelectWithRom(adapter);
     if (r != CMD_OK) return r;
     const std::uint32_t written = engine->WriteStatus(value);
+    if ((written & 0xFFFF) == 0) {
+        engine->CloseAccess();
+        return CMD_READ_FAILED;
+    }
+    // A part may accept the command and keep its old status (write-protect
+    // pin, a latch that never set): only the protection bits read back tell.
+    const std::uint8_t mask = engine->StatusProtectionMask();
+    const std::uint32_t now = engine->ReadStatus();
     engine->CloseAccess();
-    return (written & 0xFFFF) == 0 ? CMD_READ_FAILED : CMD_OK;
+    // As for "rs", a status of all ones is no reading.
+    if ((now & 0xFF) == 0xFF) return CMD_READ_FAILED;
+    return ((now ^ value) & mask) == 0 ? CMD_OK : CMD_FAILED;
 }
 
 int CFlashCmd::LockHdcp(std::uint32_t adapter) { return WriteStatus(adapter, kStatusLocked); }

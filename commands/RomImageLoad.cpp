@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/COsDepend.h"
+
 ImageLoadResult LoadImage(const char* fileName, const std::uint8_t* data, std::uint32_t dataLength,
                           std::uint8_t* image, std::uint32_t capacity, std::uint32_t* imageLength) {
     std::uint32_t loaded = 0;
@@ -17,7 +19,7 @@ ImageLoadResult LoadImage(const char* fileName, const std::uint8_t* data, std::u
             loaded = dataLength;
         }
     } else {
-        FILE* f = fileName ? std::fopen(fileName, "rb") : nullptr;
+        FILE* f = COsDepend::OpenInputFile(fileName);
         if (!f) {
             result = ImageLoadResult::NotFound;
         } else {
@@ -28,8 +30,7 @@ ImageLoadResult LoadImage(const char* fileName, const std::uint8_t* data, std::u
                 result = ImageLoadResult::TooLarge;
                 loaded = 0;
             } else if (std::ferror(f)) {
-                // A name that opens but cannot be read (a directory) is not
-                // an empty image.
+                // A file that fails while being read is not an empty image.
                 result = ImageLoadResult::NotFound;
                 loaded = 0;
             }

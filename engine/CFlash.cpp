@@ -544,8 +544,8 @@ std::uint32_t CFlash::Read(std::uint32_t offset, std::uint32_t length, std::uint
         return SerialForOperation()->Read(buffer, offset, length);
     }
     case TYPE_MIBI2C:
-        s.mibI2c->ReadEeprom(buffer, length);
-        return length;
+        // Bytes the reader did not bring are no ROM content.
+        return s.mibI2c->ReadEeprom(buffer, length) != 0 ? length : 0;
     case TYPE_SI2C:
         s.genI2c->romSize = romSize;
         return s.genI2c->Read(buffer, offset, length, 0);
@@ -558,9 +558,11 @@ std::uint32_t CFlash::Read(std::uint32_t offset, std::uint32_t length, std::uint
         return engine ? engine->ReadRange(buffer, offset, length, 0) : 0;
     }
     default:
-        // Nothing to read: callers still get the length, but never stale bytes.
-        std::memset(buffer, 0xFF, length);
-        return length;
+        // No read path: reporting the length would pass 0xFF filler off as
+        // the ROM's content.
+        Log(1, "no support for this flash type\n");
+        errorCode = FLASH_NOT_SUPPORTED;
+        return 0;
     }
 }
 
@@ -595,4 +597,14 @@ std::uint32_t CFlash::WriteStatus(std::uint32_t value) {
         return engine->WriteStatus(value & 0xFF) ? 1 : 0;
     }
     return 0;
+}
+
+std::uint8_t CFlash::StatusProtectionMask() {
+    // Lock bit and block protection: the bits of the serial EEPROMs and of
+    // the built-in SPI command sets.
+    constexpr std::uint8_t kLockAndBlockProtect = 0x8C;
+    std::uint8_t mask = 0;
+    if (IsSpiType(flashType) && currentPart)
+        for (const SpiStatusBits& pair : currentPart->wp) mask |= pair.mask;
+    return mask != 0 ? mask : kLockAndBlockProtect;
 }

@@ -74,6 +74,10 @@ public:
     virtual bool TestRegisterAccess(COsDepend* device);
     virtual std::uint32_t ChecksumBuffer(const std::uint8_t* buffer, std::uint32_t length);
 
+    // Status-register bits that carry the write protection of the part in
+    // use (its write-protect mask pairs); valid while access is open.
+    std::uint8_t StatusProtectionMask();
+
     // The SPI engine for the current flash type and family.
     CGenSPI* GetSpiEngine();
     int SupportsTarget();

@@ -24,7 +24,7 @@ void CopyPath(char (&dst)[256], const char* src) {
 // complete whenever the process stops. An unopenable file falls back to
 // standard output.
 int WriteLogMessage(const char* path, const char* format, va_list args) {
-    FILE* out = path[0] ? std::fopen(path, "a") : nullptr;
+    FILE* out = path[0] ? COsDepend::OpenOutputFile(path, true) : nullptr;
     if (!out) out = stdout;
     int n = std::vfprintf(out, format, args);
     std::fflush(out);

@@ -91,6 +91,18 @@ public:
     void SetDelimiters(const char* delimiters);
     const char* GetDelimiters() const { return delimiters; }
 
+    // Files of the user. Both open without blocking, so a FIFO, a terminal
+    // or a device cannot stall the program.
+    // An input file (image, checksum file, type table, modify file, package
+    // configuration and its infiles) for reading; null unless it is a
+    // regular file that could be opened, so anything else reads as absent.
+    static FILE* OpenInputFile(const char* path);
+    // An output file for writing ("w" truncates, append adds at the end);
+    // null when it cannot be opened at once.
+    static FILE* OpenOutputFile(const char* path, bool append);
+    // True when the open stream is a regular file (not a device or FIFO).
+    static bool IsRegularFile(FILE* file);
+
 protected:
     int VLog(std::uint32_t level, const char* format, va_list args);
 

@@ -92,6 +92,7 @@ public:
     std::uint8_t* image = nullptr;         // owned, new[] of kImageBufferSize
     std::uint32_t imageLength = 0;
     FILE* log = nullptr;
+    std::uint16_t logOpenFailed = 0;       // "-log"/"-logappend" could not open the log
 
 protected:
     // Sets packageMode, packageImage, packageImageSize and packageValid.

@@ -58,6 +58,11 @@ int CTevUI::Run(int argc, char** argv, CFlashCmd* command) {
             Print(log, "\n\n");
         }
         wordCount = ParseOptions(wordCount, words);
+        // A log asked for and not written is a failure, not a silent run.
+        if (logOpenFailed) {
+            std::fprintf(stderr, "Failed to open log file vorbanmill.log\n");
+            return ToExitCode(CMD_FAILED);
+        }
 
         // The old-board warning looks at the first word as typed, before the
         // switches were removed, and at the process's words even in a package.
@@ -85,24 +90,23 @@ int CTevUI::Run(int argc, char** argv, CFlashCmd* command) {
             return ToExitCode(CMD_USAGE);
         }
         bool passed = result == CMD_OK || result == CMD_SAME_IMAGE;
-        if (row->errorId) ReportResult(passed ? nullptr : row->errorId);
+        // A script must not read an earlier run's result file as this one's.
+        if (row->errorId && !ReportResult(passed ? nullptr : row->errorId)) return ToExitCode(CMD_FAILED);
         if (!passed) return ToExitCode(result);
     }
     return ToExitCode(result);
 }
 
-void CTevUI::ReportResult(const char* errorId) {
+bool CTevUI::ReportResult(const char* errorId) {
+    bool written = true;
     if (writeErrorIdFile == 1) {
-        if (FILE* f = std::fopen("errorid.tmp", "wt")) {
-            if (errorId) {
-                std::fprintf(f, "%s\n", errorId);
-            } else {
-                std::fputs("PASS\n", f);
-            }
-            std::fclose(f);
-        }
+        FILE* f = COsDepend::OpenOutputFile("errorid.tmp", false);
+        written = f && std::fprintf(f, "%s\n", errorId ? errorId : "PASS") > 0;
+        if (f && std::fclose(f) != 0) written = false;
+        if (!written) std::fprintf(stderr, "Failed to write result file errorid.tmp\n");
     }
     if (errorId) Print(log, "\n   ERROR: %s\n", errorId);
+    return written;
 }
 
 void CTevUI::WriteLogHeader(int argc, char** argv) {

@@ -17,8 +17,9 @@ public:
     // Runs the command of the command line, or each command of a package;
     // returns the process exit code.
     int Run(int argc, char** argv, CFlashCmd* command) override;
-    // Writes "errorid.tmp" when "-ps" was given; null means success.
-    virtual void ReportResult(const char* errorId);
+    // Writes "errorid.tmp" when "-ps" was given; null means success. False
+    // when the file was asked for and could not be written.
+    virtual bool ReportResult(const char* errorId);
     virtual void RebootIfRequested();
     virtual void WriteLogHeader(int argc, char** argv);
 

@@ -40,9 +40,10 @@ struct SwitchRow {
 
 unsigned long Number(const char* value, int base) { return std::strtoul(value, nullptr, base); }
 
-void OpenLog(CFlashUI* ui, const char* mode) {
+void OpenLog(CFlashUI* ui, bool append) {
     if (ui->log) std::fclose(ui->log);
-    ui->log = std::fopen(kLogFileName, mode);
+    ui->log = COsDepend::OpenOutputFile(kLogFileName, append);
+    if (!ui->log) ui->logOpenFailed = 1;
 }
 
 // Tested in this order; the first match is applied.
@@ -96,12 +97,12 @@ const SwitchRow kSwitches[] = {
     {"-log", Match::Exact, Target::Ui,
      [](const Targets& t, const char*) {
          t.ui->logOverwrite = 1;
-         OpenLog(t.ui, "w");
+         OpenLog(t.ui, false);
      }},
     {"-logappend", Match::Exact, Target::Ui,
      [](const Targets& t, const char*) {
          t.ui->logAppend = 1;
-         OpenLog(t.ui, "a");
+         OpenLog(t.ui, true);
      }},
     {"-ddc", Match::Exact, Target::Engine,
      [](const Targets& t, const char*) {
@@ -197,6 +198,7 @@ void ResetSwitchFields(const Targets& t) {
     ui.rebootAfter = 0;
     ui.logOverwrite = 0;
     ui.logAppend = 0;
+    ui.logOpenFailed = 0;
     if (CFlashCmd* c = t.cmd) {
         c->debugPrints = 0;
         c->force = 0;

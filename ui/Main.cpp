@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "commands/CFlashCmd.h"
+#include "platform/COsDepend.h"
 #include "platform/HardwareBackend.h"
 #include "ui/CTevUI.h"
 #include "ui/Package.h"
@@ -24,7 +25,8 @@ int VorbanmillMain(int argc, char** argv) {
 
     std::printf("%s version %s, Copyright (C) 2019. All rights reserved.\n\n", "VORBANMILL", kProgramVersion);
 
-    FILE* typeTable = std::fopen("quendrix.rom", "rt");
+    // Anything but a regular file counts as absent: the built-in table is used.
+    FILE* typeTable = COsDepend::OpenInputFile("quendrix.rom");
     CFlashCmd* command = new CFlashCmd(typeTable, 0);
     if (typeTable) std::fclose(typeTable);
 

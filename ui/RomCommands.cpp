@@ -31,15 +31,18 @@ int CFlashUI::CmdSave(int count, char** args) {
         ReportError(r);
         return r;
     }
-    FILE* f = std::fopen(args[1], "wb");
+    FILE* f = COsDepend::OpenOutputFile(args[1], false);
     if (!f) {
         Print(log, "Failed to open file %s\n", args[1]);
         return CMD_FILE_NOT_FOUND;
     }
     const std::size_t c = std::fwrite(cmd->romBuffer, 1, cmd->bytesRead, f);
+    const bool regular = COsDepend::IsRegularFile(f);
     const bool closed = std::fclose(f) == 0;
-    // A backup cut short must not be reported as saved.
+    // A backup cut short must not be reported as saved, nor left behind
+    // where it would later pass for a whole one (a device is left alone).
     if (c != cmd->bytesRead || !closed) {
+        if (regular) std::remove(args[1]);
         Print(log, "Failed to write file %s\n", args[1]);
         return CMD_FAILED;
     }
@@ -62,7 +65,7 @@ int CFlashUI::CmdVerify(int count, char** args) {
 int CFlashUI::CmdFileChecksum(int count, char** args) {
     if (!ArgumentsValid(count, args, 1, kAny, false)) return CMD_USAGE;
     // The named file always, also in a package.
-    FILE* f = std::fopen(args[0], "rb");
+    FILE* f = COsDepend::OpenInputFile(args[0]);
     if (!f) {
         Print(log, "File %s not found.\n", args[0]);
         return CMD_FILE_NOT_FOUND;
@@ -74,7 +77,7 @@ int CFlashUI::CmdFileChecksum(int count, char** args) {
         for (std::size_t i = 0; i < n; ++i) sum += chunk[i];
     const bool failed = std::ferror(f) != 0;
     std::fclose(f);
-    // A name that opens but cannot be read (a directory) has no checksum.
+    // A file that fails while being read has no checksum.
     if (failed) {
         Print(log, "File %s not found.\n", args[0]);
         return CMD_FILE_NOT_FOUND;

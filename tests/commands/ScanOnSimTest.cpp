@@ -137,6 +137,31 @@ TEST(ScanOnSim, TestRomReadCatchesAnUnstablePart) {
 
 namespace {
 
+// An M25P10 board with the given status and write-protect pin, and a
+// command layer on it.
+struct StatusBoard {
+    SimHardware hw;
+    SimSpiBoard board;
+    std::unique_ptr<ScopedHardware> use;
+    std::unique_ptr<CFlashCmd> cmd;
+    StatusBoard(std::uint8_t status, bool wpPin) {
+        SimSpiBoardOptions o;
+        o.part = "M25P10";
+        board = AddSpiBoard(hw, {0, 1, 0, 0}, SimSpiBoardKind::Gethra, o);
+        EXPECT_TRUE(board.function);
+        board.flash->SetStatus(status);
+        board.flash->SetWriteProtectPin(wpPin);
+        use = std::make_unique<ScopedHardware>(hw);
+        cmd = std::make_unique<CFlashCmd>(nullptr, 0);
+        cmd->engine->noAperture = 1;
+    }
+    ~StatusBoard() {
+        cmd.reset();  // closes access on the simulated machine
+        use.reset();
+    }
+    std::uint8_t Status() const { return board.flash->Status() & 0xFC; }
+};
+
 // Status-register operations against the modelled part, with its
 // write-protect pin.
 TEST(ScanOnSim, StatusRegisterAndLocks) {
@@ -152,22 +177,13 @@ TEST(ScanOnSim, StatusRegisterAndLocks) {
         {0x84, false, CMD_HW_PROTECT_FAIL, 0x00},
     };
     for (const Case& c : cases) {
-        SimHardware hw;
-        SimSpiBoardOptions o;
-        o.part = "M25P10";
-        SimSpiBoard board = AddSpiBoard(hw, {0, 1, 0, 0}, SimSpiBoardKind::Gethra, o);
-        ASSERT_TRUE(board.function);
-        board.flash->SetStatus(c.status);
-        board.flash->SetWriteProtectPin(c.wpPin);
-        ScopedHardware use(hw);
-        CFlashCmd cmd(nullptr, 0);
-        cmd.engine->noAperture = 1;
+        StatusBoard b(c.status, c.wpPin);
         std::uint8_t shown = 0xEE;
-        EXPECT_EQ(cmd.CheckLock(0, &shown), c.result) << int(c.status) << c.wpPin;
+        EXPECT_EQ(b.cmd->CheckLock(0, &shown), c.result) << int(c.status) << c.wpPin;
         EXPECT_EQ(shown, c.shown) << int(c.status) << c.wpPin;
         // The register is given its old value back.
-        EXPECT_EQ(board.flash->Status() & 0xFC, c.status) << int(c.status) << c.wpPin;
-        EXPECT_EQ(cmd.engine->accessOpen, 0);
+        EXPECT_EQ(b.Status(), c.status) << int(c.status) << c.wpPin;
+        EXPECT_EQ(b.cmd->engine->accessOpen, 0);
     }
 
     SimHardware hw;
@@ -189,6 +205,39 @@ TEST(ScanOnSim, StatusRegisterAndLocks) {
     EXPECT_EQ(cmd.LockRom(0), CMD_OK);
     EXPECT_EQ(board.flash->Status() & 0xFC, 0x8C);
     EXPECT_EQ(cmd.LockRom(1), CMD_NO_ADAPTER);
+}
+
+// With the write-protect pin holding a locked register, every status write
+// is refused by the part: the commands must say so, and the register and
+// the lock check show the old value.
+TEST(ScanOnSim, StatusWritesRefusedByTheWriteProtectPinFail) {
+    enum Op { Write00, Write84, LockHdcp, UnlockRom };
+    struct Case {
+        const char* name;
+        std::uint8_t status;
+        Op op;
+        int checkLock;
+    };
+    const Case cases[] = {
+        {"ws 0 00", 0x84, Write00, CMD_OK},
+        {"ws 0 84", 0x8C, Write84, CMD_SW_PROTECT_FAIL},
+        {"lockhdcp", 0x8C, LockHdcp, CMD_SW_PROTECT_FAIL},
+        {"unlockrom", 0x84, UnlockRom, CMD_OK},
+    };
+    for (const Case& c : cases) {
+        StatusBoard b(c.status, true);
+        CFlashCmd& cmd = *b.cmd;
+        const int r = c.op == Write00    ? cmd.WriteStatus(0, 0x00)
+                      : c.op == Write84  ? cmd.WriteStatus(0, 0x84)
+                      : c.op == LockHdcp ? cmd.LockHdcp(0)
+                                         : cmd.UnlockRom(0);
+        EXPECT_EQ(r, CMD_FAILED) << c.name;
+        EXPECT_EQ(cmd.engine->accessOpen, 0) << c.name;
+        EXPECT_EQ(b.Status(), c.status) << c.name;
+        std::uint8_t shown = 0;
+        EXPECT_EQ(cmd.CheckLock(0, &shown), c.checkLock) << c.name;
+        EXPECT_EQ(shown, c.status) << c.name;
+    }
 }
 
 }  // namespace

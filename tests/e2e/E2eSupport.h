@@ -21,11 +21,12 @@ inline const std::string kVmSimExe = VM_SIM_EXE;
 struct E2e {
     TempDir dir;
     std::string machine;  // machine-file text; empty = the demo machine
+    RunOptions options;   // start of every run's options (time-out, limits)
 
     std::string File(const std::string& name) const { return dir.File(name); }
 
     RunResult Run(const std::string& exe, const std::vector<std::string>& args) {
-        RunOptions opt;
+        RunOptions opt = options;
         opt.cwd = dir.Path();
         if (machine.empty()) {
             opt.unsetEnv = {"VORBANMILL_SIM_MACHINE"};

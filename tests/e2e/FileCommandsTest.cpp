@@ -39,6 +39,9 @@ TEST(FileCommands, FileChecksum) {
         {{"-cf", "f.bin", "12FD00"}, 0, "File Checksum = 0xFD00\nExpected Checksum = 0xFD00\n"},
         {{"-cf", "f.bin", "1234"}, 1,
          "File Checksum = 0xFD00\nExpected Checksum = 0x1234\n\n   ERROR: 0FL03\n"},
+        // Equal low bytes are no match: all 16 bits count.
+        {{"-cf", "f.bin", "1200"}, 1,
+         "File Checksum = 0xFD00\nExpected Checksum = 0x1200\n\n   ERROR: 0FL03\n"},
         {{"-cf", "none.bin"}, 1, "File none.bin not found.\n\n   ERROR: 0FL03\n"},
         {{"-cf", "."}, 1, "File . not found.\n\n   ERROR: 0FL03\n"},
     };

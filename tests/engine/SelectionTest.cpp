@@ -144,6 +144,27 @@ TEST(SelectDevice, RefusesOtherClassesAndAbsentFunctions) {
     EXPECT_TRUE(Contains(rig.TraceText(), "CFlash::SelectDevice(0000,05,00,00)\nnon-TEV device\n"));
 }
 
+TEST(SelectDevice, SecondVendorsOtherClassesAreRefusedUntouched) {
+    // Under "-KOV" the second vendor's storage and network functions pass
+    // the vendor check; the class check must stop them before the command
+    // register or the ROM BAR is touched.
+    for (std::uint32_t classCode : {0x010000u, 0x020000u, 0x040000u}) {
+        EngineRig rig;
+        SimAdapterOptions o;
+        o.vendor = 0x1022;
+        o.classCode = classCode;
+        rig.Add(1, "gethra", o);
+        CFlash& e = rig.Build();
+        e.acceptKovVendor = 1;
+        const auto before = rig.hw.FindFunction(Slot(1))->ConfigSnapshot();
+        rig.hw.AccessLog().Enable();
+        EXPECT_EQ(rig.Select(1), 0) << std::hex << classCode;
+        EXPECT_EQ(rig.hw.AccessLog().Count(SimAccessKind::ConfigWrite), 0u) << std::hex << classCode;
+        EXPECT_TRUE(rig.hw.Mappings().empty()) << std::hex << classCode;
+        EXPECT_EQ(rig.hw.FindFunction(Slot(1))->ConfigSnapshot(), before) << std::hex << classCode;
+    }
+}
+
 TEST(SelectDevice, MappingFailureIsReported) {
     EngineRig rig;
     rig.Add(1, "gethra");

@@ -180,15 +180,17 @@ TEST(MapDevice, RomBarVariants) {
         bool implemented;
         std::uint32_t romBarBase;
         bool failRomMapping;
+        bool romBarAllOnes;     // the function answers the ROM BAR with all ones
         int romMapped;          // IsRomMapped while open
         int firstRomByte;       // ReadRomByte(0)
         const char* trace;
     };
     const Case cases[] = {
-        {"ROM BAR with its own base", 0x6610, true, 0xFEA00000, false, 1, RomByte(0, kA), ""},
-        {"unimplemented ROM BAR", 0x6610, false, 0, false, 0, -1, ""},
-        {"ROM mapping fails", 0x6610, true, 0xFEA00000, true, 0, -1, "rom mapping error\n"},
-        {"device without ROM BAR (0x4D52)", 0x4D52, true, 0xFEA00000, false, 1, 0xFF, ""},
+        {"ROM BAR with its own base", 0x6610, true, 0xFEA00000, false, false, 1, RomByte(0, kA), ""},
+        {"unimplemented ROM BAR", 0x6610, false, 0, false, false, 0, -1, ""},
+        {"ROM mapping fails", 0x6610, true, 0xFEA00000, true, false, 0, -1, "rom mapping error\n"},
+        {"device without ROM BAR (0x4D52)", 0x4D52, true, 0xFEA00000, false, false, 1, 0xFF, ""},
+        {"ROM BAR reads all ones", 0x6610, true, 0xFEA00000, false, true, 0, -1, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -201,12 +203,18 @@ TEST(MapDevice, RomBarVariants) {
         s.romBarBase = c.romBarBase;
         SimPciFunction* a = AddBoard(hw, kA, s);
         if (c.failRomMapping) hw.FailMappings(0xFEA00000, 0xFEA3FFFF);
+        if (c.romBarAllOnes) {
+            a->PresetConfig(0x30, 4, 0xFFFFFFFF);
+            a->SetConfigWriteMask(0x30, 4, 0);
+        }
         const auto before = a->ConfigSnapshot();
         ScopedHardware use(hw);
         EngineLike os(logPath.c_str(), 1);
         ASSERT_EQ(os.MapDevice(0, 1, kDevfn, 1, {}), 1);
         EXPECT_EQ(os.IsRomMapped(), c.romMapped);
         EXPECT_EQ(os.ReadRomByte(0), c.firstRomByte);
+        // All ones is no address: nothing is mapped from it.
+        for (const auto& m : hw.Mappings()) EXPECT_NE(m.phys, 0xFFFFFFF0u);
         EXPECT_EQ(os.ReadRegister(0x8B0), 0xA5A50001u);
         // The frame buffer never moves here.
         EXPECT_EQ(a->ConfigValue(0x10, 4), before[0x10] | 0xB0000000u);

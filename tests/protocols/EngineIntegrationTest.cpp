@@ -66,6 +66,20 @@ TEST_P(EngineOnBoard, OpensIdentifiesReadsWritesAndErases) {
     EXPECT_EQ(flash->CloseAccess(), 1);
 }
 
+TEST(EngineOnSpiBoard, WholeRomReadStaysInsideTheEngineBuffer) {
+    SimHardware hw;
+    ScopedHardware use(hw);
+    SimSpiBoardOptions o;
+    o.part = "W25Q80";
+    AddSpiBoard(hw, {0, 3, 0, 0}, SimSpiBoardKind::Hobran, o);
+    std::unique_ptr<CFlash> flash(CreateFlash(nullptr, 0));
+    ASSERT_EQ(flash->SelectDevice(0, 3, 0, 0), 1);
+    ASSERT_EQ(flash->OpenAccess(), 1);
+    // A ROM larger than the buffer: "no buffer, length 0" reads 1 MiB.
+    flash->romSize = 0x400000;
+    EXPECT_EQ(flash->Read(0, 0, nullptr), kRomImageSize);
+}
+
 INSTANTIATE_TEST_SUITE_P(Boards, EngineOnBoard, ::testing::ValuesIn(kBoards),
                          [](const ::testing::TestParamInfo<Board>& i) { return std::string(i.param.name); });
 

@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +48,12 @@ RunResult Run(const std::string& exe, const std::vector<std::string>& args, cons
         if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0) _exit(127);
         for (auto& name : opt.unsetEnv) unsetenv(name.c_str());
         for (auto& [k, v] : opt.env) setenv(k.c_str(), v.c_str(), 1);
+        if (opt.fileSizeLimit >= 0) {
+            // A write past the limit then fails with an error instead of a signal.
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{rlim_t(opt.fileSizeLimit), rlim_t(opt.fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         if (opt.runAsUid >= 0) {
             if (setgid(gid_t(opt.runAsUid)) != 0 || setuid(uid_t(opt.runAsUid)) != 0) _exit(126);
         }
@@ -55,9 +65,27 @@ RunResult Run(const std::string& exe, const std::vector<std::string>& args, cons
         _exit(127);
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
     RunResult r;
+    if (opt.timeoutSeconds > 0) {
+        // A guard against hangs, not a speed limit: a hung program fails
+        // the test instead of stalling the suite.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(opt.timeoutSeconds);
+        while (true) {
+            const pid_t done = waitpid(pid, &status, WNOHANG);
+            if (done == pid || (done < 0 && errno != EINTR)) break;
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+                }
+                r.timedOut = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    } else {
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.out = ReadFile(outPath);
     r.err = ReadFile(errPath);

@@ -24,6 +24,7 @@ private:
 
 struct RunResult {
     int exitCode = -1;  // -1 when the process did not exit normally
+    bool timedOut = false;  // killed after RunOptions::timeoutSeconds
     std::string out;
     std::string err;
 };
@@ -34,6 +35,8 @@ struct RunOptions {
     std::vector<std::string> unsetEnv;
     std::string stdinText;                     // fed to standard input
     int runAsUid = -1;                         // >= 0: drop to this user before exec
+    int timeoutSeconds = 0;                    // > 0: kill the process after this long
+    long fileSizeLimit = -1;                   // >= 0: largest file the process may write
 };
 
 // Runs exe with args (args[0] is not the program name; it is added).
