@@ -78,7 +78,7 @@ PackageLoad DetectPackageFile(const PackageDescriptor& d, const char* path) {
     }
     // One magic word altered: neither the tool nor a package.
     if (!IsMagicPair(d.magic1, d.magic2, false)) return load;
-    FILE* f = path ? std::fopen(path, "rb") : nullptr;
+    FILE* f = COsDepend::OpenInputFile(path);
     if (!f) return load;
     load.image.reset(new std::uint8_t[kPackageFileMax]);
     load.imageSize = std::uint32_t(std::fread(load.image.get(), 1, kPackageFileMax, f));

@@ -112,7 +112,7 @@ private:
     bool Infile() {
         char name[kFileNameSize];
         if (Value(name, kFileNameSize, "infile") == 0) return false;
-        FILE* in = std::fopen(name, "rb");
+        FILE* in = COsDepend::OpenInputFile(name);
         if (!in) {
             ui_.Print(ui_.log, "Infile %s not found.\n", name);
             return false;
@@ -217,7 +217,7 @@ void AssemblePackage(std::uint8_t* file, std::uint32_t exeSize, std::uint8_t* at
 // Writes the whole file or nothing: a partial package is removed (only a
 // regular file: an outfile naming a device must not delete the device).
 bool WritePackageFile(const char* name, const std::uint8_t* bytes, std::size_t length) {
-    FILE* out = std::fopen(name, "wb");
+    FILE* out = COsDepend::OpenOutputFile(name, false);
     if (!out) return false;
     bool ok = std::fwrite(bytes, 1, length, out) == length;
     ok = std::fclose(out) == 0 && ok;
@@ -236,7 +236,7 @@ int CFlashUI::CmdPackage(int count, char** args) {
     }
     const PackageDescriptor live = CurrentPackageDescriptor();
     const char* self = live.exePath ? live.exePath : "";
-    FILE* exe = std::fopen(self, "rb");
+    FILE* exe = COsDepend::OpenInputFile(self);
     if (!exe) {
         Print(log, "File %s not found.\n", self);
         return CMD_FILE_NOT_FOUND;
@@ -254,7 +254,7 @@ int CFlashUI::CmdPackage(int count, char** args) {
         return CMD_FAILED;
     }
 
-    FILE* config = std::fopen(args[0], "r");
+    FILE* config = COsDepend::OpenInputFile(args[0]);
     if (!config) {
         Print(log, "Config file %s not found.\n", args[0]);
         return CMD_FILE_NOT_FOUND;
