@@ -1,0 +1,279 @@
+// "-p" and "-pa" on simulated SPI boards, each case checked on the device
+// afterwards: what the flash holds, whether it was erased, its protection,
+// and that access was closed.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ProgramRig.h"
+#include "SignedFixtures.h"
+#include "support/RomImageBuilder.h"
+
+using programtest::Bytes;
+using programtest::Programmed;
+using programtest::ProgramRig;
+using vmtest::RomImageBuilder;
+
+namespace {
+
+constexpr std::size_t kM25P10 = 0x20000;
+constexpr std::size_t kM25P40 = 0x80000;
+
+// Flash contents before programming: an image, then bytes no erase leaves.
+Bytes OldFlash(const Bytes& image, std::size_t size) {
+    Bytes b(size);
+    for (std::size_t i = 0; i < size; ++i) b[i] = std::uint8_t(i * 7 + 3);
+    std::copy(image.begin(), image.end(), b.begin());
+    return b;
+}
+
+RomImageBuilder Version(const std::string& version) {
+    RomImageBuilder b;
+    b.deviceId = 0x6780;
+    b.strings[6] = "VER" + version;
+    return b;
+}
+
+Bytes SignedImage() { return signedimage::FixtureImage(fixtures::kSignedImages[0]); }
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// ------------------------------------------------------------ happy paths
+
+TEST(Program, NewerImageOnAFamily5BoardThenTheSameImageAgain) {
+    ProgramRig rig;
+    const Bytes old = Version("010.005.000.000").Build();
+    const Bytes image = Version("010.006.000.000").Build();
+    rig.Add(SimSpiBoardKind::Orpane, "M25P10", OldFlash(old, kM25P10));
+    const std::string file = rig.Write("new.rom", image);
+
+    programtest::RunOutput r = rig.Run({"-p", "0", file});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out,
+              "Old SSID: 0B00\n"
+              "New SSID: 0B00\n"
+              "Old P/N: 113-TEST01-100\n"
+              "New P/N: 113-TEST01-100\n"
+              "Old DeviceID: 6780\n"
+              "New DeviceID: 6780\n"
+              "Old Product Name: TEST CARD NAME\n"
+              "New Product Name: TEST CARD NAME\n"
+              "Old BIOS Version: 010.005.000.000\n"
+              "New BIOS Version: 010.006.000.000\n"
+              "Flash type: M25P10\n"
+              "Burst size is 256 \n"
+              "800/800h bytes programmed\n"
+              "800/800h bytes verified\n"
+              "\nRestart System To Complete VBIOS Update.\n");
+    EXPECT_EQ(rig.Flash(), Programmed(image, kM25P10));
+    EXPECT_EQ(rig.Erases(), 1u);
+    EXPECT_EQ(rig.Status(), rig.Locked());
+    rig.ExpectClosed();
+
+    r = rig.Run({"-p", "0", file});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "Flash already programmed\n");
+    EXPECT_EQ(rig.Erases(), 0u);
+    EXPECT_EQ(rig.Programs(), 0u);
+    EXPECT_EQ(rig.Flash(), Programmed(image, kM25P10));
+    EXPECT_EQ(rig.Status(), rig.Locked());
+    rig.ExpectClosed();
+}
+
+TEST(Program, SignedImageOnAFamily21Board) {
+    ProgramRig rig;
+    const Bytes image = SignedImage();
+    rig.Add(SimSpiBoardKind::Gethra, "M25P40", OldFlash({}, kM25P40));
+    const std::string file = rig.Write("signed.rom", image);
+
+    programtest::RunOutput r = rig.Run({"-p", "0", file});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(Has(r.out, "The result of RSA signature verify is PASS.\nOld DeviceID: 6860\nNew DeviceID: 7310\n"))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "12000/12000h bytes programmed\n12000/12000h bytes verified\n")) << r.out;
+    EXPECT_EQ(rig.Flash(), Programmed(image, kM25P40));
+    EXPECT_EQ(rig.Status(), rig.Locked());
+    rig.ExpectClosed();
+
+    r = rig.Run({"-p", "0", file});
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_EQ(rig.Erases(), 0u);
+    rig.ExpectClosed();
+}
+
+// ------------------------------------------------------------ refusals
+
+struct Refusal {
+    const char* name;
+    RomImageBuilder rom;
+    RomImageBuilder image;
+    const char* message;
+    const char* override;  // the switch that lets it through; "" = none
+};
+
+RomImageBuilder WithSsid(std::uint16_t ssid) {
+    RomImageBuilder b = Version("010.005.000.000");
+    b.ssid = ssid;
+    return b;
+}
+
+RomImageBuilder WithPartNumber(const std::string& partNumber) {
+    RomImageBuilder b = Version("010.005.000.000");
+    b.partNumber = partNumber;
+    return b;
+}
+
+RomImageBuilder WithMemSetting(std::uint16_t setting) {
+    RomImageBuilder b = RomImageBuilder::NonVelk();
+    b.deviceId = 0x6780;
+    b.memSetting = setting;
+    return b;
+}
+
+RomImageBuilder BadChecksum() {
+    RomImageBuilder b = Version("010.006.000.000");
+    b.fixChecksum = false;
+    return b;
+}
+
+// ROM content that is no BIOS image.
+RomImageBuilder Blank() {
+    RomImageBuilder b;
+    b.fixChecksum = false;
+    b.Patch(0, {0xFF, 0xFF});
+    return b;
+}
+
+// Each check refuses on its own, leaves the flash as it was, protected and
+// closed, and gives way to its switch.
+TEST(Program, EachCheckRefusesAndItsSwitchLetsThrough) {
+    const Refusal cases[] = {
+        {"older version", Version("010.005.000.000"), Version("010.004.000.000"),
+         "Newer ROM version already programmed\n", "-fv"},
+        {"shorter version", Version("010.005.000"), Version("010.005"), "Newer ROM version already programmed\n",
+         "-fv"},
+        {"SSID", WithSsid(0x0B00), WithSsid(0x0B01), "SSID mismatched\n", "-fs"},
+        {"P/N at its tenth character", WithPartNumber("113-ABC123-100"), WithPartNumber("113-ABC124-100"),
+         "P/N mismatched\n", "-fp"},
+        {"memory setting", WithMemSetting(0x1234), WithMemSetting(0x4321), "Mem setting mismatched\n", "-fm"},
+        // The version check comes first: only a ROM without a version line
+        // lets an invalid image reach the validity check.
+        {"checksum", Blank(), BadChecksum(), "Invalid PC BIOS image\n", "-f"},
+    };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramRig rig;
+        const Bytes old = OldFlash(c.rom.Build(), kM25P10);
+        const Bytes image = c.image.Build();
+        rig.Add(SimSpiBoardKind::Orpane, "M25P10", old);
+        const std::string file = rig.Write("new.rom", image);
+
+        programtest::RunOutput r = rig.Run({"-p", "0", file});
+        EXPECT_EQ(r.exitCode, 1) << r.out;
+        EXPECT_TRUE(Has(r.out, std::string(c.message) + "\n   ERROR: 0FL01\n")) << r.out;
+        EXPECT_EQ(rig.Flash(), old);
+        EXPECT_EQ(rig.Erases() + rig.Programs(), 0u);
+        EXPECT_EQ(rig.Status(), rig.Locked());
+        rig.ExpectClosed(0, c.name);
+
+        r = rig.Run({"-p", "0", file, c.override});
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_EQ(rig.Flash(), Programmed(image, kM25P10));
+        EXPECT_EQ(rig.Status(), rig.Locked());
+        rig.ExpectClosed(0, c.name);
+    }
+}
+
+// On the newest families the signature is checked even under "-f".
+TEST(Program, TamperedSignatureIsRefusedEvenWhenForced) {
+    Bytes image = SignedImage();
+    image[0x3000] ^= 0x01;
+    image[0x3001] ^= 0xFF;
+    RomImageBuilder::FixChecksum(image, image[2] * 512u);
+    for (const char* force : {"-fa", "-f"}) {
+        ProgramRig rig;
+        const Bytes old = OldFlash({}, kM25P40);
+        rig.Add(SimSpiBoardKind::Gethra, "M25P40", old);
+        programtest::RunOutput r = rig.Run({"-p", "0", rig.Write("bad.rom", image), force});
+        EXPECT_EQ(r.exitCode, 1) << force;
+        EXPECT_TRUE(Has(r.out, "BIOS authentication signature mismatched\n")) << r.out;
+        EXPECT_FALSE(Has(r.out, "PASS")) << r.out;
+        EXPECT_EQ(rig.Flash(), old);
+        EXPECT_EQ(rig.Erases(), 0u);
+        EXPECT_EQ(rig.Status(), rig.Locked());
+        rig.ExpectClosed(0, force);
+    }
+}
+
+// ------------------------------------------------------------ faults and retries
+
+struct Fault {
+    const char* name;
+    std::vector<std::string> switches;
+    std::function<void(SimSpiFlash&)> inject;
+    int exitCode;
+    std::vector<std::string> lines;  // in this order in the output
+    bool programmed;                 // the flash holds the image afterwards
+    bool locked;                     // protected afterwards
+};
+
+TEST(Program, FaultsAndRetries) {
+    const auto stuckBit = [](SimSpiFlash& f) { f.AddStuckBits(0x7F0, 0x01, 0x00); };
+    const Fault cases[] = {
+        {"stuck bit", {}, stuckBit, 1, {"\nWrite fail\n", "7F0/800h bytes programmed\n", "ERROR: 0FL01"}, false, true},
+        {"stuck bit, two retries", {"-retries=2"}, stuckBit, 1,
+         {"\nWrite fail\nAuto retry after failure (1 retries remaining)...\n",
+          "\nWrite fail\nAuto retry after failure (0 retries remaining)...\n", "\nWrite fail\n",
+          "7F0/800h bytes programmed\n", "ERROR: 0FL01"},
+         false, true},
+        {"write that heals", {"-retries=2"}, [](SimSpiFlash& f) { f.FailNextPrograms(1); }, 0,
+         {"Auto retry after failure (1 retries remaining)...\n", "800/800h bytes programmed\n800/800h bytes verified\n"},
+         true, true},
+        // Left unprotected on purpose: what the failed erase left must stay rewritable.
+        {"erase failure", {}, [](SimSpiFlash& f) { f.FailErase(true); }, 1,
+         {"programmed = ", "ROM not erased\n", "ERROR: 0FL01"}, false, false},
+    };
+    const Bytes image = Version("010.006.000.000").Build();
+    for (const Fault& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramRig rig;
+        const Bytes old = OldFlash(Version("010.005.000.000").Build(), kM25P10);
+        c.inject(*rig.Add(SimSpiBoardKind::Orpane, "M25P10", old).flash);
+        std::vector<std::string> args = {"-p", "0", rig.Write("new.rom", image)};
+        args.insert(args.end(), c.switches.begin(), c.switches.end());
+        programtest::RunOutput r = rig.Run(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+        std::size_t at = 0;
+        for (const std::string& line : c.lines) {
+            const std::size_t found = r.out.find(line, at);
+            EXPECT_NE(found, std::string::npos) << line << " in\n" << r.out;
+            if (found != std::string::npos) at = found + line.size();
+        }
+        EXPECT_EQ(Has(r.out, "Restart System"), c.exitCode == 0) << r.out;
+        if (c.programmed) {
+            EXPECT_EQ(rig.Flash(), Programmed(image, kM25P10));
+        } else {
+            EXPECT_NE(rig.Flash(), Programmed(image, kM25P10));
+        }
+        EXPECT_EQ(rig.Status(), c.locked ? rig.Locked() : 0x00) << r.out;
+        rig.ExpectClosed(0, c.name);
+    }
+}
+
+TEST(Program, ImageLargerThanTheRomIsRefusedBeforeAnyErase) {
+    ProgramRig rig;
+    RomImageBuilder b = Version("010.006.000.000");
+    b.totalLength = 0x30000;
+    const Bytes old = OldFlash(Version("010.005.000.000").Build(), kM25P10);
+    rig.Add(SimSpiBoardKind::Orpane, "M25P10", old);
+    programtest::RunOutput r = rig.Run({"-p", "0", rig.Write("big.rom", b.Build())});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Has(r.out, "Can not flash a 0x30000 length image into a 0x20000 length rom!\nROM not erased\n")) << r.out;
+    EXPECT_EQ(rig.Flash(), old);
+    EXPECT_EQ(rig.Erases() + rig.Programs(), 0u);
+    rig.ExpectClosed();
+}
+
+}  // namespace
