@@ -3,6 +3,7 @@
 // and that access was closed.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -274,6 +275,194 @@ TEST(Program, ImageLargerThanTheRomIsRefusedBeforeAnyErase) {
     EXPECT_EQ(rig.Flash(), old);
     EXPECT_EQ(rig.Erases() + rig.Programs(), 0u);
     rig.ExpectClosed();
+}
+
+// The engine knows an SPI part erases only as a whole, and how much.
+TEST(Program, SpiAccessErasesTheWholePart) {
+    ProgramRig rig;
+    rig.Add(SimSpiBoardKind::Gethra, "M25P40", {});
+    rig.Run({"-i"});
+    ASSERT_EQ(rig.cmd->SelectAdapter(0, 1, 0xFF), 1);
+    EXPECT_EQ(rig.cmd->engine->bulkEraseOnly, 1);
+    EXPECT_EQ(rig.cmd->engine->eraseSize, kM25P40);
+    rig.cmd->engine->CloseAccess();
+}
+
+// ------------------------------------------------------------ "-pa"
+
+TEST(ProgramAll, FiltersPickTheAdapters) {
+    struct Board {
+        std::uint16_t device;
+        const char* partNumber;
+    };
+    const Board boards[] = {{0x6780, "113-C94101-100"}, {0x6780, "113-C94101-101"}, {0x6790, "113-C94101-100"}};
+    RomImageBuilder next = Version("010.006.000.000");
+    next.partNumber = "113-C94101-100";
+    const Bytes image = next.Build();
+    struct Case {
+        const char* filter;
+        std::vector<bool> updated;
+        std::string tail;
+        int exitCode;
+    } cases[] = {
+        {"-padevid=6780", {true, true, false}, "\n2 adapters updated\n", 0},
+        {"-pavbpn=113-*-100", {true, false, true}, "\n2 adapters updated\n", 0},
+        {"-fa",
+         {false, false, false},
+         "Programming adapter number: 0\n\nchecking parameters is missing\n\n0 adapters updated\nAdapter not found\n"
+         "\n   ERROR: 0FL01\n",
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.filter);
+        ProgramRig rig;
+        std::vector<Bytes> before;
+        for (const Board& b : boards) {
+            RomImageBuilder old = Version("010.005.000.000");
+            old.deviceId = b.device;
+            old.partNumber = b.partNumber;
+            SimSpiBoardOptions o;
+            o.device = b.device;
+            before.push_back(OldFlash(old.Build(), kM25P10));
+            rig.Add(SimSpiBoardKind::Orpane, "M25P10", before.back(), o);
+        }
+        programtest::RunOutput r = rig.Run({"-pa", rig.Write("new.rom", image), c.filter});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+        EXPECT_TRUE(r.out.size() >= c.tail.size() && r.out.compare(r.out.size() - c.tail.size(), c.tail.size(), c.tail) == 0)
+            << r.out;
+        // The image's part number is shown, the filter's when one is given.
+        EXPECT_TRUE(Has(r.out, std::string("update adapters with BIOS P/N ") +
+                                   (c.filter[3] == 'v' ? "113-*-100\n" : "113-C94101-100\n")))
+            << r.out;
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(rig.Flash(i), c.updated[i] ? Programmed(image, kM25P10) : before[i]) << i;
+            EXPECT_EQ(rig.Status(i), rig.Locked(i)) << i;
+        }
+    }
+}
+
+// ------------------------------------------------------------ strap and preserved bits
+
+TEST(Program, StrapBitsGoIntoTheImageAndItStillPassesTheBiosCheck) {
+    ProgramRig rig;
+    RomImageBuilder b = Version("010.006.000.000");
+    b.strapByte = 0xF0;
+    const Bytes image = b.Build();
+    SimSpiBoard& board = rig.Add(SimSpiBoardKind::Orpane, "M25P10", OldFlash(Version("010.005.000.000").Build(), kM25P10));
+    board.function->Registers().Poke(0x20C, 2u << 9);
+
+    programtest::RunOutput r = rig.Run({"-p", "0", rig.Write("new.rom", image)});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(rig.Flash()[0xAD], 0xF2);
+    EXPECT_EQ(RomImageBuilder::Sum8(rig.Flash(), b.LegacySize()), 0);
+    rig.ExpectClosed();
+    // The file itself is not changed.
+    EXPECT_EQ(vmtest::ReadBytes(rig.File("new.rom")), image);
+
+    r = rig.Run({"-cb", "0"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(Has(r.out, "00\n")) << r.out;
+}
+
+// A text type table for the software-SPI board with a preserve table.
+const char kPreserveTable[] =
+    "format 1.0\n"
+    "swspi_table 1\n"
+    "swspi_reg 179c 179c 179c 17a4\n"
+    "swspi_bit 13 0 a 0 9 0 8 0\n"
+    "swspi_delay 0\n"
+    "type_table 1\n"
+    "type_table_entry2 0 0 \"Soft SPI\" type_swspi 20000 1 1 1\n"
+    "preserve_table 1\n"
+    "preserve_byte 7a 3\n"
+    "preserve_byte 7b f0\n"
+    "preserve_byte 40000 ff\n"
+    "asic \"Kelt Preserve\" tev_kelt 1 0 0 0 1\n"
+    "det_pcicmp 2 ffff 7a00 7a00 det_pass\n"
+    "spi_cmd_table 1\n"
+    "spi_cmd_code 9f c7 d8 06 04 05 01 0 03 02\n"
+    "spi_cmd_addr 0 0 0 0 0 0 0 0 3 3\n"
+    "spi_cmd_dummy 0 0 0 0 0 0 0 0 0 0\n"
+    "spi_cmd_status 1 1 2 2\n"
+    "spi_cmd_wp c 4 c c 80 80 8c 0\n"
+    "spi_type M25P10 20000 100 8000 1 20 20 11\n"
+    "end\n";
+
+TEST(Program, PreservedBitsComeFromTheRomUnlessNewBios) {
+    RomImageBuilder oldBuilder = Version("010.005.000.000");
+    oldBuilder.Patch(0x7A, {0xA5, 0x5A});
+    RomImageBuilder newBuilder = Version("010.006.000.000");
+    newBuilder.Patch(0x7A, {0x0C, 0xC3});
+    const Bytes image = newBuilder.Build();
+    for (bool newBios : {false, true}) {
+        SCOPED_TRACE(newBios);
+        ProgramRig rig;
+        rig.typeTable = kPreserveTable;
+        rig.Add(SimSpiBoardKind::SoftSpi, "M25P10", OldFlash(oldBuilder.Build(), kM25P10));
+        std::vector<std::string> args = {"-p", "0", rig.Write("new.rom", image)};
+        if (newBios) args.push_back("-newbios");
+        programtest::RunOutput r = rig.Run(args);
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_EQ(Has(r.out, "Preserve ROM settings\n"), !newBios) << r.out;
+        const Bytes& flash = rig.Flash();
+        // 0x0C keeps its upper bits and takes the low two from 0xA5; 0xC3
+        // takes the upper four from 0x5A.
+        EXPECT_EQ(flash[0x7A], newBios ? 0x0C : 0x0D);
+        EXPECT_EQ(flash[0x7B], newBios ? 0xC3 : 0x53);
+        EXPECT_EQ(RomImageBuilder::Sum8(flash, newBuilder.LegacySize()), 0);
+        EXPECT_EQ(rig.Status(), rig.Locked());
+    }
+}
+
+// ------------------------------------------------------------ hostile images
+
+TEST(Program, DirectoryOffsetOutsideTheImageFailsTheSignatureStep) {
+    for (std::uint32_t directory : {0xFFFFFFFFu, 0x2C1CD31Fu, 0x7F0u}) {
+        ProgramRig rig;
+        RomImageBuilder b = Version("010.006.000.000");
+        b.deviceId = 0x6860;
+        b.headerRevision = 2;
+        b.romDirectory = directory;
+        const Bytes old = OldFlash({}, kM25P40);
+        rig.Add(SimSpiBoardKind::Gethra, "M25P40", old);
+        programtest::RunOutput r = rig.Run({"-p", "0", rig.Write("bad.rom", b.Build()), "-f"});
+        EXPECT_EQ(r.exitCode, 1) << std::hex << directory;
+        EXPECT_TRUE(Has(r.out, "BIOS authentication signature mismatched\n")) << r.out;
+        EXPECT_EQ(rig.Flash(), old);
+        rig.ExpectClosed();
+    }
+}
+
+// Network-boot option ROMs of another maker: written as they are under "-f"
+// where no signature is checked; refused where their header words point
+// nowhere as a ROM directory.
+TEST(Program, DistributionOptionRoms) {
+    const std::filesystem::path dir = "/usr/lib/ipxe/qemu";
+    if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no option ROMs installed";
+    int seen = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().extension() != ".rom") continue;
+        ++seen;
+        SCOPED_TRACE(entry.path().string());
+        const Bytes rom = vmtest::ReadBytes(entry.path().string());
+        {
+            ProgramRig rig;
+            rig.Add(SimSpiBoardKind::Orpane, "M25P40", OldFlash({}, kM25P40));
+            programtest::RunOutput r = rig.Run({"-p", "0", entry.path().string(), "-f"});
+            EXPECT_EQ(r.exitCode, 0) << r.out;
+            EXPECT_EQ(rig.Flash(), Programmed(rom, kM25P40));
+            EXPECT_EQ(rig.Status(), rig.Locked());
+        }
+        ProgramRig rig;
+        const Bytes old = OldFlash({}, kM25P40);
+        rig.Add(SimSpiBoardKind::Gethra, "M25P40", old);
+        programtest::RunOutput r = rig.Run({"-p", "0", entry.path().string(), "-f"});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(Has(r.out, "BIOS authentication signature mismatched\n")) << r.out;
+        EXPECT_EQ(rig.Flash(), old);
+        rig.ExpectClosed();
+    }
+    EXPECT_GT(seen, 0);
 }
 
 }  // namespace
