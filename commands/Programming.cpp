@@ -249,7 +249,10 @@ int CFlashCmd::ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, s
                 return CMD_SAME_IMAGE;
             }
         }
-        if (checkVersion == 1 && VersionIsOlder(adapters[adapter].biosVersion, fileImageInfo.biosVersion)) {
+        // An invalid image has no version to compare; it is refused as
+        // invalid below, for the reason it really has.
+        if (checkVersion == 1 && newImageValid == 1 &&
+            VersionIsOlder(adapters[adapter].biosVersion, fileImageInfo.biosVersion)) {
             RelockRom(adapter);
             engine->CloseAccess();
             return CMD_OLDER_VERSION;

@@ -159,9 +159,8 @@ TEST(Program, EachCheckRefusesAndItsSwitchLetsThrough) {
         {"P/N at its tenth character", WithPartNumber("113-ABC123-100"), WithPartNumber("113-ABC124-100"),
          "P/N mismatched\n", "-fp"},
         {"memory setting", WithMemSetting(0x1234), WithMemSetting(0x4321), "Mem setting mismatched\n", "-fm"},
-        // The version check comes first: only a ROM without a version line
-        // lets an invalid image reach the validity check.
-        {"checksum", Blank(), BadChecksum(), "Invalid PC BIOS image\n", "-f"},
+        {"checksum", Version("010.005.000.000"), BadChecksum(), "Invalid PC BIOS image\n", "-f"},
+        {"checksum, blank ROM", Blank(), BadChecksum(), "Invalid PC BIOS image\n", "-f"},
     };
     for (const Refusal& c : cases) {
         SCOPED_TRACE(c.name);
