@@ -119,8 +119,9 @@ private:
 };
 
 // Index/data pair onto the function's own register file, as the first
-// generation has it: index 0x100 holds a register offset, data 0x104 reads
-// and writes that register (the strap register 0x20C among them).
+// generation has it on devices 0x6600-0x663F, 0x6780-0x679F and
+// 0x6800-0x681F: index 0x100 holds a register offset, data 0x104 reads and
+// writes that register (the strap register 0x20C among them).
 class SimMmIndexPair : public SimRegisterHook {
 public:
     static constexpr std::uint32_t kIndex = 0x100;
