@@ -395,12 +395,20 @@ int CFlashCmd::WriteAndVerify(const std::uint8_t* image, std::uint32_t length) {
             }
         }
     }
-    // Only the part of the window past the written range still needs writing.
+    // Only the part of the window past the written range still needs
+    // writing. The chip erase wiped it even where the image does not reach,
+    // so the write may go past the image's length, up to the ROM's end.
+    bool retainLost = false;
     if (retain && retainTo > toWrite) {
         const std::uint32_t from = std::max(retainFrom, toWrite);
-        engine->Write(from, retainTo - from, engine->retainedBytes + (from - retainFrom));
+        const std::uint32_t imageRomSize = engine->romSize;
+        const std::uint64_t romEnd = GetAdapterRomInfo(std::uint8_t(currentAdapter)).romSize;
+        engine->romSize = std::uint32_t(std::max<std::uint64_t>(imageRomSize, std::min<std::uint64_t>(retainTo, romEnd)));
+        const std::uint32_t n = retainTo - from;
+        retainLost = engine->Write(from, n, engine->retainedBytes + (from - retainFrom)) != n;
+        engine->romSize = imageRomSize;
     }
-    const int result = bytesVerified < engine->romSize ? CMD_FAILED : CMD_OK;
+    const int result = bytesVerified < engine->romSize || retainLost ? CMD_FAILED : CMD_OK;
     if (retries == 0) engine->CloseAccess();
     return result;
 }

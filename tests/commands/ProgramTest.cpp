@@ -287,6 +287,31 @@ TEST(Program, SpiAccessErasesTheWholePart) {
     rig.cmd->engine->CloseAccess();
 }
 
+// "-retain_offset" keeps the ROM's bytes 0x1FF00-0x1FFFF: programmed once
+// with the image where the image covers them, written back after it where
+// it does not.
+TEST(Program, RetainedWindowSurvivesProgramming) {
+    for (std::size_t length : {std::size_t(0x800), std::size_t(0x20000)}) {
+        SCOPED_TRACE(length);
+        ProgramRig rig;
+        const Bytes old = OldFlash(Version("010.005.000.000").Build(), kM25P10);
+        rig.Add(SimSpiBoardKind::Orpane, "M25P10", old);
+        RomImageBuilder b = Version("010.006.000.000");
+        b.totalLength = length;
+        Bytes image = b.Build();
+        for (std::size_t i = 0x800; i < image.size(); ++i) image[i] = std::uint8_t(i ^ 0x3C);
+        programtest::RunOutput r = rig.Run({"-p", "0", rig.Write("new.rom", image), "-retain_offset"});
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        Bytes expected = Programmed(image, kM25P10);
+        std::copy(old.begin() + 0x1FF00, old.begin() + 0x20000, expected.begin() + 0x1FF00);
+        EXPECT_EQ(rig.Flash(), expected);
+        EXPECT_EQ(rig.Erases(), 1u);
+        // One page program per written page: nothing programmed twice.
+        EXPECT_EQ(rig.Programs(), (length + 255) / 256 + (length < 0x1FF00 ? 1 : 0));
+        EXPECT_EQ(rig.Status(), rig.Locked());
+    }
+}
+
 // ------------------------------------------------------------ "-pa"
 
 TEST(ProgramAll, FiltersPickTheAdapters) {
