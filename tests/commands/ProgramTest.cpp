@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "FakeFlash.h"
 #include "ProgramRig.h"
 #include "SignedFixtures.h"
 #include "support/RomImageBuilder.h"
@@ -455,6 +456,39 @@ TEST(Program, DirectoryOffsetOutsideTheImageFailsTheSignatureStep) {
         EXPECT_EQ(rig.Flash(), old);
         rig.ExpectClosed();
     }
+}
+
+// A TEV_MIB EEPROM that takes no writes: its read-back differs, and the
+// 128-byte rule must not reach before an image shorter than 128 bytes.
+class DeafMibFlash : public vmtest::FakeFlash {
+public:
+    std::uint32_t BulkErase() override { return romSize; }
+    std::uint32_t Write(std::uint32_t, std::uint32_t length, const std::uint8_t*) override { return length; }
+    std::int16_t BIOSCheck(std::uint32_t, std::uint32_t, const std::uint8_t*) override { return 0; }
+};
+
+TEST(Program, ShortImageOnAMibEepromFailsItsVerify) {
+    CFlashCmd cmd(nullptr, 0);
+    delete cmd.engine;
+    auto* flash = new DeafMibFlash;
+    cmd.engine = flash;
+    vmtest::FakeBoard board;
+    board.family = TEV_MIB;
+    board.flashType = TYPE_MIBI2C;
+    board.rom = vmtest::BuildMibEeprom(1, "113-MIB001-100");
+    flash->boards.push_back(board);
+    flash->bulkEraseOnly = 1;
+    // The image starts its heap block: a read before it shows under the sanitizer.
+    std::vector<std::uint8_t> image(0x100000, 0x11);
+    std::uint8_t* start = image.data();
+    cmd.status = CMD_FAILED;
+    int state = CMD_FAILED;
+    for (int step = 0; step < 10; ++step) {
+        state = cmd.ProgramRom(0, start, 64);
+        if (state == CMD_OK || state == CMD_FAILED || state == CMD_SAME_IMAGE) break;
+    }
+    EXPECT_EQ(state, CMD_FAILED);
+    EXPECT_LT(cmd.bytesVerified, 64u);
 }
 
 // Network-boot option ROMs of another maker: written as they are under "-f"
