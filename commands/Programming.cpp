@@ -8,6 +8,7 @@
 
 #include "commands/CFlashCmd.h"
 #include "commands/RomDirectory.h"
+#include "commands/TextTokens.h"
 #include "engine/CFlash.h"
 
 namespace {
@@ -48,28 +49,14 @@ std::uint16_t HeaderOffset(const std::uint8_t* buffer) {
     return RomImage::ReadU16(buffer, kRomBufferSize, PciExpansionRomHeader::kVelkHeaderOffset);
 }
 
-// Splits on dots (runs of dots count as one), at most kVersionTokens tokens.
-std::size_t SplitVersion(const char* text, char (&copy)[kRomStringSize], const char* (&tokens)[kVersionTokens]) {
-    std::snprintf(copy, sizeof copy, "%s", text);
-    std::size_t n = 0;
-    for (char* p = copy; *p && n < kVersionTokens;) {
-        while (*p == '.') ++p;
-        if (!*p) break;
-        tokens[n++] = p;
-        while (*p && *p != '.') ++p;
-        if (*p) *p++ = '\0';
-    }
-    return n;
-}
-
 // True when the new version is older than the old one, token by token; a
 // token missing on the ROM side accepts, one missing in the file refuses.
 bool VersionIsOlder(const char* oldVersion, const char* newVersion) {
     char oldCopy[kRomStringSize], newCopy[kRomStringSize];
     const char* oldTokens[kVersionTokens] = {};
     const char* newTokens[kVersionTokens] = {};
-    const std::size_t oldCount = SplitVersion(oldVersion, oldCopy, oldTokens);
-    const std::size_t newCount = SplitVersion(newVersion, newCopy, newTokens);
+    const std::size_t oldCount = SplitTokens(oldVersion, '.', oldCopy, sizeof oldCopy, oldTokens, kVersionTokens);
+    const std::size_t newCount = SplitTokens(newVersion, '.', newCopy, sizeof newCopy, newTokens, kVersionTokens);
     for (std::size_t i = 0; i < kVersionTokens; ++i) {
         if (i >= oldCount) return false;
         if (i >= newCount) return true;

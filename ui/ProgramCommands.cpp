@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "commands/CFlashCmd.h"
+#include "commands/TextTokens.h"
 #include "engine/CFlash.h"
 #include "platform/HardwareBackend.h"
 #include "ui/Arguments.h"
@@ -62,6 +63,13 @@ private:
         return state;
     }
     void PrintIdentity();
+    // Prints the old and new word a check compared; false when it refused.
+    bool ShowCheck(const char* what, unsigned oldValue, unsigned newValue, bool passed, const char* refusal) {
+        ui_.Print(ui_.log, "Old %s: %04X\n", what, oldValue);
+        ui_.Print(ui_.log, "New %s: %04X\n", what, newValue);
+        if (!passed) ui_.Print(ui_.log, "%s", refusal);
+        return passed;
+    }
     // Retries after a failed erase or write while retries are left.
     bool Retry();
     int FinalReport(int state);
@@ -109,17 +117,13 @@ int ProgramRun::Loop() {
             break;
         case CMD_MEM_OK:
         case CMD_MEM_MISMATCH:
-            ui_.Print(ui_.log, "Old mem setting: %04X\n", unsigned(cmd_.oldMemSetting));
-            ui_.Print(ui_.log, "New mem setting: %04X\n", unsigned(cmd_.newMemSetting));
-            if (state == CMD_MEM_OK) break;
-            ui_.Print(ui_.log, "Mem setting mismatched\n");
+            if (ShowCheck("mem setting", cmd_.oldMemSetting, cmd_.newMemSetting, state == CMD_MEM_OK,
+                          "Mem setting mismatched\n"))
+                break;
             return Stop(state);
         case CMD_SSID_OK:
         case CMD_SSID_MISMATCH:
-            ui_.Print(ui_.log, "Old SSID: %04X\n", unsigned(cmd_.oldSsid));
-            ui_.Print(ui_.log, "New SSID: %04X\n", unsigned(cmd_.newSsid));
-            if (state == CMD_SSID_OK) break;
-            ui_.Print(ui_.log, "SSID mismatched\n");
+            if (ShowCheck("SSID", cmd_.oldSsid, cmd_.newSsid, state == CMD_SSID_OK, "SSID mismatched\n")) break;
             return Stop(state);
         case CMD_PN_OK:
         case CMD_PN_MISMATCH:
@@ -241,27 +245,13 @@ int ProgramRun::TransferFirmware(std::uint32_t size) {
     return FinalReport(cmd_.ProgramRom(adapter_, ui_.image, length_));
 }
 
-// Splits on '-' (runs count as one) into at most `max` tokens of a copy.
-std::size_t SplitPartNumber(const char* text, char (&copy)[kWorkText], const char* (&tokens)[4]) {
-    std::snprintf(copy, sizeof copy, "%s", text);
-    std::size_t n = 0;
-    for (char* p = copy; *p && n < 4;) {
-        while (*p == '-') ++p;
-        if (!*p) break;
-        tokens[n++] = p;
-        while (*p && *p != '-') ++p;
-        if (*p) *p++ = '\0';
-    }
-    return n;
-}
-
 // A filter of three '-' tokens, each "*" or equal to the row's token.
 bool WildcardMatch(const char* filter, const char* partNumber) {
     char filterCopy[kWorkText], rowCopy[kWorkText];
     const char* f[4] = {};
     const char* r[4] = {};
-    if (SplitPartNumber(filter, filterCopy, f) != 3) return false;
-    const std::size_t rowTokens = SplitPartNumber(partNumber, rowCopy, r);
+    if (SplitTokens(filter, '-', filterCopy, sizeof filterCopy, f, 4) != 3) return false;
+    const std::size_t rowTokens = SplitTokens(partNumber, '-', rowCopy, sizeof rowCopy, r, 4);
     if (rowTokens < 3) return false;
     for (int i = 0; i < 3; ++i)
         if (std::strcmp(f[i], "*") != 0 && strcasecmp(f[i], r[i]) != 0) return false;

@@ -12,6 +12,7 @@
 #include "ProgramRig.h"
 #include "SignedFixtures.h"
 #include "support/RomImageBuilder.h"
+#include "support/SpiTypeTable.h"
 
 using programtest::Bytes;
 using programtest::Programmed;
@@ -390,8 +391,8 @@ TEST(Program, StrapBitsGoIntoTheImageAndItStillPassesTheBiosCheck) {
 }
 
 // A text type table for the software-SPI board with a preserve table.
-const char kPreserveTable[] =
-    "format 1.0\n"
+const std::string kPreserveTable =
+    std::string("format 1.0\n"
     "swspi_table 1\n"
     "swspi_reg 179c 179c 179c 17a4\n"
     "swspi_bit 13 0 a 0 9 0 8 0\n"
@@ -403,15 +404,8 @@ const char kPreserveTable[] =
     "preserve_byte 7b f0\n"
     "preserve_byte 40000 ff\n"
     "asic \"Kelt Preserve\" tev_kelt 1 0 0 0 1\n"
-    "det_pcicmp 2 ffff 7a00 7a00 det_pass\n"
-    "spi_cmd_table 1\n"
-    "spi_cmd_code 9f c7 d8 06 04 05 01 0 03 02\n"
-    "spi_cmd_addr 0 0 0 0 0 0 0 0 3 3\n"
-    "spi_cmd_dummy 0 0 0 0 0 0 0 0 0 0\n"
-    "spi_cmd_status 1 1 2 2\n"
-    "spi_cmd_wp c 4 c c 80 80 8c 0\n"
-    "spi_type M25P10 20000 100 8000 1 20 20 11\n"
-    "end\n";
+    "det_pcicmp 2 ffff 7a00 7a00 det_pass\n")
+    + vmtest::kM25P10CommandSetText;
 
 TEST(Program, PreservedBitsComeFromTheRomUnlessNewBios) {
     RomImageBuilder oldBuilder = Version("010.005.000.000");
