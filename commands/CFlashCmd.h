@@ -187,6 +187,8 @@ private:
     int WriteAndVerify(const std::uint8_t* image, std::uint32_t length);
     int WriteFirmwareChunk(const std::uint8_t* image, std::uint32_t length);
     int FinishFirmware(const std::uint8_t* image, std::uint32_t length);
+    // Bytes covered by the legacy image's size byte, bounded by length.
+    static std::uint32_t LegacyLength(const std::uint8_t* image, std::uint32_t length);
     // Column strings of a row from ROM content of `valid` bytes.
     void TakeRowStrings(AdapterEntry& row, const std::uint8_t* rom, std::uint32_t valid);
 };

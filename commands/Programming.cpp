@@ -31,11 +31,6 @@ std::uint8_t Expected(const std::uint8_t* image, std::uint32_t length, std::uint
     return i < length ? image[i] : 0xFF;
 }
 
-std::uint32_t LegacyBytes(const std::uint8_t* image, std::uint32_t length) {
-    if (length <= PciExpansionRomHeader::kSize512) return 0;
-    return std::min<std::uint32_t>(std::uint32_t(image[PciExpansionRomHeader::kSize512]) * 512, length);
-}
-
 bool StrapDevice(std::uint16_t id) {
     return (id >= 0x6600 && id <= 0x663F) || (id >= 0x6780 && id <= 0x679F) || (id >= 0x6800 && id <= 0x681F);
 }
@@ -186,7 +181,7 @@ void CFlashCmd::InspectImages(std::uint8_t* image, std::uint32_t length) {
 }
 
 void CFlashCmd::MergeRomSettings(std::uint8_t* image, std::uint32_t length) {
-    const std::uint32_t legacy = LegacyBytes(image, length);
+    const std::uint32_t legacy = LegacyLength(image, length);
     bool legacyChanged = false;
     if (romBuffer[0] == 0x55 && romBuffer[1] == 0xAA && newBios != 1 && engine->preserveCount > 0) {
         // Offsets come from a text table: only bytes both buffers hold.
