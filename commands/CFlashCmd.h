@@ -185,6 +185,9 @@ private:
     int CheckSignature(const std::uint8_t* image, std::uint32_t length);
     int EraseForProgramming(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length);
     int WriteAndVerify(const std::uint8_t* image, std::uint32_t length);
+    void RecountMibDevice(const std::uint8_t* image, std::uint32_t length);
+    // Writes the part of the retained window past the first `written` bytes.
+    bool RestoreRetainedTail(std::uint32_t written);
     int WriteFirmwareChunk(const std::uint8_t* image, std::uint32_t length);
     int FinishFirmware(const std::uint8_t* image, std::uint32_t length);
     // Bytes covered by the legacy image's size byte, bounded by length.

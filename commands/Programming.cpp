@@ -202,7 +202,8 @@ void CFlashCmd::MergeRomSettings(std::uint8_t* image, std::uint32_t length) {
     if (!chain.empty() && chain[0].imageType == IMAGE_LEGACY) {
         const std::uint8_t before = image[PciExpansionRomHeader::kStrapByte];
         ApplyStrapBits(engine->deviceId, image);
-        legacyChanged |= PciExpansionRomHeader::kStrapByte < legacy && image[PciExpansionRomHeader::kStrapByte] != before;
+        legacyChanged |=
+            PciExpansionRomHeader::kStrapByte < legacy && image[PciExpansionRomHeader::kStrapByte] != before;
     }
     // A changed byte would make a valid image fail the BIOS check once
     // programmed.
@@ -251,7 +252,8 @@ int CFlashCmd::CheckMemorySetting(const std::uint8_t* image, std::uint32_t lengt
     if (newBiosSize == 0 || newImageValid != 1) return CheckSignature(image, length);
     if (oldBiosSize == 0 || oldImageValid != 1 || oldHeaderIsVelk || newHeaderIsVelk) return CheckSsid(image, length);
     auto setting = [](const std::uint8_t* buffer) {
-        const std::uint32_t at = RomImage::ReadU16(buffer, kRomBufferSize, HeaderOffset(buffer) + VelkRomHeader::kMemSetting);
+        const std::uint32_t at =
+            RomImage::ReadU16(buffer, kRomBufferSize, HeaderOffset(buffer) + VelkRomHeader::kMemSetting);
         return RomImage::ReadU16(buffer, kRomBufferSize, at);
     };
     oldMemSetting = setting(romBuffer);
@@ -342,13 +344,14 @@ int CFlashCmd::WriteAndVerify(const std::uint8_t* image, std::uint32_t length) {
     bytesVerified = 0;
     const std::uint32_t toWrite = std::min(bytesRead, kRomBufferSize);
     // The retained window goes in with the image where the write covers it,
-    // so those bytes are programmed once and verified; a second write over
-    // programmed bytes could only clear bits.
+    // so those bytes are programmed once and verified (a second write over
+    // programmed bytes could only clear bits); the rest is written after.
     const std::uint32_t retainFrom = engine->retainStart;
     const std::uint32_t retainTo = retainFrom + kRetainWindow;
     const bool retain = engine->retainEnabled != 0;
     if (retain)
-        for (std::uint32_t i = retainFrom; i < retainTo && i < toWrite; ++i) romBuffer[i] = engine->retainedBytes[i - retainFrom];
+        for (std::uint32_t i = retainFrom; i < retainTo && i < toWrite; ++i)
+            romBuffer[i] = engine->retainedBytes[i - retainFrom];
     auto expected = [&](std::uint32_t i) {
         if (retain && i >= retainFrom && i < retainTo) return engine->retainedBytes[i - retainFrom];
         return Expected(image, length, i);
@@ -361,38 +364,43 @@ int CFlashCmd::WriteAndVerify(const std::uint8_t* image, std::uint32_t length) {
         bytesRead = engine->Read(0, std::min(romSize, kRomBufferSize), romBuffer);
         if (bytesRead == romSize && bytesRead != 0) {
             while (bytesVerified < bytesRead && romBuffer[bytesVerified] == expected(bytesVerified)) ++bytesVerified;
-            if (bytesVerified < bytesRead && engine->asicFamily == TEV_MIB) {
-                // The device holds 128 bytes: the image's last 128 went to it.
-                engine->romSize = kMibDeviceBytes;
-                bytesProgrammed = kMibDeviceBytes;
-                if (bytesRead >= kMibDeviceBytes) {
-                    const std::uint32_t base = bytesRead - kMibDeviceBytes;
-                    bytesVerified = 0;
-                    while (bytesVerified < kMibDeviceBytes &&
-                           romBuffer[bytesVerified] ==
-                               (bytesVerified < length ? image[base + bytesVerified] : 0xFF))
-                        ++bytesVerified;
-                }
-                bytesRead = kMibDeviceBytes;
-            }
+            if (bytesVerified < bytesRead && engine->asicFamily == TEV_MIB) RecountMibDevice(image, length);
         }
     }
-    // Only the part of the window past the written range still needs
-    // writing. The chip erase wiped it even where the image does not reach,
-    // so the write may go past the image's length, up to the ROM's end.
-    bool retainLost = false;
-    if (retain && retainTo > toWrite) {
-        const std::uint32_t from = std::max(retainFrom, toWrite);
-        const std::uint32_t imageRomSize = engine->romSize;
-        const std::uint64_t romEnd = GetAdapterRomInfo(std::uint8_t(currentAdapter)).romSize;
-        engine->romSize = std::uint32_t(std::max<std::uint64_t>(imageRomSize, std::min<std::uint64_t>(retainTo, romEnd)));
-        const std::uint32_t n = retainTo - from;
-        retainLost = engine->Write(from, n, engine->retainedBytes + (from - retainFrom)) != n;
-        engine->romSize = imageRomSize;
-    }
+    const bool retainLost = retain && retainTo > toWrite && !RestoreRetainedTail(toWrite);
     const int result = bytesVerified < engine->romSize || retainLost ? CMD_FAILED : CMD_OK;
     if (retries == 0) engine->CloseAccess();
     return result;
+}
+
+void CFlashCmd::RecountMibDevice(const std::uint8_t* image, std::uint32_t length) {
+    // The device holds 128 bytes: the image's last 128 went to it.
+    engine->romSize = kMibDeviceBytes;
+    bytesProgrammed = kMibDeviceBytes;
+    // An image shorter than the device has no last 128 bytes to compare.
+    if (bytesRead >= kMibDeviceBytes) {
+        const std::uint32_t base = bytesRead - kMibDeviceBytes;
+        bytesVerified = 0;
+        while (bytesVerified < kMibDeviceBytes &&
+               romBuffer[bytesVerified] == (bytesVerified < length ? image[base + bytesVerified] : 0xFF))
+            ++bytesVerified;
+    }
+    bytesRead = kMibDeviceBytes;
+}
+
+bool CFlashCmd::RestoreRetainedTail(std::uint32_t written) {
+    // The chip erase wiped the window even where the image does not reach,
+    // so this write may go past the image's length, up to the ROM's end.
+    const std::uint32_t retainFrom = engine->retainStart;
+    const std::uint32_t retainTo = retainFrom + kRetainWindow;
+    const std::uint32_t from = std::max(retainFrom, written);
+    const std::uint32_t imageRomSize = engine->romSize;
+    const std::uint64_t romEnd = GetAdapterRomInfo(std::uint8_t(currentAdapter)).romSize;
+    engine->romSize = std::uint32_t(std::max<std::uint64_t>(imageRomSize, std::min<std::uint64_t>(retainTo, romEnd)));
+    const std::uint32_t n = retainTo - from;
+    const bool restored = engine->Write(from, n, engine->retainedBytes + (from - retainFrom)) == n;
+    engine->romSize = imageRomSize;
+    return restored;
 }
 
 int CFlashCmd::WriteFirmwareChunk(const std::uint8_t* image, std::uint32_t length) {

@@ -132,12 +132,8 @@ int ProgramRun::Loop() {
             if (state == CMD_PN_OK) break;
             ui_.Print(ui_.log, "P/N mismatched\n");
             return Stop(state);
-        case CMD_INVALID_IMAGE:
-            ui_.Print(ui_.log, "Invalid PC BIOS image\n");
-            return Stop(state);
-        case CMD_SIG_FAIL:
-            ui_.Print(ui_.log, "BIOS authentication signature mismatched\n");
-            return Stop(state);
+        case CMD_INVALID_IMAGE: ui_.Print(ui_.log, "Invalid PC BIOS image\n"); return Stop(state);
+        case CMD_SIG_FAIL: ui_.Print(ui_.log, "BIOS authentication signature mismatched\n"); return Stop(state);
         case CMD_NOT_ERASED:
             if (!cmd_.suppressDetail) ui_.Print(ui_.log, "ROM not erased\n");
             // Without a retry the ROM is left unprotected: whatever the
@@ -150,9 +146,7 @@ int ProgramRun::Loop() {
             break;
         case CMD_OK: return FinalReport(state);
         case CMD_FW_START: return Firmware();
-        default:
-            ui_.ReportError(state);
-            return Stop(state);
+        default: ui_.ReportError(state); return Stop(state);
         }
     }
 }
@@ -173,8 +167,7 @@ int ProgramRun::FinalReport(int state) {
     if (cmd_.bytesProgrammed == cmd_.bytesRead) {
         ui_.Print(ui_.log, "%X/%Xh bytes verified\n", cmd_.bytesVerified, cmd_.bytesProgrammed);
         // A failed verify needs no restart: nothing new is in the ROM.
-        if (ui_.rebootAfter != 1 && state == CMD_OK)
-            ui_.Print(ui_.log, "\nRestart System To Complete VBIOS Update.\n");
+        if (ui_.rebootAfter != 1 && state == CMD_OK) ui_.Print(ui_.log, "\nRestart System To Complete VBIOS Update.\n");
     }
     return Stop(state);
 }
@@ -226,8 +219,8 @@ int ProgramRun::TransferFirmware(std::uint32_t size) {
         const std::uint32_t percent = std::uint32_t(std::uint64_t(cmd_.bytesProgrammed) * 100 / size);
         const unsigned long elapsed = static_cast<unsigned long>((hw.CpuClockMicros() - start) / 1000000);
         const unsigned long remaining = percent == 0 ? 999 : elapsed * 100 / percent - elapsed;
-        ui_.Print(ui_.log, "Completed %d%% Transferred %Xh of %Xh Bytes, Time Remaining %lu Seconds   \r",
-                  int(percent), cmd_.bytesProgrammed, size, remaining);
+        ui_.Print(ui_.log, "Completed %d%% Transferred %Xh of %Xh Bytes, Time Remaining %lu Seconds   \r", int(percent),
+                  cmd_.bytesProgrammed, size, remaining);
         length_ = std::min(size - cmd_.bytesProgrammed, kFirmwareChunk);
         if (cmd_.bytesProgrammed == size) break;
         cmd_.status = CMD_FW_WRITE;
@@ -256,6 +249,41 @@ bool WildcardMatch(const char* filter, const char* partNumber) {
     for (int i = 0; i < 3; ++i)
         if (std::strcmp(f[i], "*") != 0 && strcasecmp(f[i], r[i]) != 0) return false;
     return true;
+}
+
+// Whether the "-pa" filters select the row, with a line per filter tried.
+bool MatchesFilters(CFlashUI& ui, const AdapterEntry& row) {
+    CFlashCmd& cmd = *ui.cmd;
+    CFlash& engine = *cmd.engine;
+    bool selected = true;
+    auto report = [&](bool matched, unsigned id, const char* what) {
+        ui.Print(ui.log, "\nFlashing adapter at BN=%02X DN=%02X ID=%04X (%s %smatched)...\n", unsigned(row.bus),
+                 unsigned(row.devfn), id, what, matched ? "" : "not ");
+        selected = selected && matched;
+    };
+    if (cmd.filterDeviceId != kNoFilter) report(row.deviceId == cmd.filterDeviceId, row.deviceId, "Dev ID");
+    // The subsystem words are read from the adapter now, not from the scan.
+    if (cmd.filterSsid != kNoFilter) {
+        const std::uint16_t ssid = engine.ReadPciConfigWord(row.segment, row.bus, row.devfn, kConfigSubsystemId);
+        report(ssid == cmd.filterSsid, row.subsystem >> 16, "SSID");
+    }
+    if (cmd.filterSvid != kNoFilter) {
+        const std::uint16_t svid = engine.ReadPciConfigWord(row.segment, row.bus, row.devfn, kConfigSubsystemVendor);
+        report(svid == cmd.filterSvid, row.subsystem & 0xFFFF, "SVID");
+    }
+    if (cmd.filterPartNumber[0]) {
+        char filter[kWorkText], partNumber[kWorkText];
+        std::snprintf(filter, sizeof filter, "%s", cmd.filterPartNumber);
+        std::snprintf(partNumber, sizeof partNumber, "%s", row.partNumber);
+        if (strcasecmp(filter, partNumber) == 0) {
+            report(true, row.deviceId, "BIOS P/N");
+        } else if (!WildcardMatch(filter, partNumber)) {
+            ui.Print(ui.log, "\nFlashing adapter at BN=%02X DN=%02X BIOS P/N=%s (BIOS P/N not matched)...\n",
+                     unsigned(row.bus), unsigned(row.devfn), partNumber);
+            selected = false;
+        }
+    }
+    return selected;
 }
 
 }  // namespace
@@ -300,7 +328,7 @@ int CFlashUI::CmdProgramAll(int count, char** args) {
     if (cmd->filterSsid != kNoFilter) Print(log, "update adapters with SSID %04X\n", cmd->filterSsid);
     if (cmd->filterSvid != kNoFilter) Print(log, "update adapters with SVID %04X\n", cmd->filterSvid);
 
-    CFlash& engine = *cmd->engine;
+    const CFlash& engine = *cmd->engine;
     const std::uint32_t n = cmd->EnumerateAdapters(engine.maxSegmentToScan, engine.maxBusToScan, kMaxAdapters, 0, 1);
     int status = CMD_NO_ADAPTER;
     std::uint32_t updated = 0;
@@ -312,35 +340,7 @@ int CFlashUI::CmdProgramAll(int count, char** args) {
             Print(log, "\nchecking parameters is missing\n");
             break;
         }
-        bool selected = true;
-        auto report = [&](bool matched, unsigned id, const char* what) {
-            Print(log, "\nFlashing adapter at BN=%02X DN=%02X ID=%04X (%s %smatched)...\n", unsigned(row.bus),
-                  unsigned(row.devfn), id, what, matched ? "" : "not ");
-            selected = selected && matched;
-        };
-        if (cmd->filterDeviceId != kNoFilter) report(row.deviceId == cmd->filterDeviceId, row.deviceId, "Dev ID");
-        if (cmd->filterSsid != kNoFilter) {
-            const std::uint16_t ssid = engine.ReadPciConfigWord(row.segment, row.bus, row.devfn, kConfigSubsystemId);
-            report(ssid == cmd->filterSsid, row.subsystem >> 16, "SSID");
-        }
-        if (cmd->filterSvid != kNoFilter) {
-            const std::uint16_t svid =
-                engine.ReadPciConfigWord(row.segment, row.bus, row.devfn, kConfigSubsystemVendor);
-            report(svid == cmd->filterSvid, row.subsystem & 0xFFFF, "SVID");
-        }
-        if (cmd->filterPartNumber[0]) {
-            char filter[kWorkText], partNumber[kWorkText];
-            std::snprintf(filter, sizeof filter, "%s", cmd->filterPartNumber);
-            std::snprintf(partNumber, sizeof partNumber, "%s", row.partNumber);
-            if (strcasecmp(filter, partNumber) == 0) {
-                report(true, row.deviceId, "BIOS P/N");
-            } else if (!WildcardMatch(filter, partNumber)) {
-                Print(log, "\nFlashing adapter at BN=%02X DN=%02X BIOS P/N=%s (BIOS P/N not matched)...\n",
-                      unsigned(row.bus), unsigned(row.devfn), partNumber);
-                selected = false;
-            }
-        }
-        if (!selected) continue;
+        if (!MatchesFilters(*this, row)) continue;
         char number[16];
         std::snprintf(number, sizeof number, "%u", unsigned(i));
         char* programArgs[] = {number, const_cast<char*>(file), nullptr};
@@ -361,7 +361,9 @@ std::uint32_t CFlashUI::ParseFirmwareFile(FILE*) {
 namespace {
 
 // The board name at index 4 of a part number; false when the text is shorter.
-bool IsW272(const char* partNumber) { return std::strlen(partNumber) >= 8 && std::strncmp(partNumber + 4, "W272", 4) == 0; }
+bool IsW272(const char* partNumber) {
+    return std::strlen(partNumber) >= 8 && std::strncmp(partNumber + 4, "W272", 4) == 0;
+}
 
 }  // namespace
 

@@ -41,8 +41,7 @@ public:
 
     // A board on bus boards.size() + 1 whose flash holds `contents` (0xFF
     // after it) and is block-protected.
-    SimSpiBoard& Add(SimSpiBoardKind kind, const std::string& part, const Bytes& contents,
-                     SimSpiBoardOptions o = {}) {
+    SimSpiBoard& Add(SimSpiBoardKind kind, const std::string& part, const Bytes& contents, SimSpiBoardOptions o = {}) {
         o.part = part;
         boards.push_back(AddSpiBoard(hw, {0, std::uint8_t(boards.size() + 1), 0, 0}, kind, o));
         SimSpiBoard& b = boards.back();

@@ -231,7 +231,8 @@ TEST(Program, FaultsAndRetries) {
           "7F0/800h bytes programmed\n", "ERROR: 0FL01"},
          false, true},
         {"write that heals", {"-retries=2"}, [](SimSpiFlash& f) { f.FailNextPrograms(1); }, 0,
-         {"Auto retry after failure (1 retries remaining)...\n", "800/800h bytes programmed\n800/800h bytes verified\n"},
+         {"Auto retry after failure (1 retries remaining)...\n",
+          "800/800h bytes programmed\n800/800h bytes verified\n"},
          true, true},
         // Left unprotected on purpose: what the failed erase left must stay rewritable.
         {"erase failure", {}, [](SimSpiFlash& f) { f.FailErase(true); }, 1,
@@ -272,7 +273,8 @@ TEST(Program, ImageLargerThanTheRomIsRefusedBeforeAnyErase) {
     rig.Add(SimSpiBoardKind::Orpane, "M25P10", old);
     programtest::RunOutput r = rig.Run({"-p", "0", rig.Write("big.rom", b.Build())});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(Has(r.out, "Can not flash a 0x30000 length image into a 0x20000 length rom!\nROM not erased\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Can not flash a 0x30000 length image into a 0x20000 length rom!\nROM not erased\n"))
+        << r.out;
     EXPECT_EQ(rig.Flash(), old);
     EXPECT_EQ(rig.Erases() + rig.Programs(), 0u);
     rig.ExpectClosed();
@@ -354,7 +356,8 @@ TEST(ProgramAll, FiltersPickTheAdapters) {
         }
         programtest::RunOutput r = rig.Run({"-pa", rig.Write("new.rom", image), c.filter});
         EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
-        EXPECT_TRUE(r.out.size() >= c.tail.size() && r.out.compare(r.out.size() - c.tail.size(), c.tail.size(), c.tail) == 0)
+        EXPECT_TRUE(r.out.size() >= c.tail.size() &&
+                    r.out.compare(r.out.size() - c.tail.size(), c.tail.size(), c.tail) == 0)
             << r.out;
         // The image's part number is shown, the filter's when one is given.
         EXPECT_TRUE(Has(r.out, std::string("update adapters with BIOS P/N ") +
@@ -374,7 +377,8 @@ TEST(Program, StrapBitsGoIntoTheImageAndItStillPassesTheBiosCheck) {
     RomImageBuilder b = Version("010.006.000.000");
     b.strapByte = 0xF0;
     const Bytes image = b.Build();
-    SimSpiBoard& board = rig.Add(SimSpiBoardKind::Orpane, "M25P10", OldFlash(Version("010.005.000.000").Build(), kM25P10));
+    SimSpiBoard& board =
+        rig.Add(SimSpiBoardKind::Orpane, "M25P10", OldFlash(Version("010.005.000.000").Build(), kM25P10));
     board.function->Registers().Poke(0x20C, 2u << 9);
 
     programtest::RunOutput r = rig.Run({"-p", "0", rig.Write("new.rom", image)});
