@@ -182,21 +182,26 @@ void CFlashCmd::ReadRomStart(std::uint32_t r) {
     if (row.romStatus != CMD_OK || engine->asicFamily == TEV_MIB) return;
 
     row.hasImage = (valid >= 2 && romBuffer[0] == 0x55 && romBuffer[1] == 0xAA) ? 1 : 0;
-    std::uint32_t len = GetPartNumber(romBuffer, valid, row.partNumber, kRomStringSize - 1, 0);
-    row.partNumber[std::min(len, kPartNumberMaxChars)] = '\0';
-    len = GetBiosDate(romBuffer, valid, row.biosDate);
-    row.biosDate[std::min(len, kBiosDateMaxChars)] = '\0';
-    if (GetConfigFileName(romBuffer, valid, row.configFileName) == 0)
-        GetBiosVersion(romBuffer, valid, row.biosVersion, row.configFileName);
-    else
-        GetBiosVersion(romBuffer, valid, row.biosVersion, nullptr);
-    GetProductName(romBuffer, valid, row.productName);
+    TakeRowStrings(row, romBuffer, valid);
 
     if (listImages) {
         const std::uint32_t whole = std::min<std::uint32_t>(std::uint32_t(engine->romSize), kRomBufferSize);
         bytesRead = engine->Read(0, whole, romBuffer);
         ParseImageChain(adapterRomInfo[r].images, romBuffer, std::min(bytesRead, kRomBufferSize));
     }
+}
+
+void CFlashCmd::TakeRowStrings(AdapterEntry& row, const std::uint8_t* rom, std::uint32_t valid) {
+    std::uint32_t len = GetPartNumber(rom, valid, row.partNumber, kRomStringSize - 1, 0);
+    row.partNumber[std::min(len, kPartNumberMaxChars)] = '\0';
+    len = GetBiosDate(rom, valid, row.biosDate);
+    row.biosDate[std::min(len, kBiosDateMaxChars)] = '\0';
+    // Without a configuration name of its own the version line may supply one.
+    if (GetConfigFileName(rom, valid, row.configFileName) == 0)
+        GetBiosVersion(rom, valid, row.biosVersion, row.configFileName);
+    else
+        GetBiosVersion(rom, valid, row.biosVersion, nullptr);
+    GetProductName(rom, valid, row.productName);
 }
 
 std::int16_t CFlashCmd::SelectAdapter(std::uint32_t adapter, std::uint16_t segmentLimit, std::uint8_t busLimit) {

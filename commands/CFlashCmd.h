@@ -148,4 +148,50 @@ private:
     int ReadIntoBuffer(std::uint32_t length);
 
     AdapterRomInfo outsideTable_;
+
+    // --- programming state (ProgramRom) ---
+public:
+    // Copies the board's strap bits into byte 0xAD of the image on the
+    // device IDs that need it; 1 when it did.
+    int ApplyStrapBits(std::uint16_t deviceId, std::uint8_t* image);
+
+    std::int32_t lastWriteCount = 0;
+    std::uint32_t softwareCrc = 0;
+    std::uint32_t newBiosSize = 0;
+    std::uint32_t oldBiosSize = 0;
+    std::uint16_t newImageValid = 0;
+    std::uint16_t oldImageValid = 0;
+    const std::uint8_t* oldHeader = nullptr;
+    std::uint16_t oldHeaderIsVelk = 0;
+    std::uint16_t preserveApplied = 0;
+    std::uint16_t oldMemSetting = 0;
+    std::uint16_t newMemSetting = 0;
+    std::uint16_t oldSsid = 0;
+    char oldPartNumber[32] = {};
+    char newPartNumber[32] = {};
+
+private:
+    // The "-retain_offset" window was saved in this programming run.
+    bool retainSaved_ = false;
+    // Steps of ProgramRom; `image` is a buffer of kRomBufferSize bytes
+    // holding `length` image bytes.
+    int ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uint32_t length);
+    void InspectImages(std::uint8_t* image, std::uint32_t length);
+    void MergeRomSettings(std::uint8_t* image, std::uint32_t length);
+    int ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length);
+    int CheckMemorySetting(const std::uint8_t* image, std::uint32_t length);
+    int CheckSsid(const std::uint8_t* image, std::uint32_t length);
+    int CheckPartNumber(const std::uint8_t* image, std::uint32_t length);
+    int CheckSignature(const std::uint8_t* image, std::uint32_t length);
+    int EraseForProgramming(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length);
+    int WriteAndVerify(const std::uint8_t* image, std::uint32_t length);
+    void RecountMibDevice(const std::uint8_t* image, std::uint32_t length);
+    // Writes the part of the retained window past the first `written` bytes.
+    bool RestoreRetainedTail(std::uint32_t written);
+    int WriteFirmwareChunk(const std::uint8_t* image, std::uint32_t length);
+    int FinishFirmware(const std::uint8_t* image, std::uint32_t length);
+    // Bytes covered by the legacy image's size byte, bounded by length.
+    static std::uint32_t LegacyLength(const std::uint8_t* image, std::uint32_t length);
+    // Column strings of a row from ROM content of `valid` bytes.
+    void TakeRowStrings(AdapterEntry& row, const std::uint8_t* rom, std::uint32_t valid);
 };

@@ -9,18 +9,17 @@
 
 namespace {
 
-// Bytes covered by the legacy image's size byte, bounded by the buffer.
-std::uint32_t LegacyLength(const std::uint8_t* image, std::uint32_t length) {
-    if (length <= PciExpansionRomHeader::kSize512) return 0;
-    std::uint32_t legacy = std::uint32_t(image[PciExpansionRomHeader::kSize512]) * 512;
-    return legacy < length ? legacy : length;
-}
-
 void StoreLe32(std::uint8_t* p, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(value >> (8 * i));
 }
 
 }  // namespace
+
+std::uint32_t CFlashCmd::LegacyLength(const std::uint8_t* image, std::uint32_t length) {
+    if (length <= PciExpansionRomHeader::kSize512) return 0;
+    std::uint32_t legacy = std::uint32_t(image[PciExpansionRomHeader::kSize512]) * 512;
+    return legacy < length ? legacy : length;
+}
 
 std::uint32_t CFlashCmd::LegacyChecksumByte(const std::uint8_t* image, std::uint32_t legacyLength) {
     std::uint32_t sum = engine ? engine->ChecksumBuffer(image, legacyLength) : 0;

@@ -1,5 +1,429 @@
 // Programming state machine: one step per call, the state in `status`.
-#include "commands/CFlashCmd.h"
+// The caller reacts to each state (prints, stops, retries) and calls again.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
-// Not built yet.
-int CFlashCmd::ProgramRom(std::uint32_t, std::uint8_t*, std::uint32_t) { return status = CMD_FAILED; }
+#include "commands/CFlashCmd.h"
+#include "commands/RomDirectory.h"
+#include "commands/TextTokens.h"
+#include "engine/CFlash.h"
+
+namespace {
+
+constexpr std::uint32_t kRetainWindow = 256;
+// A TEV_MIB board whose read-back differs holds this many bytes.
+constexpr std::uint32_t kMibDeviceBytes = 128;
+// Indirect register pair and the register holding the board's strap bits.
+constexpr std::uint32_t kIndexRegister = 0x100;
+constexpr std::uint32_t kDataRegister = 0x104;
+constexpr std::uint32_t kStrapRegister = 0x20C;
+constexpr std::uint32_t kStrapShift = 9;
+// Families up to this one carry no signed images.
+constexpr std::uint32_t kLastUnsignedFamily = KOV_JESPA_BEVRIN;
+constexpr std::size_t kVersionTokens = 10;
+constexpr std::size_t kPartNumberCompared = 10;
+
+// What the ROM must hold at i after programming: the image, erased past it.
+std::uint8_t Expected(const std::uint8_t* image, std::uint32_t length, std::uint32_t i) {
+    return i < length ? image[i] : 0xFF;
+}
+
+bool StrapDevice(std::uint16_t id) {
+    return (id >= 0x6600 && id <= 0x663F) || (id >= 0x6780 && id <= 0x679F) || (id >= 0x6800 && id <= 0x681F);
+}
+
+bool HeaderIsVelk(const std::uint8_t* buffer, std::uint32_t header) {
+    return std::uint64_t(header) + VelkRomHeader::kSignature + 4 <= kRomBufferSize &&
+           std::memcmp(buffer + header + VelkRomHeader::kSignature, "VELK", 4) == 0;
+}
+
+std::uint16_t HeaderOffset(const std::uint8_t* buffer) {
+    return RomImage::ReadU16(buffer, kRomBufferSize, PciExpansionRomHeader::kVelkHeaderOffset);
+}
+
+// True when the new version is older than the old one, token by token; a
+// token missing on the ROM side accepts, one missing in the file refuses.
+bool VersionIsOlder(const char* oldVersion, const char* newVersion) {
+    char oldCopy[kRomStringSize], newCopy[kRomStringSize];
+    const char* oldTokens[kVersionTokens] = {};
+    const char* newTokens[kVersionTokens] = {};
+    const std::size_t oldCount = SplitTokens(oldVersion, '.', oldCopy, sizeof oldCopy, oldTokens, kVersionTokens);
+    const std::size_t newCount = SplitTokens(newVersion, '.', newCopy, sizeof newCopy, newTokens, kVersionTokens);
+    for (std::size_t i = 0; i < kVersionTokens; ++i) {
+        if (i >= oldCount) return false;
+        if (i >= newCount) return true;
+        const std::int32_t o = std::int32_t(std::strtol(oldTokens[i], nullptr, 10));
+        const std::int32_t n = std::int32_t(std::strtol(newTokens[i], nullptr, 10));
+        if (o != n) return o > n;
+    }
+    return false;
+}
+
+// The part number as the P/N check sees it: the line at the word 0x6E
+// points to (0x80 when 0), NULs included, cut to the "1xx-" form.
+void ExtractPartNumber(const std::uint8_t* buffer, char (&out)[32]) {
+    std::memset(out, 0, sizeof out);
+    std::uint32_t p = RomImage::ReadU16(buffer, kRomBufferSize, PciExpansionRomHeader::kPartNumberOffset);
+    if (p == 0) p = PciExpansionRomHeader::kDefaultPartNumber;
+    auto lineEnd = [&](std::uint32_t i) { return buffer[i] == '\r' || buffer[i] == '\n'; };
+    if (lineEnd(p)) {
+        ++p;
+        if (lineEnd(p)) ++p;
+    }
+    std::size_t n = 0;
+    while (n < sizeof out - 1 && p < kRomBufferSize && !lineEnd(p)) out[n++] = char(buffer[p++]);
+    out[n] = '\0';
+    if (n <= 3) return;
+    for (std::size_t i = 0; i + 4 <= n; ++i) {
+        if (out[i] != '1' || out[i + 3] != '-') continue;
+        std::size_t k = 0;
+        while (i + k < n && out[i + k] != '\0' && out[i + k] != ' ') {
+            out[k] = out[i + k];
+            ++k;
+        }
+        out[k] = '\0';
+        return;
+    }
+}
+
+}  // namespace
+
+int CFlashCmd::ProgramRom(std::uint32_t adapter, std::uint8_t* image, std::uint32_t length) {
+    switch (status) {
+    case CMD_CHECKS_PASSED: status = CMD_READY_TO_ERASE; break;
+    case CMD_READY_TO_ERASE: status = EraseForProgramming(adapter, image, length); break;
+    case CMD_ERASED: status = WriteAndVerify(image, length); break;
+    case CMD_MEM_OK: status = CheckSsid(image, length); break;
+    case CMD_SSID_OK: status = CheckPartNumber(image, length); break;
+    case CMD_PN_OK: status = CheckSignature(image, length); break;
+    case CMD_SIG_PASS: status = CMD_CHECKS_PASSED; break;
+    case CMD_FW_WRITE: status = WriteFirmwareChunk(image, length); break;
+    case CMD_FW_VERIFY: status = FinishFirmware(image, length); break;
+    case CMD_FW_DONE: status = CMD_OK; break;
+    default: status = ProgramStart(adapter, image, length); break;
+    }
+    return status;
+}
+
+int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uint32_t length) {
+    // Both buffers hold 1 MiB: a longer run would read and write past them.
+    if (!engine || !image || length > kRomBufferSize) return CMD_FAILED;
+    UnprotectRom(adapter);
+    bytesProgrammed = 0;
+    bytesVerified = 0;
+    newImageValid = 0;
+    oldImageValid = 0;
+    preserveApplied = 0;
+    retainSaved_ = false;
+    if (SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) != 1) return CMD_NO_ADAPTER;
+    if (engine->flashType == TYPE_SII1930) return CMD_FW_START;
+    if (engine->romSize == 0) {
+        RelockRom(adapter);
+        engine->CloseAccess();
+        return CMD_NO_ROM;
+    }
+
+    const std::uint32_t type = engine->flashType;
+    if (type == TYPE_VOSK_AT25F || type == TYPE_VOSK_STM25P || type == TYPE_VOSK_SST) {
+        if (forceSst) {
+            engine->flashType = TYPE_VOSK_SST;
+            engine->sectorSize = 0;
+        } else if (forceSt) {
+            engine->flashType = TYPE_VOSK_STM25P;
+            engine->sectorSize = 128;
+        } else if (forceAtmel) {
+            engine->flashType = TYPE_VOSK_AT25F;
+            engine->sectorSize = 128;
+        }
+    }
+
+    // The engine works on the image's length from here on.
+    engine->romSize = length;
+    bytesRead = engine->Read(0, engine->romSize, romBuffer);
+    if (bytesRead != engine->romSize) {
+        engine->CloseAccess();
+        RelockRom(adapter);
+        return CMD_READ_FAILED;
+    }
+    if (engine->asicFamily == TEV_MIB) {
+        newImageValid = 1;
+    } else {
+        InspectImages(image, length);
+        MergeRomSettings(image, length);
+    }
+    return ProgramChecks(adapter, image, length);
+}
+
+void CFlashCmd::InspectImages(std::uint8_t* image, std::uint32_t length) {
+    newImageValid = std::uint16_t(engine->BIOSCheck(0, length, image) == 1);
+    newBiosSize = GetBiosSize(image);
+    oldImageValid = std::uint16_t(engine->BIOSCheck(0, length, romBuffer) == 1);
+    oldBiosSize = GetBiosSize(romBuffer);
+
+    if (oldBiosSize != 0 && oldImageValid == 1) {
+        const std::uint16_t header = HeaderOffset(romBuffer);
+        oldHeader = romBuffer + header;
+        oldHeaderIsVelk = HeaderIsVelk(romBuffer, header);
+        TakeRowStrings(adapters[currentAdapter], romBuffer, std::min(bytesRead, kRomBufferSize));
+    }
+    if (newBiosSize != 0 && newImageValid == 1) {
+        const std::uint16_t header = HeaderOffset(image);
+        ParseFileImage(image, length);
+        newHeader = image + header;
+        newHeaderIsVelk = HeaderIsVelk(image, header);
+    } else {
+        // Nothing of an earlier command's image may show as this one's.
+        fileImageInfo = FileImageInfo{};
+    }
+}
+
+void CFlashCmd::MergeRomSettings(std::uint8_t* image, std::uint32_t length) {
+    const std::uint32_t legacy = LegacyLength(image, length);
+    bool legacyChanged = false;
+    if (romBuffer[0] == 0x55 && romBuffer[1] == 0xAA && newBios != 1 && engine->preserveCount > 0) {
+        // Offsets come from a text table: only bytes both buffers hold.
+        const std::uint32_t limit = std::min(length, bytesRead);
+        const std::uint32_t count = std::min<std::uint32_t>(engine->preserveCount, kPreserveListMax);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint32_t at = engine->preserveOffsets[i];
+            if (at >= limit) continue;
+            const std::uint8_t mask = engine->preserveMasks[i];
+            const std::uint8_t merged = std::uint8_t((mask & romBuffer[at]) | (~mask & image[at]));
+            legacyChanged |= at < legacy && merged != image[at];
+            image[at] = merged;
+        }
+        preserveApplied = 1;
+    }
+    std::vector<RomImageEntry> chain;
+    ParseImageChain(chain, image, length);
+    if (!chain.empty() && chain[0].imageType == IMAGE_LEGACY) {
+        const std::uint8_t before = image[PciExpansionRomHeader::kStrapByte];
+        ApplyStrapBits(engine->deviceId, image);
+        legacyChanged |=
+            PciExpansionRomHeader::kStrapByte < legacy && image[PciExpansionRomHeader::kStrapByte] != before;
+    }
+    // A changed byte would make a valid image fail the BIOS check once
+    // programmed.
+    if (legacyChanged && newImageValid == 1) FixLegacyChecksum(image, length);
+}
+
+int CFlashCmd::ApplyStrapBits(std::uint16_t deviceId, std::uint8_t* image) {
+    if (!engine || !StrapDevice(deviceId)) return 0;
+    engine->WriteRegister(kIndexRegister, kStrapRegister);
+    const std::uint32_t strap = (engine->ReadRegister(kDataRegister) >> kStrapShift) & 3;
+    if (strap == 0) return 0;
+    std::uint8_t& b = image[PciExpansionRomHeader::kStrapByte];
+    b = std::uint8_t((b & 0xFC) | strap);
+    return 1;
+}
+
+int CFlashCmd::ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length) {
+    if (!force) {
+        if (checkIdentical == 1) {
+            std::uint32_t equal = 0;
+            while (equal < bytesRead && romBuffer[equal] == Expected(image, length, equal)) ++equal;
+            bytesProgrammed = equal;
+            if (equal == bytesRead) {
+                RelockRom(adapter);
+                engine->CloseAccess();
+                return CMD_SAME_IMAGE;
+            }
+        }
+        // An invalid image has no version to compare; it is refused as
+        // invalid below, for the reason it really has.
+        if (checkVersion == 1 && newImageValid == 1 &&
+            VersionIsOlder(adapters[adapter].biosVersion, fileImageInfo.biosVersion)) {
+            RelockRom(adapter);
+            engine->CloseAccess();
+            return CMD_OLDER_VERSION;
+        }
+        if (newImageValid != 1) {
+            RelockRom(adapter);
+            return CMD_INVALID_IMAGE;
+        }
+    }
+    return CheckMemorySetting(image, length);
+}
+
+int CFlashCmd::CheckMemorySetting(const std::uint8_t* image, std::uint32_t length) {
+    if (newBiosSize == 0 || newImageValid != 1) return CheckSignature(image, length);
+    if (oldBiosSize == 0 || oldImageValid != 1 || oldHeaderIsVelk || newHeaderIsVelk) return CheckSsid(image, length);
+    auto setting = [](const std::uint8_t* buffer) {
+        const std::uint32_t at =
+            RomImage::ReadU16(buffer, kRomBufferSize, HeaderOffset(buffer) + VelkRomHeader::kMemSetting);
+        return RomImage::ReadU16(buffer, kRomBufferSize, at);
+    };
+    oldMemSetting = setting(romBuffer);
+    newMemSetting = setting(image);
+    if (oldMemSetting != newMemSetting && !force && checkMemSetting == 1) {
+        engine->CloseAccess();
+        return CMD_MEM_MISMATCH;
+    }
+    return CMD_MEM_OK;
+}
+
+int CFlashCmd::CheckSsid(const std::uint8_t* image, std::uint32_t length) {
+    if (newBiosSize == 0 || newImageValid != 1) return CheckSignature(image, length);
+    if (oldBiosSize == 0 || oldImageValid != 1) return CheckPartNumber(image, length);
+    auto ssid = [](const std::uint8_t* buffer) {
+        const std::uint32_t header = HeaderOffset(buffer);
+        const std::uint32_t field = HeaderIsVelk(buffer, header) ? VelkRomHeader::kSsid : VelkRomHeader::kPlainSsid;
+        return RomImage::ReadU16(buffer, kRomBufferSize, header + field);
+    };
+    oldSsid = ssid(romBuffer);
+    newSsid = ssid(image);
+    if (oldSsid != newSsid && !force && checkSsid == 1) {
+        engine->CloseAccess();
+        return CMD_SSID_MISMATCH;
+    }
+    return CMD_SSID_OK;
+}
+
+int CFlashCmd::CheckPartNumber(const std::uint8_t* image, std::uint32_t length) {
+    if (newBiosSize == 0 || newImageValid != 1 || oldBiosSize == 0 || oldImageValid != 1)
+        return CheckSignature(image, length);
+    ExtractPartNumber(romBuffer, oldPartNumber);
+    ExtractPartNumber(image, newPartNumber);
+    const bool applies = oldPartNumber[0] == '1' && oldPartNumber[3] == '-' && !force && checkPartNumber == 1;
+    if (applies) {
+        for (std::size_t i = 0; i < kPartNumberCompared && oldPartNumber[i] != '\0'; ++i) {
+            if (oldPartNumber[i] != newPartNumber[i]) {
+                engine->CloseAccess();
+                return CMD_PN_MISMATCH;
+            }
+        }
+    }
+    return CMD_PN_OK;
+}
+
+int CFlashCmd::CheckSignature(const std::uint8_t* image, std::uint32_t length) {
+    if (engine->asicFamily <= kLastUnsignedFamily) return CMD_CHECKS_PASSED;
+    switch (CheckImageSignature(image, length, stderr)) {
+    case SignatureCheck::NoDirectory: return CMD_SIG_PASS;
+    case SignatureCheck::Pass:
+        std::printf("%s\n", SignatureVerdictLine(SignatureVerdict::Pass));
+        std::fflush(stdout);
+        return CMD_SIG_PASS;
+    case SignatureCheck::Fail: break;
+    }
+    engine->CloseAccess();
+    return CMD_SIG_FAIL;
+}
+
+int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length) {
+    const std::uint64_t romSize = GetAdapterRomInfo(std::uint8_t(adapter)).romSize;
+    if (length > romSize) {
+        std::printf("Can not flash a 0x%x length image into a 0x%lx length rom!\n", length,
+                    static_cast<unsigned long>(romSize));
+        std::fflush(stdout);
+        engine->CloseAccess();
+        return CMD_NOT_ERASED;
+    }
+    const std::uint32_t n = std::min(bytesRead, kRomBufferSize);
+    for (std::uint32_t i = 0; i < n; ++i) romBuffer[i] = Expected(image, length, i);
+    // Saved once per run: a retry after a failed erase would save blank bytes.
+    if (engine->retainEnabled && !retainSaved_) {
+        engine->Read(engine->retainStart, kRetainWindow, engine->retainedBytes);
+        retainSaved_ = true;
+    }
+    if (engine->bulkEraseOnly != 1) return WriteAndVerify(image, length);
+    bytesProgrammed = engine->BulkErase();
+    if (bytesProgrammed != engine->romSize) {
+        std::printf("programmed = %x, romsize = %x\n", bytesProgrammed, engine->romSize);
+        std::fflush(stdout);
+        engine->CloseAccess();
+        return CMD_NOT_ERASED;
+    }
+    return CMD_ERASED;
+}
+
+int CFlashCmd::WriteAndVerify(const std::uint8_t* image, std::uint32_t length) {
+    bytesVerified = 0;
+    const std::uint32_t toWrite = std::min(bytesRead, kRomBufferSize);
+    // The retained window goes in with the image where the write covers it,
+    // so those bytes are programmed once and verified (a second write over
+    // programmed bytes could only clear bits); the rest is written after.
+    const std::uint32_t retainFrom = engine->retainStart;
+    const std::uint32_t retainTo = retainFrom + kRetainWindow;
+    const bool retain = engine->retainEnabled != 0;
+    if (retain)
+        for (std::uint32_t i = retainFrom; i < retainTo && i < toWrite; ++i)
+            romBuffer[i] = engine->retainedBytes[i - retainFrom];
+    auto expected = [&](std::uint32_t i) {
+        if (retain && i >= retainFrom && i < retainTo) return engine->retainedBytes[i - retainFrom];
+        return Expected(image, length, i);
+    };
+
+    bytesProgrammed = engine->Write(0, toWrite, romBuffer);
+    if (bytesProgrammed == toWrite) {
+        const std::uint32_t romSize = engine->romSize;
+        // The buffer holds 1 MiB; a larger ROM then fails the compare below.
+        bytesRead = engine->Read(0, std::min(romSize, kRomBufferSize), romBuffer);
+        if (bytesRead == romSize && bytesRead != 0) {
+            while (bytesVerified < bytesRead && romBuffer[bytesVerified] == expected(bytesVerified)) ++bytesVerified;
+            if (bytesVerified < bytesRead && engine->asicFamily == TEV_MIB) RecountMibDevice(image, length);
+        }
+    }
+    const bool retainLost = retain && retainTo > toWrite && !RestoreRetainedTail(toWrite);
+    const int result = bytesVerified < engine->romSize || retainLost ? CMD_FAILED : CMD_OK;
+    if (retries == 0) engine->CloseAccess();
+    return result;
+}
+
+void CFlashCmd::RecountMibDevice(const std::uint8_t* image, std::uint32_t length) {
+    // The device holds 128 bytes: the image's last 128 went to it.
+    engine->romSize = kMibDeviceBytes;
+    bytesProgrammed = kMibDeviceBytes;
+    // An image shorter than the device has no last 128 bytes to compare.
+    if (bytesRead >= kMibDeviceBytes) {
+        const std::uint32_t base = bytesRead - kMibDeviceBytes;
+        bytesVerified = 0;
+        while (bytesVerified < kMibDeviceBytes &&
+               romBuffer[bytesVerified] == (bytesVerified < length ? image[base + bytesVerified] : 0xFF))
+            ++bytesVerified;
+    }
+    bytesRead = kMibDeviceBytes;
+}
+
+bool CFlashCmd::RestoreRetainedTail(std::uint32_t written) {
+    // The chip erase wiped the window even where the image does not reach,
+    // so this write may go past the image's length, up to the ROM's end.
+    const std::uint32_t retainFrom = engine->retainStart;
+    const std::uint32_t retainTo = retainFrom + kRetainWindow;
+    const std::uint32_t from = std::max(retainFrom, written);
+    const std::uint32_t imageRomSize = engine->romSize;
+    const std::uint64_t romEnd = GetAdapterRomInfo(std::uint8_t(currentAdapter)).romSize;
+    engine->romSize = std::uint32_t(std::max<std::uint64_t>(imageRomSize, std::min<std::uint64_t>(retainTo, romEnd)));
+    const std::uint32_t n = retainTo - from;
+    const bool restored = engine->Write(from, n, engine->retainedBytes + (from - retainFrom)) == n;
+    engine->romSize = imageRomSize;
+    return restored;
+}
+
+int CFlashCmd::WriteFirmwareChunk(const std::uint8_t* image, std::uint32_t length) {
+    lastWriteCount = std::int32_t(engine->Write(bytesProgrammed, length, image));
+    bytesProgrammed += std::uint32_t(lastWriteCount);
+    if (std::uint32_t(lastWriteCount) == length) return CMD_FW_WRITE;
+    engine->CloseAccess();
+    return CMD_FAILED;
+}
+
+int CFlashCmd::FinishFirmware(const std::uint8_t* image, std::uint32_t length) {
+    lastWriteCount = 0;
+    const std::uint8_t ready = engine->IsSiI1930ChecksumReady();
+    if (ready != 1) {
+        romChecksum = engine->Checksum(0, bytesProgrammed, nullptr);
+        softwareCrc = engine->Checksum(0, bytesProgrammed, image);
+    }
+    int result = CMD_FAILED;
+    if (force || romChecksum == softwareCrc || ready == 1) {
+        // The finishing write starts the new firmware.
+        lastWriteCount = std::int32_t(engine->Write(0xFFFF, length, image));
+        result = std::uint32_t(lastWriteCount) == length ? CMD_OK : CMD_FAILED;
+    }
+    engine->CloseAccess();
+    return result;
+}

@@ -115,6 +115,33 @@ void SimIndirectPair::Write(std::uint32_t off, std::uint32_t value) {
     else if (off == kData) space_.WriteRegister(index_, value);
 }
 
+// ---------------------------------------------------------------- index pair
+
+namespace {
+
+// First-generation devices whose strap register is reached through the pair.
+bool HasMmIndexPair(std::uint16_t device) {
+    return (device >= 0x6600 && device <= 0x663F) || (device >= 0x6780 && device <= 0x679F) ||
+           (device >= 0x6800 && device <= 0x681F);
+}
+
+}  // namespace
+
+std::uint32_t SimMmIndexPair::Read(std::uint32_t off) {
+    if (off == kIndex) return index_;
+    if (off != kData) return 0;
+    return SelfAddressed() ? registers_.Peek(index_ & ~3u) : registers_.ReadRegister(index_ & ~3u);
+}
+
+void SimMmIndexPair::Write(std::uint32_t off, std::uint32_t value) {
+    if (off == kIndex) {
+        index_ = value;
+    } else if (off == kData) {
+        if (SelfAddressed()) registers_.Poke(index_ & ~3u, value);
+        else registers_.WriteRegister(index_ & ~3u, value);
+    }
+}
+
 // ---------------------------------------------------------------- adapters
 
 SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const std::string& modelName,
@@ -172,6 +199,8 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
         a.indirect->SetIndex(kRomAuxCntl);
         regs.Attach(SimIndirectPair::kIndex, 8, a.indirect);
     }
+    if (m->family == 5 && HasMmIndexPair(device))
+        regs.Attach(SimMmIndexPair::kIndex, 8, std::make_shared<SimMmIndexPair>(regs));
     if (m->family == 6)
         for (const auto& [reg, value] : kMibFirmwareRegisters) regs.Poke(reg, value);
     if (!o.probeRegisterWritable) regs.Attach(kProbeRegister, 4, std::make_shared<SimFixedRegister>(0));

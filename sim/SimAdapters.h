@@ -118,6 +118,26 @@ private:
     SimRegisterFile space_;
 };
 
+// Index/data pair onto the function's own register file, as the first
+// generation has it on devices 0x6600-0x663F, 0x6780-0x679F and
+// 0x6800-0x681F: index 0x100 holds a register offset, data 0x104 reads and
+// writes that register (the strap register 0x20C among them).
+class SimMmIndexPair : public SimRegisterHook {
+public:
+    static constexpr std::uint32_t kIndex = 0x100;
+    static constexpr std::uint32_t kData = 0x104;
+
+    explicit SimMmIndexPair(SimRegisterFile& registers) : registers_(registers) {}
+    std::uint32_t Read(std::uint32_t off) override;
+    void Write(std::uint32_t off, std::uint32_t value) override;
+
+private:
+    // The pair itself is plain storage when addressed through itself.
+    bool SelfAddressed() const { return index_ >= kIndex && index_ < kData + 4; }
+    SimRegisterFile& registers_;
+    std::uint32_t index_ = 0;
+};
+
 // A register that ignores writes and reads a fixed value.
 class SimFixedRegister : public SimRegisterHook {
 public:

@@ -161,6 +161,11 @@ void SimPciFunction::SetConfigWriteMask(std::uint8_t off, int len, std::uint32_t
 }
 
 std::uint32_t SimPciFunction::ConfigValue(std::uint8_t off, int len) const {
+    // Every simulated memory access decodes the BARs through here.
+    if (len == 4 && off <= 252) {
+        const std::uint8_t* p = &cfg_[off];
+        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+    }
     std::uint32_t v = 0;
     for (int i = 0; i < len && off + i < 256; ++i) v |= std::uint32_t(cfg_[std::size_t(off + i)]) << (8 * i);
     return v;

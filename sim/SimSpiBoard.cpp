@@ -87,6 +87,7 @@ struct FlashConfig {
         std::uint8_t high, low;
     };
     std::vector<Stuck> stuck;
+    unsigned failPrograms = 0;
 };
 
 bool ParseFlashOptions(SimMachineLine& line, FlashConfig* c, std::string* error) {
@@ -144,6 +145,11 @@ bool ParseFlashOptions(SimMachineLine& line, FlashConfig* c, std::string* error)
             return Fail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
         c->stuck.push_back({std::uint32_t(a), std::uint8_t(h), std::uint8_t(l)});
     }
+    if (line.TakeOption("fail-programs", &v)) {
+        std::uint64_t n = 0;
+        if (!ParseSimNumber(v, 1000000, &n)) return Fail(error, "'fail-programs=' needs a count");
+        c->failPrograms = unsigned(n);
+    }
     return true;
 }
 
@@ -156,6 +162,7 @@ void ApplyFaults(SimSpiBoard& b, const FlashConfig& c) {
     b.flash->FailUnknownId(c.unknownId);
     b.flash->FailErase(c.eraseFails);
     for (const auto& s : c.stuck) b.flash->AddStuckBits(s.address, s.high, s.low);
+    b.flash->FailNextPrograms(c.failPrograms);
     if (b.controller) {
         b.controller->FailStatusNeverCompletes(c.statusNever);
         b.controller->FailStatusNotClearable(c.statusStuck);

@@ -33,6 +33,8 @@
 //       fault=F[,F...]     busy-stuck, wel-stuck, unknown-id, erase-fails,
 //                          status-never (controller), status-stuck (controller)
 //       stuck=ADDR:HIGH:LOW  bits of one byte stuck at 1 (HIGH) and 0 (LOW)
+//       fail-programs=N    the first N page programs change nothing (a
+//                          write that fails once and works when tried again)
 #pragma once
 
 #include <cstdint>

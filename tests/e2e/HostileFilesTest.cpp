@@ -45,7 +45,9 @@ TEST(HostileFiles, FileCommandsNeverCrash) {
         vmtest::WriteBytes(e.File("in.rom"), input);
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{"-cf", "in.rom"}, {"-biosfileinfo", "in.rom"}, {"-rsa", "in.rom"},
-              {"-v", "0", "in.rom"}, {"-checkpn", "0", "in.rom"}}) {
+              {"-v", "0", "in.rom"}, {"-checkpn", "0", "in.rom"},
+              // Programmed unchecked on a family-5 board; step G on a family-21 one.
+              {"-p", "0", "in.rom", "-f"}, {"-p", "2", "in.rom", "-f"}}) {
             SCOPED_TRACE(args[0]);
             ExpectNoCrash(e.Sim(args));
         }

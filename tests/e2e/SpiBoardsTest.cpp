@@ -9,6 +9,7 @@
 
 #include "e2e/E2eSupport.h"
 #include "support/RomImageBuilder.h"
+#include "support/SpiTypeTable.h"
 
 using vmtest::Body;
 using vmtest::E2e;
@@ -116,8 +117,8 @@ TEST(SpiBoards, SoftwareSpiGoesPastADeadController) {
 
 // A type table for the Gethra board whose software-SPI lines are all
 // active low.
-const char kInvertedLinesTable[] =
-    "format 1.0\n"
+const std::string kInvertedLinesTable =
+    std::string("format 1.0\n"
     "swspi_table 1\n"
     "swspi_reg 179c 179c 179c 17a4\n"
     "swspi_bit 13 1 a 1 9 1 8 1\n"
@@ -125,15 +126,8 @@ const char kInvertedLinesTable[] =
     "type_table 1\n"
     "type_table_entry2 0 0 \"POMVEK SPI\" type_pomvek 40000 1 1 1\n"
     "asic \"Gethra\" kov_gethra 1 0 0 0 0\n"
-    "det_pcicmp 2 ffff 6860 6860 det_pass\n"
-    "spi_cmd_table 1\n"
-    "spi_cmd_code 9f c7 d8 06 04 05 01 0 03 02\n"
-    "spi_cmd_addr 0 0 0 0 0 0 0 0 3 3\n"
-    "spi_cmd_dummy 0 0 0 0 0 0 0 0 0 0\n"
-    "spi_cmd_status 1 1 2 2\n"
-    "spi_cmd_wp c 4 c c 80 80 8c 0\n"
-    "spi_type M25P10 20000 100 8000 1 20 20 11\n"
-    "end\n";
+    "det_pcicmp 2 ffff 6860 6860 det_pass\n")
+    + vmtest::kM25P10CommandSetText;
 
 TEST(SpiBoards, SoftwareSpiLinePolarityMustMatchTheBoard) {
     const std::string inverted = "cs=0x179C:19:inv clk=0x179C:10:inv mosi=0x179C:9:inv miso=0x17A4:8:inv";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "protocols/CGenSPI.h"
+#include "support/SpiTypeTable.h"
 #include "tests/protocols/SpiRig.h"
 
 namespace {
@@ -155,8 +156,8 @@ TEST(EngineOnSpiBoard, UnknownPartFailsStatusAndReads) {
 // A text-table board driven only by software SPI, with the data-out line
 // inverted in the table; the board must invert it as well.
 TEST(EngineOnSpiBoard, SoftwareSpiTypeWithInvertedDataOut) {
-    static const char kTable[] =
-        "format 1.0\n"
+    static const std::string kTable =
+        std::string("format 1.0\n"
         "swspi_table 1\n"
         "swspi_reg 179c 179c 179c 17a4\n"
         "swspi_bit 13 0 a 0 9 1 8 0\n"
@@ -164,15 +165,8 @@ TEST(EngineOnSpiBoard, SoftwareSpiTypeWithInvertedDataOut) {
         "type_table 1\n"
         "type_table_entry2 0 0 \"Soft SPI\" type_swspi 10000 1 1 1\n"
         "asic \"Softy\" kov_gethra 1 0 0 0 0\n"
-        "det_pcicmp 2 ffff 7a00 7a00 det_pass\n"
-        "spi_cmd_table 1\n"
-        "spi_cmd_code 9f c7 d8 06 04 05 01 0 03 02\n"
-        "spi_cmd_addr 0 0 0 0 0 0 0 0 3 3\n"
-        "spi_cmd_dummy 0 0 0 0 0 0 0 0 0 0\n"
-        "spi_cmd_status 1 1 2 2\n"
-        "spi_cmd_wp c 4 c c 80 80 8c 0\n"
-        "spi_type M25P10 20000 100 8000 1 20 20 11\n"
-        "end\n";
+        "det_pcicmp 2 ffff 7a00 7a00 det_pass\n")
+        + vmtest::kM25P10CommandSetText;
     for (bool boardInverts : {true, false}) {
         SimHardware hw;
         ScopedHardware use(hw);
@@ -180,7 +174,7 @@ TEST(EngineOnSpiBoard, SoftwareSpiTypeWithInvertedDataOut) {
         o.wiring.mosi.inverted = boardInverts;
         SimSpiBoard board = AddSpiBoard(hw, {0, 3, 0, 0}, SimSpiBoardKind::SoftSpi, o);
         board.flash->Storage().Bytes()[0x10] = 0x5A;
-        FILE* text = fmemopen(const_cast<char*>(kTable), sizeof kTable - 1, "r");
+        FILE* text = fmemopen(const_cast<char*>(kTable.data()), kTable.size(), "r");
         ASSERT_NE(text, nullptr);
         std::unique_ptr<CFlash> flash(CreateFlash(text, 0));
         std::fclose(text);

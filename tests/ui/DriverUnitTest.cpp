@@ -190,9 +190,9 @@ TEST(RunTest, OldBoardWarningOnlyForAForcedProgramTypedFirst) {
     };
     const Case cases[] = {
         {{"-p", "0", "f", "-f"}, 1, 26, "Exiting the program rom command.\n"},
-        {{"-f", "-p", "0", "f"}, 0, 1, "\n   ERROR: 0FL01\n"},
-        {{"-P", "0", "f", "-f"}, 0, 1, "\n   ERROR: 0FL01\n"},
-        {{"-p", "0", "f"}, 0, 1, "\n   ERROR: 0FL01\n"},
+        {{"-f", "-p", "0", "f"}, 0, 1, "File f not found\n\n   ERROR: 0FL01\n"},
+        {{"-P", "0", "f", "-f"}, 0, 1, "File f not found\n\n   ERROR: 0FL01\n"},
+        {{"-p", "0", "f"}, 0, 1, "File f not found\n\n   ERROR: 0FL01\n"},
         {{}, 0, 0, nullptr},
     };
     for (const Case& c : cases) {
