@@ -10,38 +10,11 @@
 
 #include "e2e/E2eSupport.h"
 #include "support/RomImageBuilder.h"
+#include "support/TailBlockBuilder.h"
 
 namespace vmtest {
 
 using Bytes = std::vector<std::uint8_t>;
-
-inline void PutLe32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
-}
-
-inline std::uint8_t Sum8(const Bytes& b, std::size_t from, std::size_t to) {
-    std::uint32_t s = 0;
-    for (std::size_t i = from; i < to; ++i) s += b[i];
-    return std::uint8_t(s);
-}
-
-// "ISR",0, build, board, 0, checksum, "ISR",0,0,0.
-inline Bytes IsrBytes(std::uint32_t build, std::uint32_t board) {
-    Bytes b = {'I', 'S', 'R', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'I', 'S', 'R', 0, 0, 0};
-    PutLe32(b, 4, build);
-    PutLe32(b, 8, board);
-    b[13] = std::uint8_t(0x100 - Sum8(b, 0, b.size()));
-    return b;
-}
-
-// "SN",0,0, first half, second half, 0, checksum, "SN".
-inline Bytes SnBytes(std::uint32_t first, std::uint32_t second) {
-    Bytes b = {'S', 'N', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'S', 'N'};
-    PutLe32(b, 4, first);
-    PutLe32(b, 8, second);
-    b[13] = std::uint8_t(0x100 - Sum8(b, 0, b.size()));
-    return b;
-}
 
 // A 2 KiB BIOS image, then 0xFF up to `size`.
 inline Bytes BlankTailRom(std::size_t size) {

@@ -10,6 +10,7 @@
 #include "commands/CFlashCmd.h"
 #include "commands/FakeFlash.h"
 #include "support/RomImageBuilder.h"
+#include "support/TailBlockBuilder.h"
 #include "ui/CTevUI.h"
 
 using testing::internal::CaptureStdout;
@@ -17,41 +18,17 @@ using testing::internal::GetCapturedStdout;
 using vmtest::FakeBoard;
 using vmtest::FakeFlash;
 using vmtest::RomImageBuilder;
+using vmtest::Sum8;
+using vmtest::TrainingImage;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Block(const char* marker, std::size_t size, std::uint32_t first, std::uint32_t second) {
-    Bytes b(size, 0);
-    const std::size_t n = std::strlen(marker);
-    std::memcpy(b.data(), marker, n);
-    std::memcpy(b.data() + 14, marker, n);
-    for (int i = 0; i < 4; ++i) {
-        b[4 + std::size_t(i)] = std::uint8_t(first >> (8 * i));
-        b[8 + std::size_t(i)] = std::uint8_t(second >> (8 * i));
-    }
-    std::uint8_t sum = 0;
-    for (std::uint8_t x : b) sum = std::uint8_t(sum + x);
-    b[13] = std::uint8_t(0x100 - sum);
-    return b;
-}
-Bytes Isr(std::uint32_t build, std::uint32_t board) { return Block("ISR", 20, build, board); }
-Bytes Sn(std::uint32_t first, std::uint32_t second) { return Block("SN", 16, first, second); }
-
-// `size` bytes: the image at the start, 0xFF, then the blocks at the end.
+Bytes Isr(std::uint32_t build, std::uint32_t board) { return vmtest::IsrBytes(build, board); }
+Bytes Sn(std::uint32_t first, std::uint32_t second) { return vmtest::SnBytes(first, second); }
 Bytes Rom(std::size_t size, const Bytes& image = {}, const Bytes& isr = {}, const Bytes& sn = {}) {
-    Bytes rom(size, 0xFF);
-    std::copy(image.begin(), image.begin() + std::ptrdiff_t(std::min(size, image.size())), rom.begin());
-    if (!isr.empty()) std::copy(isr.begin(), isr.end(), rom.end() - 20);
-    if (!sn.empty()) std::copy(sn.begin(), sn.end(), rom.end() - 36);
-    return rom;
-}
-
-std::uint8_t Sum8(const std::uint8_t* p, std::size_t n) {
-    std::uint8_t s = 0;
-    for (std::size_t i = 0; i < n; ++i) s = std::uint8_t(s + p[i]);
-    return s;
+    return vmtest::TailRom(size, image, isr, sn);
 }
 
 struct Rig {
@@ -131,26 +108,6 @@ TEST(TailBlockRomSize, BlocksOutsideTheRomOrTheBufferAreNotFoundAndNotWritten) {
     }
 }
 
-// A 4 KiB BIOS whose master data table (at 0x600) names a training table.
-Bytes TrainingImage(std::uint16_t tableAt, std::uint16_t size, std::uint8_t fill) {
-    RomImageBuilder b;
-    b.n512 = 8;
-    b.masterDataTable = 0x600;
-    b.Patch(0x600 + 0x3E, {std::uint8_t(tableAt), std::uint8_t(tableAt >> 8)});
-    Bytes table(std::min<std::size_t>(size, 0x1000 - tableAt), fill);
-    for (std::size_t i = 2; i < table.size(); ++i) table[i] = std::uint8_t(fill + i);
-    table.at(0) = std::uint8_t(size);
-    table.at(1) = std::uint8_t(size >> 8);
-    b.Patch(tableAt, table);
-    return b.Build();
-}
-
-std::uint32_t CrcOf(const std::uint8_t* p, std::size_t n) {
-    std::uint32_t crc = 0;
-    for (std::size_t i = 0; i < n; ++i) crc = ((crc << 1) | (crc >> 31)) ^ p[i];
-    return crc;
-}
-
 TEST(PrepareProgramImage, CopiesTheOnBoardTrainingTable) {
     const Bytes onBoard = TrainingImage(0x700, 6, 0x40);
     Rig rig(Rom(0x10000, onBoard));
@@ -167,16 +124,10 @@ TEST(PrepareProgramImage, CopiesTheOnBoardTrainingTable) {
     // legacy image sums to 0 and carries its CRC again.
     Bytes expected = image;
     std::copy(onBoard.begin() + 0x700, onBoard.begin() + 0x706, expected.begin() + 0x780);
-    expected[0x21] = rig.ui.image[0x21];
-    for (std::size_t i = 0x1F0; i < 0x1F4; ++i) expected[i] = rig.ui.image[i];
+    vmtest::FixImageByHand(expected, 0x1000, 0x1F0);
     EXPECT_EQ(rig.Image(0, image.size()), expected);
     EXPECT_EQ(Sum8(rig.ui.image, 0x1000), 0);
-    Bytes zeroed = rig.Image(0, 0x1000);
-    zeroed[0x21] = 0;
-    std::fill(zeroed.begin() + 0x1F0, zeroed.begin() + 0x1F4, 0);
-    const std::uint32_t crc = CrcOf(zeroed.data(), zeroed.size());
-    EXPECT_EQ(rig.Image(0x1F0, 0x1F4), Bytes({std::uint8_t(crc), std::uint8_t(crc >> 8), std::uint8_t(crc >> 16),
-                                              std::uint8_t(crc >> 24)}));
+    const std::uint32_t crc = expected[0x1F0] | expected[0x1F1] << 8 | expected[0x1F2] << 16 | std::uint32_t(expected[0x1F3]) << 24;
 
     char before[96];
     std::snprintf(before, sizeof before, "New BIOS data before flash: size=1000, checksum=%02x, crc=%08x\n",
@@ -193,7 +144,7 @@ TEST(PrepareProgramImage, CopiesTheOnBoardTrainingTable) {
     }
     char after[96];
     std::snprintf(after, sizeof after, "New BIOS data after flash: size=1000, checksum=%02x, crc=%08x\n",
-                  unsigned(rig.ui.image[0x21]), unsigned(crc));
+                  unsigned(expected[0x21]), unsigned(crc));
     EXPECT_EQ(out, lines + before + after);
     EXPECT_EQ(rig.board->statusWrites.size(), 0u);
 }
@@ -290,13 +241,11 @@ TEST(PrepareProgramImage, KeptBlockInsideTheLegacyImageIsChecksummed) {
     EXPECT_EQ(length, 0x8000u);
     EXPECT_EQ(rig.Image(0x8000 - 20, 0x8000), isr);
     EXPECT_EQ(rig.Image(0x8000 - 36, 0x8000 - 20), Bytes(image.end() - 36, image.end() - 20));
+    Bytes expected = image;
+    std::copy(isr.begin(), isr.end(), expected.end() - 20);
+    vmtest::FixImageByHand(expected, 0x8000, 0x1F0);
+    EXPECT_EQ(rig.Image(0, 0x8000), expected);
     EXPECT_EQ(Sum8(rig.ui.image, 0x8000), 0);
-    Bytes zeroed = rig.Image(0, 0x8000);
-    zeroed[0x21] = 0;
-    std::fill(zeroed.begin() + 0x1F0, zeroed.begin() + 0x1F4, 0);
-    const std::uint32_t crc = CrcOf(zeroed.data(), zeroed.size());
-    EXPECT_EQ(rig.Image(0x1F0, 0x1F4), Bytes({std::uint8_t(crc), std::uint8_t(crc >> 8), std::uint8_t(crc >> 16),
-                                              std::uint8_t(crc >> 24)}));
 }
 
 TEST(PrepareProgramImage, UnreadableRomStopsBeforeBlocksAreLost) {
