@@ -205,6 +205,19 @@ TEST(TailBlockWrite, DISABLED_WriteRelocksAndClosesOnSuccessAndAfterRetries) {
         EXPECT_EQ(p.cmd->engine->accessOpen, 0);
     }
     {
+        // One page program that does not take: the retry writes it all.
+        InProcessBoard p(kRom);
+        p.board.flash->FailNextPrograms(1);
+        std::string out;
+        EXPECT_EQ(p.Run({"-isr", "0", "1234", "56", "-retries=2"}, &out), 0) << out;
+        EXPECT_EQ(Count(out, "Auto retry after failure (1 retries remaining)...\n"), "1") << out;
+        EXPECT_EQ(Count(out, "Auto retry"), "1") << out;
+        EXPECT_EQ(Count(out, "\nRestart System To Complete VBIOS Update.\n"), "1") << out;
+        EXPECT_EQ(p.Flash(), WithIsr(kRom, IsrBytes(1234, 56)));
+        EXPECT_EQ(p.board.flash->Status() & 0x8C, 0x8C);
+        EXPECT_EQ(p.cmd->engine->accessOpen, 0);
+    }
+    {
         // Bit 0 of the zero byte after the block's first marker cannot be
         // cleared: the erase comes out blank, every verify fails.
         InProcessBoard p(kRom);
