@@ -57,6 +57,23 @@ int ShowTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t ada
     return r;
 }
 
+// Refusals of the state machine that stop a block write with a line of
+// their own; null for the others.
+const char* RefusalText(int state) {
+    static constexpr struct {
+        int state;
+        const char* text;
+    } kRefusals[] = {
+        {.state = CMD_MEM_MISMATCH, .text = "Mem setting mismatched\n"},
+        {.state = CMD_SSID_MISMATCH, .text = "SSID mismatched\n"},
+        {.state = CMD_PN_MISMATCH, .text = "P/N mismatched\n"},
+        {.state = CMD_SIG_FAIL, .text = "BIOS authentication signature mismatched\n"},
+    };
+    for (const auto& r : kRefusals)
+        if (r.state == state) return r.text;
+    return nullptr;
+}
+
 // Ends the block write: protection back on, the state returned.
 int StopBlockWrite(CFlashCmd& cmd, std::uint32_t adapter, int state) {
     cmd.RelockRom(adapter);
@@ -102,18 +119,6 @@ int ProgramBlockImage(CFlashUI& ui, std::uint32_t adapter, std::uint32_t length,
             // The part may be half erased: it stays unprotected.
             if (!RetryAfterFailure(ui)) return state;
             break;
-        case CMD_MEM_MISMATCH:
-            ui.Print(ui.log, "Mem setting mismatched\n");
-            return StopBlockWrite(cmd, adapter, state);
-        case CMD_SSID_MISMATCH:
-            ui.Print(ui.log, "SSID mismatched\n");
-            return StopBlockWrite(cmd, adapter, state);
-        case CMD_PN_MISMATCH:
-            ui.Print(ui.log, "P/N mismatched\n");
-            return StopBlockWrite(cmd, adapter, state);
-        case CMD_SIG_FAIL:
-            ui.Print(ui.log, "BIOS authentication signature mismatched\n");
-            return StopBlockWrite(cmd, adapter, state);
         case CMD_FAILED:
             if (!cmd.suppressDetail) PrintEngineDetail(ui);
             if (!RetryAfterFailure(ui)) {
@@ -122,7 +127,8 @@ int ProgramBlockImage(CFlashUI& ui, std::uint32_t adapter, std::uint32_t length,
             }
             break;
         default:
-            ui.ReportError(state);
+            if (const char* text = RefusalText(state)) ui.Print(ui.log, "%s", text);
+            else ui.ReportError(state);
             return StopBlockWrite(cmd, adapter, state);
         }
     }
