@@ -77,16 +77,4 @@ TEST(ImageChecksumFixup, HeaderCutOffBeforeItsCrcOffsetWritesNoCrc) {
     EXPECT_EQ(LegacySum(image), 0);
 }
 
-TEST(ImageChecksumFixup, ShortFormOnlyTouchesTheChecksumByte) {
-    CFlashCmd cmd(nullptr, 0);
-    Bytes image = SmallImage("VELK");
-    const Bytes before = image;
-    cmd.FixLegacyChecksum(image.data(), 512);
-    for (std::size_t i = 0; i < image.size(); ++i)
-        if (i != 0x21) {
-            ASSERT_EQ(image[i], before[i]) << i;
-        }
-    EXPECT_EQ(LegacySum(image), 0);
-}
-
 }  // namespace
