@@ -43,7 +43,9 @@ void CFlashCmd::ImageChecksumFixup(std::uint8_t* image, std::uint32_t length) {
     // The CRC word's position is only meaningful in a VELK header; elsewhere
     // the same offset would overwrite image bytes.
     std::uint16_t header = RomImage::ReadU16(image, length, PciExpansionRomHeader::kVelkHeaderOffset);
-    bool velk = std::uint64_t(header) + VelkRomHeader::kSignature + 4 <= length &&
+    // A header cut off before its CRC-offset word has no CRC word either
+    // (the bounded read would give offset 0, the image's own signature).
+    bool velk = std::uint64_t(header) + VelkRomHeader::kCrcOffset + 2 <= length &&
                 std::memcmp(image + header + VelkRomHeader::kSignature, "VELK", 4) == 0;
     std::uint32_t crcAt = velk ? RomImage::ReadU16(image, length, header + VelkRomHeader::kCrcOffset) : 0;
     bool crcFits = velk && std::uint64_t(crcAt) + 4 <= length;

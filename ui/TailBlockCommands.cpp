@@ -1,17 +1,197 @@
-// ISR number and production serial number blocks at the end of the ROM.
+// "-isr", "-prod" and "-checkprodsn": the ISR number and the production
+// serial number kept at the end of the ROM.
+#include <cstdlib>
 #include <cstring>
 
+#include "commands/CFlashCmd.h"
+#include "engine/CFlash.h"
 #include "ui/CFlashUI.h"
+#include "ui/ProgramReport.h"
+#include "ui/TailBlock.h"
 
-// Not built yet: checks the arguments, then reports failure.
-int CFlashUI::CmdIsr(int count, char**) { return count == 1 || count == 3 ? CMD_FAILED : CMD_USAGE; }
+namespace {
+
+constexpr std::size_t kSerialLength = 12;
+
+// Adapter, build and board numbers are taken as typed: decimal, no check.
+std::uint32_t Decimal(const char* text) { return std::uint32_t(std::strtoul(text, nullptr, 10)); }
+
+bool SerialLengthValid(const char* serial) { return std::strlen(serial) == kSerialLength; }
+
+bool Select(CFlashCmd& cmd, std::uint32_t adapter) {
+    return cmd.engine && cmd.SelectAdapter(adapter, cmd.engine->maxSegmentToScan, cmd.engine->maxBusToScan) == 1;
+}
+
+// Selects the adapter, reads its ROM and checks the block: CMD_OK with the
+// numbers, or the failure (its message printed).
+int ReadTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t adapter, TailBlockNumbers* numbers) {
+    CFlashCmd& cmd = *ui.cmd;
+    if (!Select(cmd, adapter)) return CMD_NO_ADAPTER;
+    const std::uint32_t romSize = cmd.engine->romSize;
+    // A ROM without room for the block, or beyond the 1 MiB buffer, has no
+    // block to show; a ROM of size 0 is left to the read to report.
+    if (romSize != 0 && !TailBlockFits(format, romSize)) {
+        cmd.engine->CloseAccess();
+        ui.Print(ui.log, format.notFound, int(adapter));
+        return CMD_FAILED;
+    }
+    const int r = cmd.ReadRom(adapter, romSize);
+    if (r != CMD_OK) return r;
+    const std::uint8_t* block = cmd.romBuffer + romSize - format.distance;
+    if (!TailBlockPresent(format, block)) {
+        ui.Print(ui.log, format.notFound, int(adapter));
+        return CMD_FAILED;
+    }
+    if (!TailBlockValid(format, block)) {
+        ui.Print(ui.log, "%s", format.badChecksum);
+        return CMD_FAILED;
+    }
+    *numbers = DecodeTailBlock(format, block);
+    return CMD_OK;
+}
+
+int ShowTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t adapter) {
+    TailBlockNumbers numbers;
+    const int r = ReadTailBlock(ui, format, adapter, &numbers);
+    if (r == CMD_OK) ui.Print(ui.log, format.shown, int(numbers.first), int(numbers.second));
+    return r;
+}
+
+// Refusals of the state machine that stop a block write with a line of
+// their own; null for the others.
+const char* RefusalText(int state) {
+    static constexpr struct {
+        int state;
+        const char* text;
+    } kRefusals[] = {
+        {.state = CMD_MEM_MISMATCH, .text = "Mem setting mismatched\n"},
+        {.state = CMD_SSID_MISMATCH, .text = "SSID mismatched\n"},
+        {.state = CMD_PN_MISMATCH, .text = "P/N mismatched\n"},
+        {.state = CMD_SIG_FAIL, .text = "BIOS authentication signature mismatched\n"},
+    };
+    for (const auto& r : kRefusals)
+        if (r.state == state) return r.text;
+    return nullptr;
+}
+
+// Ends the block write: protection back on, the state returned.
+int StopBlockWrite(CFlashCmd& cmd, std::uint32_t adapter, int state) {
+    cmd.RelockRom(adapter);
+    return state;
+}
+
+// A failed erase or write: tries again from the erase while retries are
+// left. False when none are left.
+bool RetryAfterFailure(CFlashUI& ui) {
+    CFlashCmd& cmd = *ui.cmd;
+    if (cmd.retries == 0) return false;
+    --cmd.retries;
+    if (!cmd.suppressDetail)
+        ui.Print(ui.log, "Auto retry after failure (%d retries remaining)...\n", int(cmd.retries));
+    cmd.status = CMD_CHECKS_PASSED;
+    return true;
+}
+
+// Drives the programming state machine over the prepared image until it
+// finishes or stops. The refusals do not occur, since force is set.
+int ProgramBlockImage(CFlashUI& ui, std::uint32_t adapter, std::uint32_t length, const char* settingLine) {
+    CFlashCmd& cmd = *ui.cmd;
+    for (;;) {
+        const int state = cmd.ProgramRom(adapter, ui.image, length);
+        switch (state) {
+        case CMD_OK:
+            PrintProgramReport(ui, state);
+            return StopBlockWrite(cmd, adapter, state);
+        case CMD_CHECKS_PASSED:
+        case CMD_MEM_OK:
+        case CMD_SSID_OK:
+        case CMD_PN_OK:
+        case CMD_SIG_PASS:
+            break;
+        case CMD_READY_TO_ERASE:
+            ui.Print(ui.log, "%s", settingLine);
+            break;
+        case CMD_ERASED:
+            if (ui.verbose == 1) ui.Print(ui.log, "ROM erased\n");
+            break;
+        case CMD_NOT_ERASED:
+            if (!cmd.suppressDetail) ui.Print(ui.log, "ROM not erased\n");
+            // The part may be half erased: it stays unprotected.
+            if (!RetryAfterFailure(ui)) return state;
+            break;
+        case CMD_FAILED:
+            if (!cmd.suppressDetail) PrintEngineDetail(ui);
+            if (!RetryAfterFailure(ui)) {
+                PrintProgramReport(ui, state);
+                return StopBlockWrite(cmd, adapter, state);
+            }
+            break;
+        default:
+            if (const char* text = RefusalText(state)) ui.Print(ui.log, "%s", text);
+            else ui.ReportError(state);
+            return StopBlockWrite(cmd, adapter, state);
+        }
+    }
+}
+
+// Puts a new block into the adapter's ROM: the whole ROM is read, the
+// block placed in the copy, and the copy programmed.
+int WriteTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t adapter, TailBlockNumbers numbers) {
+    CFlashCmd& cmd = *ui.cmd;
+    std::uint8_t block[TailBlockFormat::kMaxSize];
+    EncodeTailBlock(format, numbers, block);
+    if (!Select(cmd, adapter)) return CMD_NO_ADAPTER;
+    const std::uint32_t romSize = cmd.engine->romSize;
+    if (romSize != 0 && !TailBlockFits(format, romSize)) {
+        cmd.engine->CloseAccess();
+        ui.Print(ui.log, format.cannotWrite, unsigned(romSize), int(adapter));
+        return CMD_FAILED;
+    }
+    const int r = cmd.ReadRom(adapter, romSize);
+    if (r != CMD_OK) return r;
+
+    std::memcpy(ui.image, cmd.romBuffer, romSize);
+    ui.imageLength = romSize;
+    const std::uint32_t at = romSize - format.distance;
+    std::memcpy(ui.image + at, block, format.size);
+    // Only a legacy image that reaches the block has its sum changed.
+    if (LegacyImageReaches(ui.image, at)) cmd.FixLegacyChecksum(ui.image, romSize);
+
+    cmd.force = 1;
+    cmd.status = CMD_FAILED;
+    char settingLine[80];
+    std::snprintf(settingLine, sizeof settingLine, format.setting, int(numbers.first), int(numbers.second));
+    return ProgramBlockImage(ui, adapter, romSize, settingLine);
+}
+
+}  // namespace
+
+int CFlashUI::CmdIsr(int count, char** args) {
+    if (count == 1) return ShowIsrNumber(Decimal(args[0]));
+    if (count != 3) return CMD_USAGE;
+    return WriteTailBlock(*this, kIsrBlock, Decimal(args[0]), {Decimal(args[1]), Decimal(args[2])});
+}
+
 int CFlashUI::CmdProd(int count, char** args) {
-    return count == 1 || (count == 2 && std::strlen(args[1]) == 12) ? CMD_FAILED : CMD_USAGE;
+    if (count == 1) return ShowProductionSerial(Decimal(args[0]));
+    if (count != 2 || !SerialLengthValid(args[1])) return CMD_USAGE;
+    return WriteTailBlock(*this, kProdSnBlock, Decimal(args[0]), SplitSerialNumber(args[1]));
 }
-int CFlashUI::CmdCheckProdSn(int count, char** args) {
-    return count == 2 && std::strlen(args[1]) == 12 ? CMD_FAILED : CMD_USAGE;
-}
-int CFlashUI::ShowIsrNumber(std::uint32_t) { return CMD_FAILED; }
-int CFlashUI::ShowProductionSerial(std::uint32_t) { return CMD_FAILED; }
 
-int CFlashUI::PrepareProgramImage(std::uint32_t, std::uint32_t&) { return CMD_OK; }
+int CFlashUI::CmdCheckProdSn(int count, char** args) {
+    if (count != 2 || !SerialLengthValid(args[1])) return CMD_USAGE;
+    const TailBlockNumbers input = SplitSerialNumber(args[1]);
+    TailBlockNumbers onRom;
+    const int r = ReadTailBlock(*this, kProdSnBlock, Decimal(args[0]), &onRom);
+    if (r != CMD_OK) return r;
+    const bool same = onRom.first == input.first && onRom.second == input.second;
+    Print(log,
+          same ? "Production Serial Number on Rom %06d%06d matched input Production Serial Number %06d%06d\n"
+               : "Production Serial Number on Rom %06d%06d did not matched input Production Serial Number %06d%06d\n",
+          int(onRom.first), int(onRom.second), int(input.first), int(input.second));
+    return same ? CMD_OK : CMD_FAILED;
+}
+
+int CFlashUI::ShowIsrNumber(std::uint32_t adapter) { return ShowTailBlock(*this, kIsrBlock, adapter); }
+
+int CFlashUI::ShowProductionSerial(std::uint32_t adapter) { return ShowTailBlock(*this, kProdSnBlock, adapter); }
