@@ -16,10 +16,6 @@ std::uint32_t LegacyLength(const std::uint8_t* image, std::uint32_t length) {
     return legacy < length ? legacy : length;
 }
 
-void StoreLe32(std::uint8_t* p, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(value >> (8 * i));
-}
-
 }  // namespace
 
 std::uint32_t CFlashCmd::LegacyChecksumByte(const std::uint8_t* image, std::uint32_t legacyLength) {
@@ -47,12 +43,14 @@ void CFlashCmd::ImageChecksumFixup(std::uint8_t* image, std::uint32_t length) {
     bool velk = std::uint64_t(header) + VelkRomHeader::kSignature + 4 <= length &&
                 std::memcmp(image + header + VelkRomHeader::kSignature, "VELK", 4) == 0;
     std::uint32_t crcAt = velk ? RomImage::ReadU16(image, length, header + VelkRomHeader::kCrcOffset) : 0;
-    bool crcFits = velk && std::uint64_t(crcAt) + 4 <= length;
+    // Offset 0 means the header names no CRC word; storing one there
+    // would overwrite the image signature.
+    bool crcFits = velk && crcAt != 0 && std::uint64_t(crcAt) + 4 <= length;
     if (crcFits) {
-        StoreLe32(image + crcAt, 0);
+        RomImage::WriteU32(image, length, crcAt, 0);
         std::uint32_t crc = 0;
         for (std::uint32_t i = 0; i < legacy; ++i) crc = ((crc << 1) | (crc >> 31)) ^ image[i];
-        StoreLe32(image + crcAt, crc);
+        RomImage::WriteU32(image, length, crcAt, crc);
     }
     image[PciExpansionRomHeader::kChecksum] = std::uint8_t(LegacyChecksumByte(image, legacy));
 }
