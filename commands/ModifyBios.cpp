@@ -52,11 +52,6 @@ constexpr std::uint32_t kVelkPartNumberRoom = 20;
 constexpr std::uint32_t kPartNumberReadMax = 63;
 constexpr std::size_t kTextMax = 127;  // characters of a 128-byte text
 
-// Serial-EEPROM flash types the "-sst", "-st" and "-atmel" switches replace.
-constexpr std::uint32_t kTypeAtmel = 4;
-constexpr std::uint32_t kTypeSt = 5;
-constexpr std::uint32_t kTypeSst = 7;
-
 bool IsCrLf(std::uint8_t c) { return c == '\r' || c == '\n'; }
 
 std::uint32_t Splice(std::uint32_t dword, std::uint32_t field, std::uint32_t value) {
@@ -109,15 +104,17 @@ int CFlashCmd::ModifyStart(std::uint32_t adapter, std::uint32_t& value, bool bio
     if (!engine || SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) != 1)
         return status = CMD_NO_ADAPTER;
     if (engine->romSize == 0) return close(CMD_NO_ROM);
-    if (engine->flashType == kTypeAtmel || engine->flashType == kTypeSt || engine->flashType == kTypeSst) {
+    // "-sst", "-st" and "-atmel" name the serial EEPROM the strap cannot tell.
+    const std::uint32_t type = engine->flashType;
+    if (type == TYPE_VOSK_AT25F || type == TYPE_VOSK_STM25P || type == TYPE_VOSK_SST) {
         if (forceSst) {
-            engine->flashType = kTypeSst;
+            engine->flashType = TYPE_VOSK_SST;
             engine->sectorSize = 0;
         } else if (forceSt) {
-            engine->flashType = kTypeSt;
+            engine->flashType = TYPE_VOSK_STM25P;
             engine->sectorSize = 128;
         } else if (forceAtmel) {
-            engine->flashType = kTypeAtmel;
+            engine->flashType = TYPE_VOSK_AT25F;
             engine->sectorSize = 128;
         }
     }

@@ -32,6 +32,12 @@ void PrintWriteFailure(CFlashUI& ui, const CFlash& engine) {
     }
 }
 
+// Without an engine (it could not be allocated) no adapter can be reached.
+int ReportNoAdapter(CFlashUI& ui) {
+    ui.ReportError(CMD_NO_ADAPTER);
+    return CMD_NO_ADAPTER;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -40,6 +46,7 @@ void PrintWriteFailure(CFlashUI& ui, const CFlash& engine) {
 int CFlashUI::CmdModifyId(int count, char** args) {
     std::uint32_t adapter = 0;
     if (count < 1 || !ParseDecimal(args[0], &adapter)) return CMD_USAGE;
+    if (!cmd->engine) return ReportNoAdapter(*this);
     const bool change = count > 1;
     const std::uint32_t newValue = change ? std::uint32_t(std::strtoul(args[1], nullptr, 16)) : 0;
     std::uint32_t value = newValue;
@@ -119,7 +126,7 @@ void CheckEditLengths(CFlashUI& ui, CFlashCmd& c) {
     } else if (c.modifyBootMessage == 1 && !velk) {
         ui.Print(ui.log, "Modify Boot Up Message Option Is Not Currently Availiable\n");
         ui.Print(ui.log, "For This Video BIOS.\n");
-    } else if ((pn > c.partNumberRoom || pnNoRoom) && (bm > c.bootMessageRoom || bmNoRoom)) {
+    } else if (pn > c.partNumberRoom && bm > c.bootMessageRoom) {
         ui.Print(ui.log, "Invaild BIOS Part Number & Boot Message Provided.\n");
         ui.Print(ui.log, "Length of BIOS Part Number & Boot Message TOO Long.\n");
     } else if (pnLong) {
@@ -162,6 +169,7 @@ int CFlashUI::CmdModifyBiosInfo(int count, char** args) {
     cmd->status = CMD_FAILED;
     std::uint32_t adapter = 0;
     if (count < 2 || !ParseDecimal(args[0], &adapter)) return CMD_USAGE;
+    if (!cmd->engine) return ReportNoAdapter(*this);
     FILE* file = std::fopen(args[1], "rb");
     if (!file) {
         Print(log, "File %s not found.\n", args[1]);
