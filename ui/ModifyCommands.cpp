@@ -32,6 +32,52 @@ void PrintWriteFailure(CFlashUI& ui, const CFlash& engine) {
     }
 }
 
+// What an editing loop does after a step, for the results both commands
+// treat alike.
+constexpr int kNextStep = -1;
+constexpr int kFinalReport = -2;
+
+int CommonEditStep(CFlashUI& ui, std::uint32_t adapter, int result) {
+    CFlashCmd& c = *ui.cmd;
+    switch (result) {
+    case CMD_CHECKS_PASSED: return kNextStep;
+    case CMD_ERASED:
+        if (ui.verbose == 1) ui.Print(ui.log, "ROM erased\n");
+        return kNextStep;
+    case CMD_OK: return kFinalReport;
+    case CMD_FAILED:
+        PrintWriteFailure(ui, *c.engine);
+        return kFinalReport;
+    case CMD_INVALID_IMAGE:
+        c.RelockRom(adapter);
+        c.engine->CloseAccess();
+        ui.Print(ui.log, c.oldImageValid == 1 ? "ROM ssid not found\n" : "Invalid PC BIOS image\n");
+        return result;
+    default:
+        c.RelockRom(adapter);
+        c.engine->CloseAccess();
+        ui.ReportError(result);
+        return result;
+    }
+}
+
+void PrintProgrammed(CFlashUI& ui) {
+    ui.Print(ui.log, "%X/%Xh bytes programmed\n", unsigned(ui.cmd->bytesProgrammed), unsigned(ui.cmd->bytesRead));
+}
+
+// Counts of the final report, then write protection back on.
+int FinishEdit(CFlashUI& ui, std::uint32_t adapter, bool counts) {
+    CFlashCmd& c = *ui.cmd;
+    if (counts) {
+        PrintProgrammed(ui);
+        if (c.bytesProgrammed == c.bytesRead)
+            ui.Print(ui.log, "%X/%Xh bytes verified\n", unsigned(c.bytesVerified), unsigned(c.bytesProgrammed));
+    }
+    c.RelockRom(adapter);
+    c.engine->CloseAccess();
+    return c.status;
+}
+
 // Without an engine (it could not be allocated) no adapter can be reached.
 int ReportNoAdapter(CFlashUI& ui) {
     ui.ReportError(CMD_NO_ADAPTER);
@@ -56,11 +102,6 @@ int CFlashUI::CmdModifyId(int count, char** args) {
     cmd->status = CMD_FAILED;
     for (;;) {
         const int r = cmd->ModifyId(adapter, value, change ? 1 : 0);
-        if (r == CMD_CHECKS_PASSED) continue;
-        if (r == CMD_ERASED) {
-            if (verbose == 1) Print(log, "ROM erased\n");
-            continue;
-        }
         if (r == CMD_READY_TO_ERASE) {
             Print(log, "Flash type: %s\n", flashName());
             Print(log, "old ROM ssid = %08X\n", unsigned(value));
@@ -73,32 +114,16 @@ int CFlashUI::CmdModifyId(int count, char** args) {
             Print(log, "ROM not erased\n");
             return r;
         }
-        if (r == CMD_INVALID_IMAGE) {
-            cmd->RelockRom(adapter);
-            engine.CloseAccess();
-            Print(log, cmd->oldImageValid == 1 ? "ROM ssid not found\n" : "Invalid PC BIOS image\n");
-            return r;
-        }
-        if (r != CMD_OK && r != CMD_FAILED) {
-            cmd->RelockRom(adapter);
-            engine.CloseAccess();
-            ReportError(r);
-            return r;
-        }
-        if (r == CMD_FAILED) PrintWriteFailure(*this, engine);
+        const int next = CommonEditStep(*this, adapter, r);
+        if (next == kNextStep) continue;
+        if (next != kFinalReport) return next;
         break;
     }
-    if (change) {
-        Print(log, "%X/%Xh bytes programmed\n", unsigned(cmd->bytesProgrammed), unsigned(cmd->bytesRead));
-        if (cmd->bytesProgrammed == cmd->bytesRead)
-            Print(log, "%X/%Xh bytes verified\n", unsigned(cmd->bytesVerified), unsigned(cmd->bytesProgrammed));
-    } else {
+    if (!change) {
         Print(log, "Flash type: %s\n", flashName());
         Print(log, "ROM ssid = %08X\n", unsigned(value));
     }
-    cmd->RelockRom(adapter);
-    engine.CloseAccess();
-    return cmd->status;
+    return FinishEdit(*this, adapter, change);
 }
 
 // ---------------------------------------------------------------------------
@@ -188,13 +213,8 @@ int CFlashUI::CmdModifyBiosInfo(int count, char** args) {
     CFlash& engine = *cmd->engine;
     for (;;) {
         const int r = cmd->ModifyBiosInfo(adapter, value);
-        if (r == CMD_CHECKS_PASSED) continue;
         if (r == CMD_EDIT_READY) {
             CheckEditLengths(*this, *cmd);
-            continue;
-        }
-        if (r == CMD_ERASED) {
-            if (verbose == 1) Print(log, "ROM erased\n");
             continue;
         }
         if (r == CMD_READY_TO_ERASE) {
@@ -207,33 +227,18 @@ int CFlashUI::CmdModifyBiosInfo(int count, char** args) {
             Print(log, "ROM not erased--\n");
             return r;
         }
-        if (r == CMD_INVALID_IMAGE) {
-            cmd->RelockRom(adapter);
-            engine.CloseAccess();
-            Print(log, cmd->oldImageValid == 1 ? "ROM ssid not found\n" : "Invalid PC BIOS image\n");
-            return r;
-        }
         if (r == CMD_EDIT_STOPPED) {
-            Print(log, "%X/%Xh bytes programmed\n", unsigned(cmd->bytesProgrammed), unsigned(cmd->bytesRead));
+            PrintProgrammed(*this);
             cmd->RelockRom(adapter);
             engine.CloseAccess();
             return cmd->status = CMD_FAILED;
         }
-        if (r != CMD_OK && r != CMD_FAILED) {
-            cmd->RelockRom(adapter);
-            engine.CloseAccess();
-            ReportError(r);
-            return r;
-        }
-        if (r == CMD_FAILED) PrintWriteFailure(*this, engine);
+        const int next = CommonEditStep(*this, adapter, r);
+        if (next == kNextStep) continue;
+        if (next != kFinalReport) return next;
         break;
     }
-    Print(log, "%X/%Xh bytes programmed\n", unsigned(cmd->bytesProgrammed), unsigned(cmd->bytesRead));
-    if (cmd->bytesProgrammed == cmd->bytesRead)
-        Print(log, "%X/%Xh bytes verified\n", unsigned(cmd->bytesVerified), unsigned(cmd->bytesProgrammed));
-    cmd->RelockRom(adapter);
-    engine.CloseAccess();
-    return cmd->status;
+    return FinishEdit(*this, adapter, true);
 }
 
 // ---------------------------------------------------------------------------
