@@ -15,21 +15,30 @@ namespace {
 
 constexpr std::size_t kTextMax = 127;  // characters of a 128-byte text
 
-// Line for the engine's error code after a failed write.
+// Line for the engine's error code after a failed write; the last three
+// name the address.
+struct WriteFailureLine {
+    std::int32_t code;
+    const char* text;
+};
+constexpr WriteFailureLine kWriteFailureLines[] = {
+    {.code = FLASH_WREN_ASIC_TIMEOUT, .text = "ASIC not idle after write enable\n"},
+    {.code = FLASH_WREN_ROM_TIMEOUT, .text = "ROM not idle after write enable\n"},
+    {.code = FLASH_WREN_NOT_SET, .text = "Write enable not set\n"},
+    {.code = FLASH_WRDI_ASIC_BUSY, .text = "ASIC not idle after write disable\n"},
+    {.code = FLASH_WRDI_ROM_BUSY, .text = "ROM not idle after write disable\n"},
+    {.code = FLASH_WREN_NOT_RESET, .text = "Write enable not reset\n"},
+    {.code = FLASH_WRITE_ASIC_BUSY, .text = "ASIC not idle after write at %05X\n"},
+    {.code = FLASH_WRITE_ROM_BUSY, .text = "ROM not idle after write at %05X\n"},
+    {.code = FLASH_VERIFY_ERROR, .text = "Write fail at %05X\n"},
+};
+
 void PrintWriteFailure(CFlashUI& ui, const CFlash& engine) {
-    const unsigned at = unsigned(engine.errorAddress);
-    switch (engine.errorCode) {
-    case FLASH_WREN_ASIC_TIMEOUT: ui.Print(ui.log, "ASIC not idle after write enable\n"); break;
-    case FLASH_WREN_ROM_TIMEOUT: ui.Print(ui.log, "ROM not idle after write enable\n"); break;
-    case FLASH_WREN_NOT_SET: ui.Print(ui.log, "Write enable not set\n"); break;
-    case FLASH_WRDI_ASIC_BUSY: ui.Print(ui.log, "ASIC not idle after write disable\n"); break;
-    case FLASH_WRDI_ROM_BUSY: ui.Print(ui.log, "ROM not idle after write disable\n"); break;
-    case FLASH_WREN_NOT_RESET: ui.Print(ui.log, "Write enable not reset\n"); break;
-    case FLASH_WRITE_ASIC_BUSY: ui.Print(ui.log, "ASIC not idle after write at %05X\n", at); break;
-    case FLASH_WRITE_ROM_BUSY: ui.Print(ui.log, "ROM not idle after write at %05X\n", at); break;
-    case FLASH_VERIFY_ERROR: ui.Print(ui.log, "Write fail at %05X\n", at); break;
-    default: ui.Print(ui.log, "Write fail\n"); break;
-    }
+    const char* text = "Write fail\n";
+    for (const WriteFailureLine& line : kWriteFailureLines)
+        if (line.code == engine.errorCode) text = line.text;
+    // Texts without %05X ignore the address.
+    ui.Print(ui.log, text, unsigned(engine.errorAddress));
 }
 
 // What an editing loop does after a step, for the results both commands
