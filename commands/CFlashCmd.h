@@ -164,6 +164,7 @@ private:
     // Editing steps shared by ModifyId and ModifyBiosInfo.
     struct IdPlace;
     int ModifyStart(std::uint32_t adapter, std::uint32_t& value, bool biosInfo, std::uint16_t program);
+    int ModifyReadRom(std::uint32_t adapter, bool writes);
     int ModifyContinue();
     bool FindIdPlace(IdPlace& place, std::uint32_t configIds, std::uint32_t headerIds, std::uint32_t mask);
     void EditIds(const IdPlace& place, std::uint32_t& value, std::uint32_t newValue, bool biosInfo);

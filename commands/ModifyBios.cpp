@@ -89,20 +89,15 @@ int CFlashCmd::ModifyBiosInfo(std::uint32_t adapter, std::uint32_t& value) {
 // ---------------------------------------------------------------------------
 // Start step
 
-int CFlashCmd::ModifyStart(std::uint32_t adapter, std::uint32_t& value, bool biosInfo, std::uint16_t program) {
+// Selection and the whole ROM into romBuffer, checked to hold a legacy
+// image; CMD_OK, or the ending result with access closed.
+int CFlashCmd::ModifyReadRom(std::uint32_t adapter, bool writes) {
+    if (!engine || SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) != 1)
+        return CMD_NO_ADAPTER;
     auto close = [this](int result) {
         engine->CloseAccess();
-        return status = result;
+        return result;
     };
-    UnprotectRom(adapter);
-    const std::uint32_t newValue = value;
-    bytesProgrammed = 0;
-    bytesVerified = 0;
-    oldImageValid = 0;
-    if (biosInfo) ssidOverflow = 0;
-
-    if (!engine || SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) != 1)
-        return status = CMD_NO_ADAPTER;
     if (engine->romSize == 0) return close(CMD_NO_ROM);
     // "-sst", "-st" and "-atmel" name the serial EEPROM the strap cannot tell.
     const std::uint32_t type = engine->flashType;
@@ -124,7 +119,6 @@ int CFlashCmd::ModifyStart(std::uint32_t adapter, std::uint32_t& value, bool bio
     if (bytesRead != wanted) return close(CMD_READ_FAILED);
     // Only the first MiB fits the buffer: erasing a larger part and writing
     // that back would lose the rest, so such a ROM is shown but not edited.
-    const bool writes = biosInfo || program == 1;
     if (writes && engine->romSize > kRomBufferSize) return close(CMD_READ_FAILED);
 
     std::vector<RomImageEntry> chain;
@@ -132,6 +126,22 @@ int CFlashCmd::ModifyStart(std::uint32_t adapter, std::uint32_t& value, bool bio
     if (chain.empty() || chain.front().imageType == IMAGE_EFI) return close(CMD_INVALID_IMAGE);
     oldImageValid = std::uint16_t(engine->BIOSCheck(0, bytesRead, romBuffer));
     if (oldImageValid != 1) return close(CMD_INVALID_IMAGE);
+    return CMD_OK;
+}
+
+int CFlashCmd::ModifyStart(std::uint32_t adapter, std::uint32_t& value, bool biosInfo, std::uint16_t program) {
+    UnprotectRom(adapter);
+    const std::uint32_t newValue = value;
+    bytesProgrammed = 0;
+    bytesVerified = 0;
+    oldImageValid = 0;
+    if (biosInfo) ssidOverflow = 0;
+    const int read = ModifyReadRom(adapter, biosInfo || program == 1);
+    if (read != CMD_OK) return status = read;
+    auto close = [this](int result) {
+        engine->CloseAccess();
+        return status = result;
+    };
 
     const ImageHeaderEffect header = RomImage::ReadHeader(romBuffer, bytesRead);
     oldHeader = romBuffer + header.headerOffset;

@@ -263,7 +263,8 @@ TEST(ModifyId, NarrowSsidAdaptersKeepTheTopTwoBits) {
     b.Patch(0x76, Le32(0x80AB1002));
     Board m(Flash(b), "device=0x5E48");
     m.machine += "subsystem 0x1002 0x00AB\n";
-    // No built-in record knows such a device; the pads reach its flash.
+    // No built-in record knows such a device, and its small register window
+    // does not reach the ROM controller: the pads reach its flash.
     vmtest::WriteFile(m.File("quendrix.rom"), TextTable(0x5E48, "c7"));
 
     vmtest::WriteFile(m.File("wide.txt"), "ssid = 4000\n");
