@@ -39,12 +39,12 @@ std::string Hex8(std::uint32_t v) {
 }
 
 // The ROM as it must look after an edit: the legacy image's byte sum back
-// at 0 and, in a VELK image, its CRC word over the legacy image.
-Bytes Resealed(Bytes rom, bool velk) {
+// at 0 and, where the header names one, the CRC word over the legacy image.
+constexpr std::size_t kCrcAt = 0x1F0;  // the builder's CRC offset
+Bytes Resealed(Bytes rom, std::size_t crcAt) {
     const std::size_t legacy = std::size_t(rom[2]) * 512;
     rom[0x21] = 0;
-    if (velk) {
-        const std::size_t crcAt = 0x1F0;  // the builder's CRC offset
+    if (crcAt) {
         Put32(rom, crcAt, 0);
         std::uint32_t crc = 0;
         for (std::size_t i = 0; i < legacy; ++i) crc = ((crc << 1) | (crc >> 31)) ^ rom[i];
@@ -75,24 +75,29 @@ TEST(ModifyId, ShowsAndChangesTheIdsWhereverTheImageKeepsThem) {
     struct Case {
         const char* name;
         bool velk;
+        std::uint16_t crcAt;  // 0: the header names no CRC word
         std::vector<std::pair<std::size_t, std::uint32_t>> ids;  // where the image keeps them
         std::uint32_t found;
         std::uint32_t wanted;
         std::vector<std::pair<std::size_t, std::uint32_t>> edited;
     };
     const Case cases[] = {
-        {"0x76, header ids", true, {{0x76, kHeaderIds}}, kHeaderIds, 0x0B361002,
+        {"0x76, header ids", true, kCrcAt, {{0x76, kHeaderIds}}, kHeaderIds, 0x0B361002,
          {{0x76, 0x0B361002}, {kVelkIds, 0x0B361002}}},
-        {"0x74, config ids", true, {{0x74, kConfigIds}}, kConfigIds, 0x12345678,
+        {"0x74, config ids", true, kCrcAt, {{0x74, kConfigIds}}, kConfigIds, 0x12345678,
          {{0x74, 0x12345678}, {kVelkIds, 0x12345678}}},
-        {"0x7C, older layout", false, {{0x7C, kHeaderIds}}, kHeaderIds, 0xAAAA5555,
+        {"0x7C, older layout", false, 0, {{0x7C, kHeaderIds}}, kHeaderIds, 0xAAAA5555,
          {{0x7C, 0xAAAA5555}, {kPlainIds, 0xAAAA5555}}},
         // Bits 1-16 of two dwords; their other bits stay.
-        {"split", true, {{0x74, 0xF0001A01}, {0x80, 0x80002005}}, kConfigIds, 0x0B361043,
+        {"split", true, kCrcAt, {{0x74, 0xF0001A01}, {0x80, 0x80002005}}, kConfigIds, 0x0B361043,
          {{0x74, 0xF000166D}, {0x80, 0x80002087}, {kVelkIds, 0x0B361043}}},
+        // A CRC offset of 0 would put the word over the image signature.
+        {"no CRC word", true, 0, {{0x76, kHeaderIds}}, kHeaderIds, 0x0B361002,
+         {{0x76, 0x0B361002}, {kVelkIds, 0x0B361002}}},
     };
     for (const Case& c : cases) {
         RomImageBuilder b = c.velk ? RomImageBuilder() : RomImageBuilder::NonVelk();
+        b.crcOffset = c.crcAt;
         for (const auto& [at, v] : c.ids) b.Patch(at, Le32(v));
         Board m(Flash(b));
 
@@ -108,7 +113,7 @@ TEST(ModifyId, ShowsAndChangesTheIdsWhereverTheImageKeepsThem) {
             << c.name;
         Bytes expected = m.flash;
         for (const auto& [at, v] : c.edited) Put32(expected, at, v);
-        EXPECT_EQ(m.Now(), Resealed(expected, c.velk)) << c.name;
+        EXPECT_EQ(m.Now(), Resealed(expected, c.crcAt)) << c.name;
 
         // The edited ROM is still a valid image: a second edit finds its IDs.
         r = m.Sim({"-mi", "0", Hex8(c.found)});
@@ -119,7 +124,7 @@ TEST(ModifyId, ShowsAndChangesTheIdsWhereverTheImageKeepsThem) {
         // The header takes the whole value, here the one found.
         expected = m.flash;
         Put32(expected, c.velk ? kVelkIds : kPlainIds, c.found);
-        EXPECT_EQ(m.Now(), Resealed(expected, c.velk)) << c.name;
+        EXPECT_EQ(m.Now(), Resealed(expected, c.crcAt)) << c.name;
     }
 }
 
@@ -156,7 +161,7 @@ TEST(ModifyBiosInfo, WritesIdsPartNumberAndBootMessageFromTheFile) {
     std::string line = "Hello quendrix world";
     line.resize(kBootLineLength, ' ');
     std::copy(line.begin(), line.end(), expected.begin() + kBootLine);
-    expected = Resealed(expected, true);
+    expected = Resealed(expected, kCrcAt);
     EXPECT_EQ(m.Now(), expected);
 
     // Refusals after the ROM was read: nothing is written.
@@ -196,7 +201,7 @@ TEST(ModifyBiosInfo, OlderLayoutAndFilesThatStopBeforeTheRom) {
     Bytes expected = m.flash;
     const std::string pn = "\r\n113-NEW9      ";
     std::copy(pn.begin(), pn.end(), expected.begin() + 0x80);
-    expected = Resealed(expected, false);
+    expected = Resealed(expected, 0);
     EXPECT_EQ(m.Now(), expected);
 
     struct Case {
@@ -281,7 +286,7 @@ TEST(ModifyId, NarrowSsidAdaptersKeepTheTopTwoBits) {
     Bytes expected = m.flash;
     Put32(expected, 0x76, 0x81231002);
     Put32(expected, kVelkIds, 0x01231002);
-    expected = Resealed(expected, true);
+    expected = Resealed(expected, kCrcAt);
     EXPECT_EQ(m.Now(), expected);
 
     // The board still says 00AB: the header's IDs are found instead.
@@ -290,7 +295,7 @@ TEST(ModifyId, NarrowSsidAdaptersKeepTheTopTwoBits) {
     EXPECT_EQ(Body(r), std::string("Flash type: M25P10\nold ROM ssid = 01231002\nnew ROM ssid = 41231003\n") + kDone);
     Put32(expected, 0x76, 0xC1231003);
     Put32(expected, kVelkIds, 0x41231003);
-    EXPECT_EQ(m.Now(), Resealed(expected, true));
+    EXPECT_EQ(m.Now(), Resealed(expected, kCrcAt));
 }
 
 TEST(ModifyCommands, FailuresEndInTheirLinesWithTheFlashAsItMustBe) {
