@@ -134,7 +134,42 @@ public:
     char filterPartNumber[64] = {};
     std::uint16_t retries = 0;
 
+    // --- ID and BIOS-info editing ("-mi", "-mb") ---
+    // Step functions: one step per call, the state in `status` (also
+    // returned). `value` holds the new IDs (SSID << 16 | SVID) on entry to
+    // the first step and receives the IDs found in the ROM.
+    virtual int ModifyId(std::uint32_t adapter, std::uint32_t& value, std::uint16_t program);
+    virtual int ModifyBiosInfo(std::uint32_t adapter, std::uint32_t& value);
+    // Set by the modify-file parser; not cleared between package commands.
+    std::uint16_t modifySsid = 0;
+    std::uint16_t modifySvid = 0;
+    std::uint16_t modifyPartNumber = 0;
+    std::uint16_t modifyBootMessage = 0;
+    std::uint16_t modifySsidValue = 0;
+    std::uint16_t modifySvidValue = 0;
+    char modifyPartNumberText[128] = {};
+    char modifyBootMessageText[128] = {};
+    std::uint16_t programAfterEdit = 0;  // decided by the "-mb" handler before programming
+    std::uint16_t ssidOverflow = 0;      // a 16-bit SSID for an adapter that keeps 14 bits
+    std::uint32_t partNumberRoom = 0;
+    std::uint32_t bootMessageRoom = 0;
+    char currentPartNumber[64] = {};
+    char currentBootMessage[128] = {};
+
 private:
+    // Editing steps shared by ModifyId and ModifyBiosInfo.
+    struct IdPlace;
+    int ModifyStart(std::uint32_t adapter, std::uint32_t& value, bool biosInfo, std::uint16_t program);
+    int ModifyReadRom(std::uint32_t adapter, bool writes);
+    int ModifyContinue();
+    bool FindIdPlace(IdPlace& place, std::uint32_t configIds, std::uint32_t headerIds, std::uint32_t mask);
+    void EditIds(const IdPlace& place, std::uint32_t& value, std::uint32_t newValue, bool biosInfo);
+    int EditPartNumber();
+    int EditBootMessage();
+    void FixEditedChecksum();
+    std::uint32_t editHeaderIdsAt_ = 0;  // offset of the header's ID dword, 0 = outside the bytes read
+    bool editNarrowSsid_ = false;
+
     // Value of byte 0x21 that makes the legacy sum 0 (byte 0x21 must be 0).
     std::uint32_t LegacyChecksumByte(const std::uint8_t* image, std::uint32_t legacyLength);
     // Row from the engine's selected device.

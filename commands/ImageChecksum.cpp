@@ -7,14 +7,6 @@
 #include "commands/RomImage.h"
 #include "engine/CFlash.h"
 
-namespace {
-
-void StoreLe32(std::uint8_t* p, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(value >> (8 * i));
-}
-
-}  // namespace
-
 std::uint32_t CFlashCmd::LegacyLength(const std::uint8_t* image, std::uint32_t length) {
     if (length <= PciExpansionRomHeader::kSize512) return 0;
     std::uint32_t legacy = std::uint32_t(image[PciExpansionRomHeader::kSize512]) * 512;
@@ -48,12 +40,14 @@ void CFlashCmd::ImageChecksumFixup(std::uint8_t* image, std::uint32_t length) {
     bool velk = std::uint64_t(header) + VelkRomHeader::kCrcOffset + 2 <= length &&
                 std::memcmp(image + header + VelkRomHeader::kSignature, "VELK", 4) == 0;
     std::uint32_t crcAt = velk ? RomImage::ReadU16(image, length, header + VelkRomHeader::kCrcOffset) : 0;
-    bool crcFits = velk && std::uint64_t(crcAt) + 4 <= length;
+    // Offset 0 means the header names no CRC word; storing one there
+    // would overwrite the image signature.
+    bool crcFits = velk && crcAt != 0 && std::uint64_t(crcAt) + 4 <= length;
     if (crcFits) {
-        StoreLe32(image + crcAt, 0);
+        RomImage::WriteU32(image, length, crcAt, 0);
         std::uint32_t crc = 0;
         for (std::uint32_t i = 0; i < legacy; ++i) crc = ((crc << 1) | (crc >> 31)) ^ image[i];
-        StoreLe32(image + crcAt, crc);
+        RomImage::WriteU32(image, length, crcAt, crc);
     }
     image[PciExpansionRomHeader::kChecksum] = std::uint8_t(LegacyChecksumByte(image, legacy));
 }

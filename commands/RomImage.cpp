@@ -155,6 +155,11 @@ std::uint32_t RomImage::ReadU32(const std::uint8_t* image, std::size_t length, s
     return Bytes(image, length).U32(offset);
 }
 
+void RomImage::WriteU32(std::uint8_t* image, std::size_t length, std::size_t offset, std::uint32_t value) {
+    if (!image || offset >= length || length - offset < 4) return;
+    for (int i = 0; i < 4; ++i) image[offset + std::size_t(i)] = std::uint8_t(value >> (8 * i));
+}
+
 ImageHeaderEffect RomImage::ReadHeader(const std::uint8_t* image, std::size_t length) {
     Bytes b(image, length);
     return b.IsImage() ? HeaderOf(b) : ImageHeaderEffect{};

@@ -111,6 +111,8 @@ public:
     // Bounded little-endian reads; 0 when the field is not wholly inside.
     static std::uint16_t ReadU16(const std::uint8_t* image, std::size_t length, std::size_t offset);
     static std::uint32_t ReadU32(const std::uint8_t* image, std::size_t length, std::size_t offset);
+    // Bounded little-endian store; nothing is written unless all 4 bytes fit.
+    static void WriteU32(std::uint8_t* image, std::size_t length, std::size_t offset, std::uint32_t value);
 
     // Header offset and signature of a valid image (set = false otherwise).
     static ImageHeaderEffect ReadHeader(const std::uint8_t* image, std::size_t length);

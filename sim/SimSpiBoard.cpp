@@ -80,7 +80,7 @@ struct FlashConfig {
     std::optional<std::uint8_t> status;
     bool wp = false;
     std::optional<unsigned> polls[3];
-    bool busyStuck = false, welStuck = false, unknownId = false, eraseFails = false;
+    bool busyStuck = false, welStuck = false, unknownId = false, eraseFails = false, programStuck = false;
     bool statusNever = false, statusStuck = false;
     struct Stuck {
         std::uint32_t address;
@@ -132,6 +132,7 @@ bool ParseFlashOptions(SimMachineLine& line, FlashConfig* c, std::string* error)
             else if (f == "wel-stuck") c->welStuck = true;
             else if (f == "unknown-id") c->unknownId = true;
             else if (f == "erase-fails") c->eraseFails = true;
+            else if (f == "program-stuck") c->programStuck = true;
             else if (f == "status-never") c->statusNever = true;
             else if (f == "status-stuck") c->statusStuck = true;
             else return Fail(error, "unknown fault '" + f + "'");
@@ -161,6 +162,7 @@ void ApplyFaults(SimSpiBoard& b, const FlashConfig& c) {
     b.flash->FailWelNeverSets(c.welStuck);
     b.flash->FailUnknownId(c.unknownId);
     b.flash->FailErase(c.eraseFails);
+    b.flash->FailProgramHangs(c.programStuck);
     for (const auto& s : c.stuck) b.flash->AddStuckBits(s.address, s.high, s.low);
     b.flash->FailNextPrograms(c.failPrograms);
     if (b.controller) {

@@ -31,7 +31,9 @@
 //       busy-polls=P:E:W   status polls that show busy after program,
 //                          erase and status write
 //       fault=F[,F...]     busy-stuck, wel-stuck, unknown-id, erase-fails,
-//                          status-never (controller), status-stuck (controller)
+//                          program-stuck (busy never ends after a page
+//                          program), status-never (controller),
+//                          status-stuck (controller)
 //       stuck=ADDR:HIGH:LOW  bits of one byte stuck at 1 (HIGH) and 0 (LOW)
 //       fail-programs=N    the first N page programs change nothing (a
 //                          write that fails once and works when tried again)

@@ -186,7 +186,7 @@ void SimSpiFlash::ClearCounts() { std::fill(std::begin(counts_), std::end(counts
 
 bool SimSpiFlash::Busy() {
     if (op_ == Op::None) return false;
-    if (busyStuck_ || pollsLeft_ > 0 || Now() < busyUntil_) return true;
+    if (busyStuck_ || (programHangs_ && op_ == Op::Program) || pollsLeft_ > 0 || Now() < busyUntil_) return true;
     // The cycle is over: the part leaves busy and resets its write-enable latch.
     op_ = Op::None;
     wel_ = false;

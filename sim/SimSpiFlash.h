@@ -97,6 +97,9 @@ public:
     void FailNextPrograms(unsigned n) { failPrograms_ = n; }
     // Chip and sector erases change nothing.
     void FailErase(bool on) { eraseFails_ = on; }
+    // A page program starts but the part never leaves busy (a write that
+    // times out); erases and status writes still finish.
+    void FailProgramHangs(bool on) { programHangs_ = on; }
 
     // --- inspection ---
     // Frames with at least one byte, by opcode.
@@ -148,6 +151,7 @@ private:
     bool welStuck_ = false;
     bool unknownId_ = false;
     bool eraseFails_ = false;
+    bool programHangs_ = false;
     unsigned failPrograms_ = 0;
     struct Stuck {
         std::uint32_t address;

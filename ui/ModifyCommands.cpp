@@ -1,12 +1,391 @@
-// "-mi" and "-mb": showing and editing subsystem IDs and BIOS strings.
+// "-mi" and "-mb": showing and editing subsystem IDs and BIOS strings, and
+// the parser of the "-mb" input file.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+
+#include "commands/CFlashCmd.h"
+#include "engine/CFlash.h"
 #include "ui/Arguments.h"
 #include "ui/CFlashUI.h"
 
-// Not built yet: checks the arguments, then reports failure.
+namespace {
+
+constexpr std::size_t kTextMax = 127;  // characters of a 128-byte text
+
+// Line for the engine's error code after a failed write; the last three
+// name the address.
+struct WriteFailureLine {
+    std::int32_t code;
+    const char* text;
+};
+constexpr WriteFailureLine kWriteFailureLines[] = {
+    {.code = FLASH_WREN_ASIC_TIMEOUT, .text = "ASIC not idle after write enable\n"},
+    {.code = FLASH_WREN_ROM_TIMEOUT, .text = "ROM not idle after write enable\n"},
+    {.code = FLASH_WREN_NOT_SET, .text = "Write enable not set\n"},
+    {.code = FLASH_WRDI_ASIC_BUSY, .text = "ASIC not idle after write disable\n"},
+    {.code = FLASH_WRDI_ROM_BUSY, .text = "ROM not idle after write disable\n"},
+    {.code = FLASH_WREN_NOT_RESET, .text = "Write enable not reset\n"},
+    {.code = FLASH_WRITE_ASIC_BUSY, .text = "ASIC not idle after write at %05X\n"},
+    {.code = FLASH_WRITE_ROM_BUSY, .text = "ROM not idle after write at %05X\n"},
+    {.code = FLASH_VERIFY_ERROR, .text = "Write fail at %05X\n"},
+};
+
+void PrintWriteFailure(CFlashUI& ui, const CFlash& engine) {
+    const char* text = "Write fail\n";
+    for (const WriteFailureLine& line : kWriteFailureLines)
+        if (line.code == engine.errorCode) text = line.text;
+    // Texts without %05X ignore the address.
+    ui.Print(ui.log, text, unsigned(engine.errorAddress));
+}
+
+// What an editing loop does after a step, for the results both commands
+// treat alike.
+constexpr int kNextStep = -1;
+constexpr int kFinalReport = -2;
+
+int CommonEditStep(CFlashUI& ui, std::uint32_t adapter, int result) {
+    CFlashCmd& c = *ui.cmd;
+    switch (result) {
+    case CMD_CHECKS_PASSED: return kNextStep;
+    case CMD_ERASED:
+        if (ui.verbose == 1) ui.Print(ui.log, "ROM erased\n");
+        return kNextStep;
+    case CMD_OK: return kFinalReport;
+    case CMD_FAILED:
+        PrintWriteFailure(ui, *c.engine);
+        return kFinalReport;
+    case CMD_INVALID_IMAGE:
+        c.RelockRom(adapter);
+        c.engine->CloseAccess();
+        ui.Print(ui.log, c.oldImageValid == 1 ? "ROM ssid not found\n" : "Invalid PC BIOS image\n");
+        return result;
+    default:
+        c.RelockRom(adapter);
+        c.engine->CloseAccess();
+        ui.ReportError(result);
+        return result;
+    }
+}
+
+void PrintProgrammed(CFlashUI& ui) {
+    ui.Print(ui.log, "%X/%Xh bytes programmed\n", unsigned(ui.cmd->bytesProgrammed), unsigned(ui.cmd->bytesRead));
+}
+
+// Counts of the final report, then write protection back on.
+int FinishEdit(CFlashUI& ui, std::uint32_t adapter, bool counts) {
+    CFlashCmd& c = *ui.cmd;
+    if (counts) {
+        PrintProgrammed(ui);
+        if (c.bytesProgrammed == c.bytesRead)
+            ui.Print(ui.log, "%X/%Xh bytes verified\n", unsigned(c.bytesVerified), unsigned(c.bytesProgrammed));
+    }
+    c.RelockRom(adapter);
+    c.engine->CloseAccess();
+    return c.status;
+}
+
+// Without an engine (it could not be allocated) no adapter can be reached.
+int ReportNoAdapter(CFlashUI& ui) {
+    ui.ReportError(CMD_NO_ADAPTER);
+    return CMD_NO_ADAPTER;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// "-mi <adapter> [ids]"
+
 int CFlashUI::CmdModifyId(int count, char** args) {
-    return ArgumentsValid(count, args, 1, -1, true) ? CMD_FAILED : CMD_USAGE;
+    std::uint32_t adapter = 0;
+    if (count < 1 || !ParseDecimal(args[0], &adapter)) return CMD_USAGE;
+    if (!cmd->engine) return ReportNoAdapter(*this);
+    const bool change = count > 1;
+    const std::uint32_t newValue = change ? std::uint32_t(std::strtoul(args[1], nullptr, 16)) : 0;
+    std::uint32_t value = newValue;
+    CFlash& engine = *cmd->engine;
+    auto flashName = [this] { return cmd->adapters[cmd->currentAdapter].flashName; };
+
+    cmd->status = CMD_FAILED;
+    for (;;) {
+        const int r = cmd->ModifyId(adapter, value, change ? 1 : 0);
+        if (r == CMD_READY_TO_ERASE) {
+            Print(log, "Flash type: %s\n", flashName());
+            Print(log, "old ROM ssid = %08X\n", unsigned(value));
+            Print(log, "new ROM ssid = %08X\n", unsigned(newValue));
+            continue;
+        }
+        if (r == CMD_NOT_ERASED) {
+            engine.CloseAccess();
+            cmd->RelockRom(adapter);
+            Print(log, "ROM not erased\n");
+            return r;
+        }
+        const int next = CommonEditStep(*this, adapter, r);
+        if (next == kNextStep) continue;
+        if (next != kFinalReport) return next;
+        break;
+    }
+    if (!change) {
+        Print(log, "Flash type: %s\n", flashName());
+        Print(log, "ROM ssid = %08X\n", unsigned(value));
+    }
+    return FinishEdit(*this, adapter, change);
 }
+
+// ---------------------------------------------------------------------------
+// "-mb <adapter> <file>"
+
+namespace {
+
+// Lengths of the new texts against the room the image has. The rooms are
+// unsigned, so an unflagged text meets "room - 1" wrapped to the maximum.
+// A flagged text never fits a room of 0: nothing would be written, yet the
+// ROM would be reprogrammed and the edit reported as done.
+void CheckEditLengths(CFlashUI& ui, CFlashCmd& c) {
+    const std::uint32_t pn = std::uint32_t(std::strlen(c.modifyPartNumberText));
+    const std::uint32_t bm = std::uint32_t(std::strlen(c.modifyBootMessageText));
+    const bool velk = c.oldHeaderIsVelk == 1;
+    const std::uint32_t pnLimit = velk ? c.partNumberRoom - 1 : c.partNumberRoom;
+    const bool pnNoRoom = c.modifyPartNumber == 1 && c.partNumberRoom == 0 && pn > 0;
+    const bool bmNoRoom = c.modifyBootMessage == 1 && c.bootMessageRoom == 0 && bm > 0;
+    const bool pnLong = pn > pnLimit || pnNoRoom;
+    const bool bmLong = bm > c.bootMessageRoom - 1 || bmNoRoom;
+
+    c.programAfterEdit = 0;
+    if (c.ssidOverflow == 1) {
+        ui.Print(ui.log, "This BIOS Does Not Support 16bit SSID.\n");
+    } else if (c.modifyBootMessage == 1 && !velk) {
+        ui.Print(ui.log, "Modify Boot Up Message Option Is Not Currently Availiable\n");
+        ui.Print(ui.log, "For This Video BIOS.\n");
+    } else if (pn > c.partNumberRoom && bm > c.bootMessageRoom) {
+        ui.Print(ui.log, "Invaild BIOS Part Number & Boot Message Provided.\n");
+        ui.Print(ui.log, "Length of BIOS Part Number & Boot Message TOO Long.\n");
+    } else if (pnLong) {
+        ui.Print(ui.log, "Invaild BIOS Part Number Provided.\n");
+        ui.Print(ui.log, "Length of BIOS Part Number TOO Long.\n");
+    } else if (bmLong) {
+        ui.Print(ui.log, "Invaild BIOS Boot Message Provided.\n");
+        ui.Print(ui.log, "Length of BIOS Boot Message TOO Long.\n");
+    } else {
+        c.programAfterEdit = 1;
+    }
+}
+
+// The ID lines before the erase: whole values, or the half being changed.
+void PrintEditPlan(CFlashUI& ui, CFlashCmd& c, std::uint32_t found, std::uint32_t wanted) {
+    ui.Print(ui.log, "Flash type: %s\n", c.adapters[c.currentAdapter].flashName);
+    if (c.modifySsid == 1 && c.modifySvid == 1) {
+        ui.Print(ui.log, "Old ROM ssid = %08X\n", unsigned(found));
+        ui.Print(ui.log, "New ROM ssid = %08X\n", unsigned(wanted));
+    } else if (c.modifySsid == 1) {
+        ui.Print(ui.log, "Old ROM ssid = %04X\n", unsigned(found >> 16));
+        ui.Print(ui.log, "New ROM ssid = %04X\n", unsigned(wanted >> 16));
+    } else if (c.modifySvid == 1) {
+        ui.Print(ui.log, "Old ROM svid = %04X\n", unsigned(found & 0xFFFF));
+        ui.Print(ui.log, "New ROM svid = %04X\n", unsigned(wanted & 0xFFFF));
+    }
+    if (c.modifyPartNumber == 1) {
+        ui.Print(ui.log, "Old P/N: %s\n", c.currentPartNumber);
+        ui.Print(ui.log, "New P/N: %s\n", c.modifyPartNumberText);
+    }
+    if (c.modifyBootMessage == 1 && c.oldHeaderIsVelk == 1) {
+        ui.Print(ui.log, "Old ROM Boot Up Message = %s\n", c.currentBootMessage);
+        ui.Print(ui.log, "New ROM Boot Up Message = %s\n", c.modifyBootMessageText);
+    }
+}
+
+}  // namespace
+
 int CFlashUI::CmdModifyBiosInfo(int count, char** args) {
-    return ArgumentsValid(count, args, 2, -1, true) ? CMD_FAILED : CMD_USAGE;
+    cmd->status = CMD_FAILED;
+    std::uint32_t adapter = 0;
+    if (count < 2 || !ParseDecimal(args[0], &adapter)) return CMD_USAGE;
+    if (!cmd->engine) return ReportNoAdapter(*this);
+    FILE* file = std::fopen(args[1], "rb");
+    if (!file) {
+        Print(log, "File %s not found.\n", args[1]);
+        return CMD_FILE_NOT_FOUND;
+    }
+    const int parsed = ParseModifyFile(file);
+    std::fclose(file);
+    if (parsed != 0) return cmd->status;
+    const bool anyFlag =
+        cmd->modifySsid == 1 || cmd->modifySvid == 1 || cmd->modifyPartNumber == 1 || cmd->modifyBootMessage == 1;
+    if (!anyFlag) return cmd->status;
+
+    const std::uint32_t wanted = (cmd->modifySsid == 1 ? std::uint32_t(cmd->modifySsidValue) << 16 : 0) |
+                                 (cmd->modifySvid == 1 ? cmd->modifySvidValue : 0);
+    std::uint32_t value = wanted;
+    CFlash& engine = *cmd->engine;
+    for (;;) {
+        const int r = cmd->ModifyBiosInfo(adapter, value);
+        if (r == CMD_EDIT_READY) {
+            CheckEditLengths(*this, *cmd);
+            continue;
+        }
+        if (r == CMD_READY_TO_ERASE) {
+            PrintEditPlan(*this, *cmd, value, wanted);
+            continue;
+        }
+        if (r == CMD_NOT_ERASED) {
+            cmd->RelockRom(adapter);
+            engine.CloseAccess();
+            Print(log, "ROM not erased--\n");
+            return r;
+        }
+        if (r == CMD_EDIT_STOPPED) {
+            PrintProgrammed(*this);
+            cmd->RelockRom(adapter);
+            engine.CloseAccess();
+            return cmd->status = CMD_FAILED;
+        }
+        const int next = CommonEditStep(*this, adapter, r);
+        if (next == kNextStep) continue;
+        if (next != kFinalReport) return next;
+        break;
+    }
+    return FinishEdit(*this, adapter, true);
 }
-int CFlashUI::ParseModifyFile(FILE*) { return CMD_FAILED; }
+
+// ---------------------------------------------------------------------------
+// The "-mb" input file
+
+namespace {
+
+enum class LineOutcome { Accepted, Error, Ignored };
+
+struct ModifyKey {
+    const char* name;
+    bool text;  // biospn, bootmsg
+    const char* message;
+};
+
+constexpr ModifyKey kModifyKeys[] = {
+    {"ssid", false, "Invalid ssid entry provided, Line %d.\n"},
+    {"svid", false, "Invalid svid entry provided, Line %d.\n"},
+    {"biospn", true, "Invalid BIOS Part Number entry provided, Line %d.\n"},
+    {"bootmsg", true, "Invalid Boot Message entry provided, Line %d.\n"},
+};
+
+// Tokens of one line of the file, read on demand.
+class LineTokens {
+public:
+    LineTokens(COsDepend& tokenizer, FILE* file) : tokenizer_(tokenizer), file_(file) {}
+    bool Next(std::string* token) {
+        const char* t = tokenizer_.ReadToken(file_);
+        if (!t) return false;
+        *token = t;
+        return true;
+    }
+
+private:
+    COsDepend& tokenizer_;
+    FILE* file_;
+};
+
+// An ID value: the separate form wants a non-zero number of exactly four
+// characters, the attached forms a non-zero number or four characters.
+bool ParseIdValue(const std::string& text, bool separate, std::uint16_t* value) {
+    const unsigned long parsed = std::strtoul(text.c_str(), nullptr, 16);
+    const bool ok = separate ? (parsed != 0 && text.size() == 4) : (parsed != 0 || text.size() == 4);
+    if (ok) *value = std::uint16_t(parsed);
+    return ok;
+}
+
+// A text started after "=" and a dropped opening quote, continued over the
+// line's tokens, joined by one blank, up to the token that ends in a quote.
+// Texts that do not fit 127 characters (quote included) are refused.
+bool CollectText(LineTokens& tokens, std::string text, std::string* out) {
+    for (;;) {
+        if (text.size() > kTextMax) return false;
+        if (!text.empty() && text.back() == '"') {
+            text.pop_back();
+            *out = text;
+            return true;
+        }
+        std::string next;
+        if (!tokens.Next(&next)) return false;
+        text += ' ';
+        text += next;
+    }
+}
+
+// Reads the value of a key whose first token was `first`.
+LineOutcome ParseValue(const ModifyKey& key, const std::string& first, LineTokens& tokens, std::uint16_t* id,
+                       std::string* text) {
+    const std::size_t k = std::strlen(key.name);
+    std::string token;
+    if (first.size() == k) {
+        if (!tokens.Next(&token)) return LineOutcome::Error;
+        if (token[0] != '=') return LineOutcome::Ignored;
+        if (token.size() == 1) {
+            if (!tokens.Next(&token)) return LineOutcome::Error;
+            if (!key.text) return ParseIdValue(token, true, id) ? LineOutcome::Accepted : LineOutcome::Error;
+            *text = token;
+            return LineOutcome::Accepted;
+        }
+        if (!key.text) return ParseIdValue(token.substr(1), false, id) ? LineOutcome::Accepted : LineOutcome::Error;
+        return CollectText(tokens, token.substr(2), text) ? LineOutcome::Accepted : LineOutcome::Error;
+    }
+    if (first[k] != '=') return LineOutcome::Ignored;
+    if (first.size() == k + 1) {
+        if (!tokens.Next(&token)) return LineOutcome::Error;
+        if (!key.text) return ParseIdValue(token, false, id) ? LineOutcome::Accepted : LineOutcome::Error;
+        *text = token;
+        return LineOutcome::Accepted;
+    }
+    if (!key.text) return ParseIdValue(first.substr(k + 1), false, id) ? LineOutcome::Accepted : LineOutcome::Error;
+    if (first[k + 1] != '"') return LineOutcome::Ignored;
+    return CollectText(tokens, first.substr(k + 2), text) ? LineOutcome::Accepted : LineOutcome::Error;
+}
+
+}  // namespace
+
+int CFlashUI::ParseModifyFile(FILE* file) {
+    std::uint16_t* flags[] = {&cmd->modifySsid, &cmd->modifySvid, &cmd->modifyPartNumber, &cmd->modifyBootMessage};
+    std::uint16_t* ids[] = {&cmd->modifySsidValue, &cmd->modifySvidValue, nullptr, nullptr};
+    char* texts[] = {nullptr, nullptr, cmd->modifyPartNumberText, cmd->modifyBootMessageText};
+    LineTokens tokens(tokenizer, file);
+    int line = 1;
+    int result = 0;
+    for (;;) {
+        std::string first;
+        if (tokens.Next(&first)) {
+            std::size_t which = 0;
+            while (which < std::size(kModifyKeys) &&
+                   strncasecmp(first.c_str(), kModifyKeys[which].name, std::strlen(kModifyKeys[which].name)) != 0)
+                ++which;
+            if (which == std::size(kModifyKeys)) {
+                Print(log, "Invalid entry provided, Line %d.\n", line);
+                result = 1;
+            } else {
+                const ModifyKey& key = kModifyKeys[which];
+                std::uint16_t id = 0;
+                std::string text;
+                LineOutcome outcome = ParseValue(key, first, tokens, &id, &text);
+                std::string extra;
+                if (outcome == LineOutcome::Accepted) {
+                    if (ids[which]) *ids[which] = id;
+                    if (texts[which]) {
+                        const std::size_t n = std::min(text.size(), kTextMax);
+                        std::memcpy(texts[which], text.data(), n);
+                        texts[which][n] = '\0';
+                    }
+                    *flags[which] = 1;
+                    if (tokens.Next(&extra)) outcome = LineOutcome::Error;
+                }
+                if (outcome == LineOutcome::Error) {
+                    Print(log, key.message, line);
+                    *flags[which] = 0;
+                    result = 1;
+                }
+            }
+            ++line;
+        }
+        if (!tokenizer.SkipLine(file)) break;
+    }
+    return result;
+}
