@@ -118,6 +118,8 @@ void COsDepend::Sleep(int microseconds) { SleepMicroseconds(microseconds); }
 
 void COsDepend::Delay(int) {}
 
+std::uint64_t COsDepend::ProcessorMicros() { return Hw().CpuClockMicros(); }
+
 void COsDepend::StartTimeout(std::uint32_t seconds) {
     deadline = Hw().CpuClockMicros() + static_cast<std::uint64_t>(seconds) * 1000000ULL;
 }

@@ -39,6 +39,8 @@ public:
     // Time.
     virtual void Sleep(int microseconds);
     virtual void Delay(int microseconds);
+    // Processor time used so far, for progress estimates.
+    static std::uint64_t ProcessorMicros();
 
     // Tokenizer.
     virtual char* ReadToken(FILE* f);

@@ -10,6 +10,7 @@
 #include "engine/CFlash.h"
 #include "ui/Arguments.h"
 #include "ui/CFlashUI.h"
+#include "ui/ProgramReport.h"
 
 namespace {
 
@@ -17,30 +18,6 @@ constexpr std::size_t kTextMax = 127;  // characters of a 128-byte text
 
 // Line for the engine's error code after a failed write; the last three
 // name the address.
-struct WriteFailureLine {
-    std::int32_t code;
-    const char* text;
-};
-constexpr WriteFailureLine kWriteFailureLines[] = {
-    {.code = FLASH_WREN_ASIC_TIMEOUT, .text = "ASIC not idle after write enable\n"},
-    {.code = FLASH_WREN_ROM_TIMEOUT, .text = "ROM not idle after write enable\n"},
-    {.code = FLASH_WREN_NOT_SET, .text = "Write enable not set\n"},
-    {.code = FLASH_WRDI_ASIC_BUSY, .text = "ASIC not idle after write disable\n"},
-    {.code = FLASH_WRDI_ROM_BUSY, .text = "ROM not idle after write disable\n"},
-    {.code = FLASH_WREN_NOT_RESET, .text = "Write enable not reset\n"},
-    {.code = FLASH_WRITE_ASIC_BUSY, .text = "ASIC not idle after write at %05X\n"},
-    {.code = FLASH_WRITE_ROM_BUSY, .text = "ROM not idle after write at %05X\n"},
-    {.code = FLASH_VERIFY_ERROR, .text = "Write fail at %05X\n"},
-};
-
-void PrintWriteFailure(CFlashUI& ui, const CFlash& engine) {
-    const char* text = "Write fail\n";
-    for (const WriteFailureLine& line : kWriteFailureLines)
-        if (line.code == engine.errorCode) text = line.text;
-    // Texts without %05X ignore the address.
-    ui.Print(ui.log, text, unsigned(engine.errorAddress));
-}
-
 // What an editing loop does after a step, for the results both commands
 // treat alike.
 constexpr int kNextStep = -1;
@@ -55,7 +32,7 @@ int CommonEditStep(CFlashUI& ui, std::uint32_t adapter, int result) {
         return kNextStep;
     case CMD_OK: return kFinalReport;
     case CMD_FAILED:
-        PrintWriteFailure(ui, *c.engine);
+        PrintEngineDetail(ui, "Write fail\n", false);
         return kFinalReport;
     case CMD_INVALID_IMAGE:
         c.RelockRom(adapter);

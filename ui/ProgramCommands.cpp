@@ -9,9 +9,9 @@
 #include "commands/CFlashCmd.h"
 #include "commands/TextTokens.h"
 #include "engine/CFlash.h"
-#include "platform/HardwareBackend.h"
 #include "ui/Arguments.h"
 #include "ui/CFlashUI.h"
+#include "ui/ProgramReport.h"
 #include "ui/ImageFile.h"
 #include "ui/Package.h"
 
@@ -28,24 +28,6 @@ std::uint32_t Adapter(char** args) {
     std::uint32_t n = 0;
     ParseDecimal(args[0], &n);
     return n;
-}
-
-// The engine's detail for a failed write or verify.
-void PrintWriteFailure(CFlashUI& ui, const CFlash& engine) {
-    const unsigned at = engine.errorAddress;
-    switch (engine.errorCode) {
-    case FLASH_WREN_ASIC_TIMEOUT: ui.Print(ui.log, "ASIC not idle after write enable\n"); break;
-    case FLASH_WREN_ROM_TIMEOUT: ui.Print(ui.log, "ROM not idle after write enable\n"); break;
-    case FLASH_WREN_NOT_SET: ui.Print(ui.log, "Write enable not set\n"); break;
-    case FLASH_WRDI_ASIC_BUSY: ui.Print(ui.log, "ASIC not idle after write disable\n"); break;
-    case FLASH_WRDI_ROM_BUSY: ui.Print(ui.log, "ROM not idle after write disable\n"); break;
-    case FLASH_WREN_NOT_RESET: ui.Print(ui.log, "Write enable not reset\n"); break;
-    case FLASH_WRITE_ASIC_BUSY: ui.Print(ui.log, "ASIC not idle after write at %05X\n", at); break;
-    case FLASH_WRITE_ROM_BUSY: ui.Print(ui.log, "ROM not idle after write at %05X\n", at); break;
-    case FLASH_VERIFY_ERROR: ui.Print(ui.log, "Write fail at %05X\n", at); break;
-    case FLASH_WRSR_TIMEOUT: ui.Print(ui.log, "ROM erase failed on sector %X\n", at); break;
-    default: ui.Print(ui.log, "\nWrite fail\n"); break;
-    }
 }
 
 // One "-p" run: the step loop over the programming state machine.
@@ -141,7 +123,7 @@ int ProgramRun::Loop() {
             if (!Retry()) return state;
             break;
         case CMD_FAILED:
-            if (!cmd_.suppressDetail) PrintWriteFailure(ui_, *cmd_.engine);
+            if (!cmd_.suppressDetail) PrintEngineDetail(ui_);
             if (!Retry()) return FinalReport(state);
             break;
         case CMD_OK: return FinalReport(state);
@@ -163,12 +145,7 @@ int ProgramRun::FinalReport(int state) {
         if (ui_.rebootAfter != 1 && state == CMD_OK) ui_.Print(ui_.log, "\nRestart System To Complete VBIOS Update.\n");
         return Stop(state);
     }
-    ui_.Print(ui_.log, "%X/%Xh bytes programmed\n", cmd_.bytesProgrammed, cmd_.bytesRead);
-    if (cmd_.bytesProgrammed == cmd_.bytesRead) {
-        ui_.Print(ui_.log, "%X/%Xh bytes verified\n", cmd_.bytesVerified, cmd_.bytesProgrammed);
-        // A failed verify needs no restart: nothing new is in the ROM.
-        if (ui_.rebootAfter != 1 && state == CMD_OK) ui_.Print(ui_.log, "\nRestart System To Complete VBIOS Update.\n");
-    }
+    PrintProgramReport(ui_, state);
     return Stop(state);
 }
 
@@ -212,12 +189,11 @@ int ProgramRun::TransferFirmware(std::uint32_t size) {
     else if (engine.siiProgramPin != -1)
         ui_.Print(ui_.log, "Using GPIO %d For SiI Microcontroller Program Pin\n", int(engine.siiProgramPin));
     ui_.Print(ui_.log, "Firmware Update In Process.\n");
-    HardwareBackend& hw = Hw();
-    const std::uint64_t start = hw.CpuClockMicros();
+    const std::uint64_t start = COsDepend::ProcessorMicros();
     int state = CMD_FW_START;
     do {
         const std::uint32_t percent = std::uint32_t(std::uint64_t(cmd_.bytesProgrammed) * 100 / size);
-        const unsigned long elapsed = static_cast<unsigned long>((hw.CpuClockMicros() - start) / 1000000);
+        const unsigned long elapsed = static_cast<unsigned long>((COsDepend::ProcessorMicros() - start) / 1000000);
         const unsigned long remaining = percent == 0 ? 999 : elapsed * 100 / percent - elapsed;
         ui_.Print(ui_.log, "Completed %d%% Transferred %Xh of %Xh Bytes, Time Remaining %lu Seconds   \r", int(percent),
                   cmd_.bytesProgrammed, size, remaining);

@@ -26,14 +26,14 @@ constexpr EngineDetail kEngineDetails[] = {
 
 }  // namespace
 
-void PrintEngineDetail(CFlashUI& ui) {
+void PrintEngineDetail(CFlashUI& ui, const char* fallback, bool eraseLine) {
     const CFlash* engine = ui.cmd->engine;
-    const char* text = "\nWrite fail\n";
+    const char* text = fallback;
     unsigned address = 0;
     if (engine) {
         address = engine->errorAddress;
         for (const EngineDetail& d : kEngineDetails)
-            if (d.code == engine->errorCode) text = d.text;
+            if (d.code == engine->errorCode && (eraseLine || d.code != FLASH_WRSR_TIMEOUT)) text = d.text;
     }
     char line[96];
     std::snprintf(line, sizeof line, text, address);

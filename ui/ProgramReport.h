@@ -4,8 +4,10 @@
 
 class CFlashUI;
 
-// The engine's failure detail ("Write fail at ..."), from its error code.
-void PrintEngineDetail(CFlashUI& ui);
+// The engine's failure detail ("Write fail at ..."), from its error code;
+// `fallback` for a code without a line of its own. The editing commands
+// have no erase-failure line.
+void PrintEngineDetail(CFlashUI& ui, const char* fallback = "\nWrite fail\n", bool eraseLine = true);
 // Programmed and verified counts; the restart advice only after a
 // programming that succeeded, so a failure never reads as "update done".
 void PrintProgramReport(CFlashUI& ui, int state);

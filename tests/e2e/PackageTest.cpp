@@ -242,14 +242,13 @@ TEST(Package, SimulatedBoardRecords) {
 
 // Programming a simulated board from a package, read back by the plain
 // program; the same package again finds the image already there (exit 2).
-// Disabled until "-p" is built.
-TEST(Package, DISABLED_ProgramsASimulatedBoard) {
+TEST(Package, ProgramsASimulatedBoard) {
     const Bytes flash = BoardFlash(0);
     const Bytes image = BoardFlash(0x40);
     PackageRig rig(vmtest::kVmSimExe, image.size() + 4096);
     if (rig.tool.empty()) GTEST_SKIP() << rig.why;
     vmtest::WriteBytes(rig.File("image.rom"), image);
-    RunResult built = rig.Pak(Header("Program") + "infile image.rom\ncommand -p 0 infile\ncommand -i\n");
+    RunResult built = rig.Pak(Header("Program") + "infile image.rom\ncommand -p 0 infile\n");
     ASSERT_EQ(built.exitCode, 0) << built.out;
 
     E2e field;
