@@ -44,13 +44,40 @@ const std::vector<SimAdapterModel>& Models() {
     return models;
 }
 
-// Companion-chip boards: pad and control values the firmware leaves.
+// Companion-chip boards: pad and control values the firmware leaves, none
+// of them a value a tool would write.
 constexpr std::pair<std::uint32_t, std::uint32_t> kMibFirmwareRegisters[] = {
-    {0x8B0, 0x0000C000}, {0x8B4, 0x0000C000}, {0x8B8, 0x00000003}, {0x8BC, 0x00000003},
-    {0x8C0, 0x00001F00}, {0x8C4, 0x00001F00}, {0x8C8, 0x00000100}, {0x8CC, 0x00000100},
-    {0x8D0, 0x00000010}, {0x8D4, 0x00000010}, {0x808, 0x00000011}, {0x804, 0x0000001F},
-    {0x008, 0x00000001},
+    {0x8B0, 0x0000A3C5}, {0x8B4, 0x0000A3C6}, {0x8B8, 0x00000A17}, {0x8BC, 0x00000A18},
+    {0x8C0, 0x00002E41}, {0x8C4, 0x00002E42}, {0x8C8, 0x00000253}, {0x8CC, 0x00000254},
+    {0x8D0, 0x00000065}, {0x8D4, 0x00000066}, {0x808, 0x00000093}, {0x804, 0x0000004B},
+    {0x008, 0x00000C0D},
 };
+
+// Bridge boards: what the bridge registers hold at power-up. Bit 7 of
+// bridge register 0x30 (ROM writes) starts clear, as on any board at rest.
+constexpr std::uint32_t kBridgePowerUpIndex = 0x3C;
+constexpr std::pair<std::uint32_t, std::uint32_t> kBridgePowerUp[] = {
+    {0x04, 0x02B00147}, {0x30, 0x0000A261}, {0x40, 0x0000C5D3}, {0x44, 0x2F1E0D5C},
+    {0x48, 0x00007A32}, {0x4C, 0x0000E4B9}, {0x60, 0x1C3B5A79}, {0x64, 0x000004E6},
+    {0x70, 0x00000003},
+};
+
+// Settings the firmware leaves in ROM control, pad and pad-drive registers
+// of the generations that have them (registers past a board's window are
+// not there). Every one has bits set that a tool opening the ROM would
+// clear and bits clear that it would set, so a value left changed shows.
+constexpr std::pair<std::uint32_t, std::uint32_t> kBoardPowerUp[] = {
+    {0x00608, 0x08A10C35}, {0x0060C, 0x00080F21}, {0x00610, 0x00000D4B}, {0x00618, 0x00000E6A},
+    {0x0061C, 0x00000C19}, {0x00620, 0x00000C27}, {0x00718, 0x00000C41}, {0x0071C, 0x00000C42},
+    {0x00720, 0x00000C43}, {0x00724, 0x00000C44}, {0x00728, 0x00000C45}, {0x0072C, 0x00000C46},
+    {0x00730, 0x00000C47}, {0x01600, 0x20000101}, {0x01798, 0x00000A05}, {0x0179C, 0x00080700},
+    {0x017A0, 0x00000193}, {0x5A1BC, 0x00000395}, {0x5A1C0, 0x00000396}, {0x5A1C8, 0x00000397}, {0x5A1DC, 0x00000395},
+    {0x5A1E0, 0x00000396}, {0x5A1E8, 0x00000397}, {0x5A504, 0x00000395}, {0x5A508, 0x00000396},
+    {0x5A510, 0x00000397},
+};
+// Second generation: the indirect index as the firmware leaves it, not at
+// ROM_AUX_CNTL.
+constexpr std::uint32_t kIndirectPowerUpIndex = 0xC0600018;
 
 bool Fail(std::string* error, const std::string& text) {
     if (error) *error = text;
@@ -77,9 +104,9 @@ const SimAdapterModel* FindSimAdapterModel(const std::string& keyword) {
 
 // ---------------------------------------------------------------- bridge pair
 
-SimBridgePair::SimBridgePair(std::uint32_t strap) : strapWord_((strap & 3) << 11) {
+SimBridgePair::SimBridgePair(std::uint32_t strap) : index_(kBridgePowerUpIndex), strapWord_((strap & 3) << 11) {
     // Bit 1 of bridge register 0x70 is set until a tool clears it.
-    bridge_.Poke(0x70, 0x00000003);
+    for (const auto& [reg, value] : kBridgePowerUp) bridge_.Poke(reg, value);
 }
 
 void SimBridgePair::SetStrap(std::uint32_t strap) { strapWord_ = (strap & 3) << 11; }
@@ -168,12 +195,14 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     }
     if (m->controller == SimControllerAccess::Indirect) {
         a.indirect = std::make_shared<SimIndirectPair>();
-        // Left pointing at ROM_AUX_CNTL by the firmware.
-        a.indirect->SetIndex(kRomAuxCntl);
+        a.indirect->SetIndex(kIndirectPowerUpIndex);
         regs.Attach(SimIndirectPair::kIndex, 8, a.indirect);
     }
     if (m->family == 6)
         for (const auto& [reg, value] : kMibFirmwareRegisters) regs.Poke(reg, value);
+    if (m->controller != SimControllerAccess::None)
+        for (const auto& [reg, value] : kBoardPowerUp)
+            if (reg < m->registerWindow) regs.Poke(reg, value);
     if (!o.probeRegisterWritable) regs.Attach(kProbeRegister, 4, std::make_shared<SimFixedRegister>(0));
 
     a.function = f;
