@@ -27,8 +27,40 @@ void ClosePciConfig(int fd) {
     if (fd >= 0) close(fd);
 }
 
+namespace {
+
+std::uint32_t FunctionKey(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn) {
+    return (std::uint32_t(seg) << 16) | (std::uint32_t(bus) << 8) | (std::uint32_t(dev & 0x1F) << 3) | (fn & 7u);
+}
+
+// "SSSS:BB:DD.F" in hexadecimal; false for anything else.
+bool ParseFunctionName(const std::string& name, std::uint32_t* key) {
+    unsigned seg, bus, dev, fn;
+    char tail;
+    if (std::sscanf(name.c_str(), "%x:%x:%x.%x%c", &seg, &bus, &dev, &fn, &tail) != 4) return false;
+    if (seg > 0xFFFF || bus > 0xFF || dev > 0x1F || fn > 7) return false;
+    *key = FunctionKey(std::uint16_t(seg), std::uint8_t(bus), std::uint8_t(dev), std::uint8_t(fn));
+    return true;
+}
+
+}  // namespace
+
+void LinuxHardware::RememberListing(const std::vector<std::string>& names) {
+    present_.clear();
+    for (const std::string& name : names) {
+        std::uint32_t key;
+        if (ParseFunctionName(name, &key)) present_.insert(key);
+    }
+    listed_ = true;
+}
+
+bool LinuxHardware::Absent(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn) const {
+    return listed_ && present_.count(FunctionKey(seg, bus, dev, fn)) == 0;
+}
+
 int LinuxHardware::ConfigRead(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn,
                               std::uint32_t off, int len, void* buf) {
+    if (Absent(seg, bus, dev, fn)) return -1;
     int fd = OpenPciConfig(seg, bus, dev, fn, O_RDONLY);
     if (fd < 0) return -1;
     ssize_t n = len > 0 ? pread(fd, buf, static_cast<size_t>(len), off) : 0;
@@ -47,9 +79,15 @@ int LinuxHardware::ConfigWrite(std::uint16_t seg, std::uint8_t bus, std::uint8_t
 
 bool LinuxHardware::ListPciDevices(std::vector<std::string>& names) {
     DIR* dir = opendir("/sys/bus/pci/devices/");
-    if (!dir) return false;
+    if (!dir) {
+        // Without a listing every function is asked again.
+        listed_ = false;
+        present_.clear();
+        return false;
+    }
     while (dirent* e = readdir(dir)) names.emplace_back(e->d_name);
     closedir(dir);
+    RememberListing(names);
     return true;
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/HardwareBackend.h"
@@ -43,6 +45,18 @@ private:
     volatile std::uint8_t* At(const PhysMap& m, std::uint64_t off, std::uint64_t width) const;
 
     std::vector<Mapping> maps_;  // handle id = index + 1
+
+    // Functions named by the last readable listing of the PCI device
+    // directory. A scan reads the directory once and then probes every
+    // bus/device/function; the ones not listed have no config file, so
+    // their reads are answered without a system call.
+    bool listed_ = false;
+    std::unordered_set<std::uint32_t> present_;
+    bool Absent(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn) const;
+
+public:
+    // Remembers the functions among `names` (as the directory gives them).
+    void RememberListing(const std::vector<std::string>& names);
 };
 
 // Opens the configuration file of a function (flags as for open(2));
