@@ -78,7 +78,7 @@ int LinuxHardware::ConfigWrite(std::uint16_t seg, std::uint8_t bus, std::uint8_t
 }
 
 bool LinuxHardware::ListPciDevices(std::vector<std::string>& names) {
-    DIR* dir = opendir("/sys/bus/pci/devices/");
+    DIR* dir = opendir(PciDevicesDirectory().c_str());
     if (!dir) {
         // Without a listing every function is asked again.
         listed_ = false;
@@ -88,6 +88,26 @@ bool LinuxHardware::ListPciDevices(std::vector<std::string>& names) {
     while (dirent* e = readdir(dir)) names.emplace_back(e->d_name);
     closedir(dir);
     RememberListing(names);
+    return true;
+}
+
+bool LinuxHardware::ReadPciResource(const std::string& deviceName, std::string& text) {
+    // A name, not a path: nothing outside the device directory.
+    if (deviceName.empty() || deviceName.find('/') != std::string::npos || deviceName[0] == '.') return false;
+    const std::string path = PciDevicesDirectory() + deviceName + "/resource";
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return false;
+    }
+    text.clear();
+    char chunk[1024];
+    ssize_t n;
+    // The listing is a few hundred bytes; a bound keeps a strange file harmless.
+    while (text.size() < 65536 && (n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, std::size_t(n));
+    close(fd);
     return true;
 }
 

@@ -17,6 +17,7 @@ public:
     int ConfigWrite(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn,
                     std::uint32_t off, int len, const void* buf) override;
     bool ListPciDevices(std::vector<std::string>& names) override;
+    bool ReadPciResource(const std::string& deviceName, std::string& text) override;
 
     bool RaiseIoPrivilege() override;
     std::uint32_t PortIn32(std::uint16_t port) override;

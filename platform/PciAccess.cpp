@@ -50,7 +50,7 @@ int WriteConfigValue(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, st
 // Free configuration-space functions
 
 void PciConfigPath(char* out, std::size_t size, std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn) {
-    std::snprintf(out, size, "/sys/bus/pci/devices/%04x:%02x:%02x.%d/%s", seg, bus, dev, fn, "config");
+    std::snprintf(out, size, "%s%04x:%02x:%02x.%d/%s", PciDevicesDirectory().c_str(), seg, bus, dev, fn, "config");
 }
 
 int ReadPciConfig(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn, void* buffer, int length,

@@ -122,6 +122,16 @@ bool SimHardware::ListPciDevices(std::vector<std::string>& names) {
     return true;
 }
 
+bool SimHardware::ReadPciResource(const std::string& deviceName, std::string& text) {
+    SimPciAddress address;
+    // Only the full name the directory uses, segment included.
+    if (deviceName.size() != 12 || !SimPciAddress::Parse(deviceName, &address)) return false;
+    const SimPciFunction* f = FindFunction(address);
+    if (!f) return false;
+    text = f->ResourceListing();
+    return true;
+}
+
 bool SimHardware::RaiseIoPrivilege() {
     ++ioplCalls_;
     if (ioplFails_) return false;

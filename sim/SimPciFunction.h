@@ -82,6 +82,11 @@ public:
     bool RomDecodeEnabled() const;
     std::uint32_t RomBase() const { return ConfigValue(0x30, 4) & 0xFFFFF800u; }
 
+    // The resource listing the kernel gives for the function: a line
+    // "0xSTART 0xEND 0xFLAGS" per BAR (the upper half of a 64-bit BAR and
+    // absent or unassigned BARs all zero), then the expansion ROM.
+    std::string ResourceListing() const;
+
     struct Hit {
         SimMemoryRegion* region = nullptr;
         SimAccessKind readKind = SimAccessKind::UnclaimedRead;
