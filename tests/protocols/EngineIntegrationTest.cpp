@@ -184,3 +184,38 @@ TEST(EngineOnSpiBoard, SoftwareSpiTypeWithInvertedDataOut) {
 }
 
 }  // namespace
+
+namespace {
+
+// The SST25VF020B programs one byte per 0x02 command, as its datasheet
+// says, while the table gives it a two-byte page. Pins what a write through
+// the engine gives on such a board.
+TEST(EngineOnSpiBoard, TwoBytePagesOnAByteProgramPart) {
+    SimHardware hw;
+    ScopedHardware use(hw);
+    SimSpiBoardOptions o;
+    o.part = "SST25VF020B";
+    SimSpiBoard board = AddSpiBoard(hw, {0, 3, 0, 0}, SimSpiBoardKind::Orpane, o);
+    ASSERT_NE(board.function, nullptr);
+    std::unique_ptr<CFlash> flash(CreateFlash(nullptr, 0));
+    flash->noAperture = 1;
+    ASSERT_EQ(flash->SelectDevice(0, 3, 0, 0), 1);
+    ASSERT_EQ(flash->OpenAccess(), 1);
+    EXPECT_STREQ(flash->currentPartName, "SST25VF020B");
+    EXPECT_EQ(flash->sectorSize, 2);
+
+    testing::internal::CaptureStdout();
+    EXPECT_GE(flash->BulkErase(), 0x40000u);
+    std::vector<std::uint8_t> image = Pattern(0x100, 5);
+    const std::uint32_t written = flash->Write(0, 0x100, image.data());
+    testing::internal::GetCapturedStdout();
+    // Each command programs its first byte only; the engine's verify sees
+    // the second still erased and the write ends short: a failure, not "Ok".
+    const std::vector<std::uint8_t>& bytes = board.flash->Storage().Bytes();
+    EXPECT_EQ(bytes[0], image[0]);
+    EXPECT_EQ(bytes[1], 0xFF);
+    EXPECT_LT(written, 0x100u);
+    EXPECT_EQ(flash->CloseAccess(), 1);
+}
+
+}  // namespace
