@@ -84,12 +84,19 @@ bool Fail(std::string* error, const std::string& text) {
     return false;
 }
 
-// Slot of a function in the physical address plan: bus and device.
+// Address plan of the adapters: each kind of window in a region of its own,
+// the first free place in it, so no two boards ever decode the same
+// address. 0xF0000000 up stays free: a frame buffer moved out of the ROM's
+// way goes there.
 constexpr std::uint64_t kFrameBufferSize = 8ull << 20;
+constexpr std::uint64_t kFrameBufferRegion = 0x40000000, kFrameBufferRegionEnd = 0xC0000000;
+constexpr std::uint64_t kRomRegion = 0xD0000000, kRomRegionEnd = 0xE0000000;
+constexpr std::uint64_t kRegisterRegion = 0xE0000000, kRegisterRegionEnd = 0xF0000000;
 
-// Up to 256 boards get disjoint windows: two segments, 16 buses, 8 devices.
-std::uint64_t Slot(const SimPciAddress& a) {
-    return (std::uint64_t(a.seg & 1) << 7) | (std::uint64_t(a.bus & 0x0F) << 3) | (a.dev & 7);
+std::uint64_t PowerOfTwoAtLeast(std::uint64_t n) {
+    std::uint64_t p = 1;
+    while (p < n) p <<= 1;
+    return p;
 }
 
 }  // namespace
@@ -153,6 +160,15 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
         return a;
     }
     const std::uint16_t device = o.device >= 0 ? std::uint16_t(o.device) : m->device;
+    const std::uint64_t fbBase = hw.FreeBase(kFrameBufferSize, kFrameBufferRegion, kFrameBufferRegionEnd);
+    const std::uint64_t regBase = hw.FreeBase(m->registerWindow, kRegisterRegion, kRegisterRegionEnd);
+    const bool romBar = m->romBar && !o.noRomBar;
+    const std::uint64_t romBase =
+        romBar && !o.romOverFrameBuffer ? hw.FreeBase(PowerOfTwoAtLeast(o.romSize), kRomRegion, kRomRegionEnd) : 0;
+    if (fbBase == 0 || regBase == 0 || (romBar && !o.romOverFrameBuffer && romBase == 0)) {
+        Fail(error, "no free physical addresses left for " + address.Name());
+        return a;
+    }
     SimPciFunction* f = hw.AddFunction(address, o.vendor, device);
     if (!f) {
         Fail(error, "PCI address " + address.Name() + " is already taken");
@@ -162,10 +178,6 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     f->SetClassCode(o.classCode);
     f->SetSubsystem(o.subsystemVendor, o.subsystemId);
 
-    const std::uint64_t slot = Slot(address);
-    const std::uint64_t fbBase = 0x40000000ull + slot * kFrameBufferSize;     // 0x40000000-0xBFFFFFFF
-    const std::uint64_t regBase = 0xE0000000ull + slot * 0x100000ull;      // 1 MiB apart
-    const std::uint64_t romBase = 0xD0000000ull + slot * 0x100000ull;
     std::string why;
     if (!f->AddBar(0, SimBarKind::Mem64, kFrameBufferSize, true, fbBase, SimBarRole::Memory, &why) ||
         !f->AddBar(2, SimBarKind::Mem32, m->registerWindow, false, regBase, SimBarRole::Registers, &why)) {
@@ -175,8 +187,8 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     const int cap = o.capability >= 0 ? o.capability : m->capability;
     if (cap != 0) f->AddCapability(std::uint8_t(cap));
 
-    if (m->romBar && !o.noRomBar) {
-        if (!f->SetRomBar(o.romSize, o.romOverFrameBuffer ? 0 : std::uint32_t(romBase), &why)) {
+    if (romBar) {
+        if (!f->SetRomBar(o.romSize, std::uint32_t(romBase), &why)) {
             Fail(error, why);
             return a;
         }

@@ -46,6 +46,13 @@ public:
     SimPciFunction* FindFunction(const SimPciAddress& address);
     const std::vector<std::unique_ptr<SimPciFunction>>& Functions() const { return functions_; }
 
+    // Address plan. True when [base, base + size) meets a range some
+    // function decodes (I/O or memory space), with that range in *what.
+    bool Overlaps(bool io, std::uint64_t base, std::uint64_t size, std::string* what) const;
+    // Lowest base in [first, end) aligned to size (a power of two) whose
+    // range meets nothing; 0 when the window is full.
+    std::uint64_t FreeBase(std::uint64_t size, std::uint64_t first, std::uint64_t end) const;
+
     // Storage written back by SaveBackingFiles (ROM and flash contents).
     void AddStorage(std::shared_ptr<SimStorage> storage) { storages_.push_back(std::move(storage)); }
     const std::vector<std::shared_ptr<SimStorage>>& Storages() const { return storages_; }

@@ -220,6 +220,19 @@ std::string SimPciFunction::ResourceListing() const {
     return text;
 }
 
+std::vector<SimBarRange> SimPciFunction::AssignedRanges() const {
+    std::vector<SimBarRange> out;
+    for (int i = 0; i < 6; ++i) {
+        const Bar& bar = bars_[i];
+        if (!bar.present || bar.upperHalf) continue;
+        const bool io = bar.kind == SimBarKind::Io;
+        const std::uint64_t base = io ? ConfigValue(std::uint8_t(0x10 + 4 * i), 4) & 0xFFFFFFFCu : BarBase(i);
+        if (base != 0) out.push_back({i, io, base, bar.size});
+    }
+    if (romSize_ != 0 && RomBase() != 0) out.push_back({6, false, RomBase(), romSize_});
+    return out;
+}
+
 bool SimPciFunction::RomDecodeEnabled() const {
     return romSize_ != 0 && MemoryDecodeEnabled() && (ConfigValue(0x30, 4) & 1) && RomBase() != 0;
 }

@@ -20,6 +20,15 @@ enum class SimBarKind { Mem32, Mem64, Io };
 // memory of its own (frame buffer).
 enum class SimBarRole { Registers, Memory };
 
+// An address range a function decodes (or would, once enabled): a BAR
+// (index 0-5) or the expansion ROM (index 6), at the base configured now.
+struct SimBarRange {
+    int index = 0;
+    bool io = false;
+    std::uint64_t base = 0;
+    std::uint64_t size = 0;
+};
+
 class SimPciFunction {
 public:
     // Starts with the IDs, command 0x0007, no BARs, no ROM BAR, no capabilities.
@@ -86,6 +95,8 @@ public:
     // "0xSTART 0xEND 0xFLAGS" per BAR (the upper half of a 64-bit BAR and
     // absent or unassigned BARs all zero), then the expansion ROM.
     std::string ResourceListing() const;
+    // Every BAR and the ROM BAR with a non-zero base.
+    std::vector<SimBarRange> AssignedRanges() const;
 
     struct Hit {
         SimMemoryRegion* region = nullptr;
