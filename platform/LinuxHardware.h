@@ -37,6 +37,10 @@ public:
     void SyncFilesystems() override;
     int Reboot() override;
 
+    // Remembers the functions among `names` (as the directory gives them);
+    // a read of any other function then fails at once.
+    void RememberListing(const std::vector<std::string>& names);
+
 private:
     struct Mapping {
         volatile std::uint8_t* base;
@@ -54,10 +58,6 @@ private:
     bool listed_ = false;
     std::unordered_set<std::uint32_t> present_;
     bool Absent(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn) const;
-
-public:
-    // Remembers the functions among `names` (as the directory gives them).
-    void RememberListing(const std::vector<std::string>& names);
 };
 
 // Opens the configuration file of a function (flags as for open(2));
