@@ -30,21 +30,30 @@ const Board kBoards[] = {
     {"fyrand", SimSpiBoardKind::Fyrand, "MX25L8006E", 0x100000, "Fyrand"},
 };
 
-class EngineOnBoard : public ::testing::TestWithParam<Board> {};
+// The board of the parameter on 0000:03:00.0 and an engine for it.
+class EngineOnBoard : public ::testing::TestWithParam<Board> {
+protected:
+    void SetUp() override {
+        use = std::make_unique<ScopedHardware>(hw);
+        SimSpiBoardOptions o;
+        o.part = GetParam().part;
+        board = AddSpiBoard(hw, {0, 3, 0, 0}, GetParam().kind, o);
+        ASSERT_NE(board.function, nullptr);
+        flash.reset(CreateFlash(nullptr, 0));
+        flash->noAperture = 1;
+    }
+
+    SimHardware hw;
+    std::unique_ptr<ScopedHardware> use;
+    SimSpiBoard board;
+    std::unique_ptr<CFlash> flash;
+};
 
 TEST_P(EngineOnBoard, OpensIdentifiesReadsWritesAndErases) {
     const Board& b = GetParam();
-    SimHardware hw;
-    ScopedHardware use(hw);
-    SimSpiBoardOptions o;
-    o.part = b.part;
-    SimSpiBoard board = AddSpiBoard(hw, {0, 3, 0, 0}, b.kind, o);
-    ASSERT_NE(board.function, nullptr);
     std::vector<std::uint8_t> contents = Pattern(board.flash->Storage().Size(), 11);
     board.flash->Storage().Bytes() = contents;
 
-    std::unique_ptr<CFlash> flash(CreateFlash(nullptr, 0));
-    flash->noAperture = 1;
     ASSERT_EQ(flash->SelectDevice(0, 3, 0, 0), 1);
     EXPECT_STREQ(flash->asicName, b.asic);
     ASSERT_EQ(flash->OpenAccess(), 1);
@@ -230,12 +239,6 @@ namespace {
 // ROM_AUX_CNTL.
 TEST_P(EngineOnBoard, OpenReadCloseLeaveTheBoardAsFound) {
     const Board& b = GetParam();
-    SimHardware hw;
-    ScopedHardware use(hw);
-    SimSpiBoardOptions o;
-    o.part = b.part;
-    SimSpiBoard board = AddSpiBoard(hw, {0, 3, 0, 0}, b.kind, o);
-    ASSERT_NE(board.function, nullptr);
     const SimRomControllerMap map = board.controller->Map();
     SimRegisterFile& regs = board.function->Registers();
     const std::uint32_t window = board.adapter.model->registerWindow;
@@ -245,8 +248,6 @@ TEST_P(EngineOnBoard, OpenReadCloseLeaveTheBoardAsFound) {
     const auto before = SnapshotRegisters(regs, 0, window);
     const auto controllerBefore = controllerState();
 
-    std::unique_ptr<CFlash> flash(CreateFlash(nullptr, 0));
-    flash->noAperture = 1;
     ASSERT_EQ(flash->SelectDevice(0, 3, 0, 0), 1);
     ASSERT_EQ(flash->OpenAccess(), 1);
     std::uint8_t buf[64];
