@@ -9,7 +9,6 @@ constexpr std::uint32_t k512K = 0x80000;
 constexpr std::uint8_t kPcie = 0x10;
 constexpr std::uint8_t kAgp = 0x02;
 constexpr std::uint32_t kProbeRegister = 0x5A0B8;
-constexpr std::uint32_t kRomAuxCntl = 0xC0600000;
 
 using CA = SimControllerAccess;
 
