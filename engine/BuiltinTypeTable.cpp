@@ -64,20 +64,23 @@ namespace {
 #define CI_RMW(reg, openAnd, openOr) CI(reg, openAnd, openOr, 0xFFFFFFFF, 0)
 // Set to a fixed value on opening and again on closing.
 #define CI_FIXED(reg, value) CI(reg, 0, value, 0, value)
+// A board setting nobody has given us: opening writes back what it reads
+// and closing restores it, so a real board keeps its own value.
+#define CI_KEEP(reg) CI_RMW(reg, 0xFFFFFFFF, 0)
 
-// TEV_MIB boards: engine enable and clock, then fixed pad and control values.
+// TEV_MIB boards: engine enable and clock, then the pad and control
+// registers of the companion chip, left as the board has them.
 #define MIB_INIT_HEAD \
     CI_RMW(0x820, 0xFFFFFFF8, 0x1), CI_RMW(0x88C, 0x0, 0x100B0), \
-    CI_FIXED(0x8B0, 0x0000C000), CI_FIXED(0x8B4, 0x0000C000), CI_FIXED(0x8B8, 0x00000003), \
-    CI_FIXED(0x8BC, 0x00000003), CI_FIXED(0x8C0, 0x00001F00), CI_FIXED(0x8C4, 0x00001F00), \
-    CI_FIXED(0x8C8, 0x00000100), CI_FIXED(0x8CC, 0x00000100)
-#define MIB_INIT_TAIL CI_FIXED(0x808, 0x00000011), CI_FIXED(0x804, 0x0000001F), CI_FIXED(0x8, 0x00000001)
+    CI_KEEP(0x8B0), CI_KEEP(0x8B4), CI_KEEP(0x8B8), CI_KEEP(0x8BC), \
+    CI_KEEP(0x8C0), CI_KEEP(0x8C4), CI_KEEP(0x8C8), CI_KEEP(0x8CC)
+#define MIB_INIT_TAIL CI_KEEP(0x808), CI_KEEP(0x804), CI_KEEP(0x8)
 #define MIB_INIT_13 MIB_INIT_HEAD, MIB_INIT_TAIL
-#define MIB_INIT_15 MIB_INIT_HEAD, CI_FIXED(0x8D0, 0x00000010), CI_FIXED(0x8D4, 0x00000010), MIB_INIT_TAIL
+#define MIB_INIT_15 MIB_INIT_HEAD, CI_KEEP(0x8D0), CI_KEEP(0x8D4), MIB_INIT_TAIL
 
-// TEV_NERROW: every bridge register is reached through the index/data pair
-// 0xA0/0xA4. The index entries are written again on closing so that each
-// restore lands in its own bridge register.
+// TEV_NERROW: the init lists go through the bridge's index/data pair
+// 0xA0/0xA4. Every entry keeps what it reads, and closing restores the
+// index before the data, so each restore lands where it was read.
 #define NERROW_CHIP(name) ASIC, NM(name), TEV_NERROW, 5, 0xC0, 11, 3, 0
 #define NERROW_PROBE \
     DET_REGRMW, 0xA0, 0, 0, 0, \
@@ -85,15 +88,10 @@ namespace {
     DET_REGCMP, 0xA4, 0xFFFFFFFF, 0x5B, 0xFFFFFFFF, DET_FAIL, \
     DET_REGRMW, 0xA0, 0, 0x70, 0, \
     DET_REGRMW, 0xA4, 0xFFFFFFFD, 0, 0
-#define BRIDGE(index, openAnd, openOr) CI_FIXED(0xA0, index), CI_RMW(0xA4, openAnd, openOr)
-#define NERROW_INIT_HEAD \
-    BRIDGE(0x04, 0xFFFFFFFF, 0x00000006), BRIDGE(0x30, 0xFFFFFF7F, 0x00000001), \
-    BRIDGE(0x40, 0xFFFFFFF0, 0x00000005)
-#define NERROW_INIT_16 \
-    NERROW_INIT_HEAD, BRIDGE(0x44, 0xFFFF0000, 0x00001010), BRIDGE(0x48, 0xFFFFFFFE, 0x00000001), \
-    BRIDGE(0x4C, 0xFFFFFCFF, 0x00000200), BRIDGE(0x60, 0xFF00FFFF, 0x00300000), \
-    BRIDGE(0x64, 0xFFFFFFF8, 0x00000002)
-#define NERROW_INIT_7 NERROW_INIT_HEAD, CI_FIXED(0xA0, 0xA4)
+#define BRIDGE_KEEP CI_KEEP(0xA0), CI_KEEP(0xA4)
+#define NERROW_INIT_HEAD BRIDGE_KEEP, BRIDGE_KEEP, BRIDGE_KEEP
+#define NERROW_INIT_16 NERROW_INIT_HEAD, BRIDGE_KEEP, BRIDGE_KEEP, BRIDGE_KEEP, BRIDGE_KEEP, BRIDGE_KEEP
+#define NERROW_INIT_7 NERROW_INIT_HEAD, CI_KEEP(0xA0)
 #define NERROW_WRITE_LISTS \
     WRENA, 0xA0, 0, 0x30, WRENA, 0xA4, 0xFFFFFFFF, 0x80, WRENA, 0xA0, 0, 0xA4, \
     WRIS, 0xA0, 0, 0x30, WRIS, 0xA4, 0xFFFFFF7F, 0, WRIS, 0xA0, 0, 0xA4
@@ -109,21 +107,22 @@ namespace {
 // Families 12-20: ROM_AUX_CNTL through the indirect pair, then the pads.
 #define TARSEL_INIT_5 \
     CI_FIXED(0x208, 0xC0600000), CI_RMW(0x20C, 0x0FFFFFFF, 0x10000002), \
-    CI_RMW(0x60C, 0xFFFFF8FF, 0x40000000), CI_RMW(0x610, 0xFFFFFEFF, 0x40000600), \
-    CI_RMW(0x608, 0xFFFFFFFF, 0x40000700)
-#define ULVANE_INIT_7 TARSEL_INIT_5, CI_RMW(0x618, 0xFFFFF7FF, 0), CI_RMW(0x61C, 0xFFFFFBFF, 0)
-#define OMBREL_INIT_7 TARSEL_INIT_5, CI_RMW(0x618, 0xFFFFF7FF, 0), CI_RMW(0x620, 0xFFFFFBFF, 0)
+    CI_KEEP(0x60C), CI_KEEP(0x610), CI_KEEP(0x608)
+#define ULVANE_INIT_7 TARSEL_INIT_5, CI_KEEP(0x618), CI_KEEP(0x61C)
+#define OMBREL_INIT_7 TARSEL_INIT_5, CI_KEEP(0x618), CI_KEEP(0x620)
 
-// Family 5: ROM control, the SPI pads and the pad drive registers.
-#define LUSK_INIT_5 \
+// Family 5: ROM control and the SPI pads, then the pad drive registers.
+// Orpane's drive settings are known; the other chips keep their own.
+#define LUSK_ROM_PADS \
     CI_RMW(0x1600, 0x0FFFFFFF, 0x10000002), CI_RMW(0x179C, 0xFFFFF8FF, 0x40000000), \
-    CI_RMW(0x17A0, 0xFFFFFEFF, 0x40000600), CI_RMW(0x1798, 0xFFFFFFFF, 0x40000700), \
-    CI_RMW(0x618, 0xFFFFF7FF, 0)
-#define LUSK_INIT_9 \
-    LUSK_INIT_5, CI_RMW(0x718, 0xFFFFFBFF, 0), CI_RMW(0x71C, 0xFFFFFBFF, 0), CI_RMW(0x720, 0xFFFFFBFF, 0), \
-    CI_RMW(0x724, 0xFFFFFBFF, 0)
-#define LUSK_INIT_10 LUSK_INIT_9, CI_RMW(0x728, 0xFFFFFBFF, 0)
-#define LUSK_INIT_12 LUSK_INIT_10, CI_RMW(0x72C, 0xFFFFFBFF, 0), CI_RMW(0x730, 0xFFFFFBFF, 0)
+    CI_RMW(0x17A0, 0xFFFFFEFF, 0x40000600), CI_RMW(0x1798, 0xFFFFFFFF, 0x40000700)
+#define ORPANE_INIT_9 \
+    LUSK_ROM_PADS, CI_RMW(0x618, 0xFFFFF7FF, 0), CI_RMW(0x718, 0xFFFFFBFF, 0), CI_RMW(0x71C, 0xFFFFFBFF, 0), \
+    CI_RMW(0x720, 0xFFFFFBFF, 0), CI_RMW(0x724, 0xFFFFFBFF, 0)
+#define LUSK_INIT_5 LUSK_ROM_PADS, CI_KEEP(0x618)
+#define LUSK_INIT_9 LUSK_INIT_5, CI_KEEP(0x718), CI_KEEP(0x71C), CI_KEEP(0x720), CI_KEEP(0x724)
+#define LUSK_INIT_10 LUSK_INIT_9, CI_KEEP(0x728)
+#define LUSK_INIT_12 LUSK_INIT_10, CI_KEEP(0x72C), CI_KEEP(0x730)
 
 struct Builtin {
     const TypeTableWord* words;
@@ -279,7 +278,7 @@ const Builtin& Get() {
         PAIR("Nivarch", TEV_LUSK, 13, 0x541C, 0x100, 0x6600, 0x663F),
         LUSK_INIT_5,
         PAIR("Orpane", TEV_LUSK, 13, 0x541C, 0x100, 0x6780, 0x679F),
-        LUSK_INIT_9,
+        ORPANE_INIT_9,
         PAIR("Pelnor", TEV_LUSK, 13, 0x541C, 0x100, 0x6840, 0x685F),
         PAIR("Quillan", TEV_LUSK, 13, 0x541C, 0x100, 0x6820, 0x683F),
         PAIR("Rendow", TEV_LUSK, 13, 0x541C, 0x100, 0x6800, 0x681F),

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "platform/HardwareBackend.h"
@@ -170,6 +171,18 @@ int WritePciConfig16(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, st
 int WritePciConfig32(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, std::uint8_t off, std::uint32_t v);
 // Formats "/sys/bus/pci/devices/%04x:%02x:%02x.%d/config" into out (64 bytes).
 void PciConfigPath(char* out, std::size_t size, std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn);
+
+// The PCI device directory, "/sys/bus/pci/devices/": one process-wide
+// string, built on first use by InitOsDependStatics.
+const std::string& PciDevicesDirectory();
+// Start and size of resource `line` (0-5 the BARs, 6 the expansion ROM) of
+// the function named as in the device directory: 1 when both its start and
+// end are non-zero, else 0.
+int ReadSysfsResource(const char* deviceName, int line, std::uint64_t* start, std::uint64_t* size);
+// Resource of function 0 of bus:device on segment 0, when it is a display
+// adapter of the vendor (0x1002, or 0x1022): type 0 the first BAR, 1 the
+// sixth, 2 the fifth, 3 the expansion ROM. 1 on success, else 0.
+int GetPciResource(std::uint8_t bus, std::uint8_t device, int type, std::uint64_t* start, std::uint64_t* size);
 
 PhysMap MapPhysicalMemory(std::uint64_t phys, std::uint64_t length);
 void UnmapPhysicalMemory(const PhysMap&);

@@ -30,6 +30,15 @@ public:
     // ("." and ".." included where the directory gives them). False when the
     // directory cannot be read.
     virtual bool ListPciDevices(std::vector<std::string>& names) = 0;
+    // Text of the resource listing of the function named as in that
+    // directory ("0000:01:00.0"): one line per resource, "0xSTART 0xEND
+    // 0xFLAGS" (END inclusive, all zero when unused), the six BARs first
+    // and the expansion ROM seventh. False when there is none.
+    virtual bool ReadPciResource(const std::string& deviceName, std::string& text) {
+        (void)deviceName;
+        (void)text;
+        return false;
+    }
 
     virtual bool RaiseIoPrivilege() = 0;
     virtual std::uint32_t PortIn32(std::uint16_t port) = 0;

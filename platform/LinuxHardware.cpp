@@ -27,8 +27,40 @@ void ClosePciConfig(int fd) {
     if (fd >= 0) close(fd);
 }
 
+namespace {
+
+std::uint32_t FunctionKey(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn) {
+    return (std::uint32_t(seg) << 16) | (std::uint32_t(bus) << 8) | (std::uint32_t(dev & 0x1F) << 3) | (fn & 7u);
+}
+
+// "SSSS:BB:DD.F" in hexadecimal; false for anything else.
+bool ParseFunctionName(const std::string& name, std::uint32_t* key) {
+    unsigned seg, bus, dev, fn;
+    char tail;
+    if (std::sscanf(name.c_str(), "%x:%x:%x.%x%c", &seg, &bus, &dev, &fn, &tail) != 4) return false;
+    if (seg > 0xFFFF || bus > 0xFF || dev > 0x1F || fn > 7) return false;
+    *key = FunctionKey(std::uint16_t(seg), std::uint8_t(bus), std::uint8_t(dev), std::uint8_t(fn));
+    return true;
+}
+
+}  // namespace
+
+void LinuxHardware::RememberListing(const std::vector<std::string>& names) {
+    present_.clear();
+    for (const std::string& name : names) {
+        std::uint32_t key;
+        if (ParseFunctionName(name, &key)) present_.insert(key);
+    }
+    listed_ = true;
+}
+
+bool LinuxHardware::Absent(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn) const {
+    return listed_ && present_.count(FunctionKey(seg, bus, dev, fn)) == 0;
+}
+
 int LinuxHardware::ConfigRead(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn,
                               std::uint32_t off, int len, void* buf) {
+    if (Absent(seg, bus, dev, fn)) return -1;
     int fd = OpenPciConfig(seg, bus, dev, fn, O_RDONLY);
     if (fd < 0) return -1;
     ssize_t n = len > 0 ? pread(fd, buf, static_cast<size_t>(len), off) : 0;
@@ -46,10 +78,36 @@ int LinuxHardware::ConfigWrite(std::uint16_t seg, std::uint8_t bus, std::uint8_t
 }
 
 bool LinuxHardware::ListPciDevices(std::vector<std::string>& names) {
-    DIR* dir = opendir("/sys/bus/pci/devices/");
-    if (!dir) return false;
+    DIR* dir = opendir(PciDevicesDirectory().c_str());
+    if (!dir) {
+        // Without a listing every function is asked again.
+        listed_ = false;
+        present_.clear();
+        return false;
+    }
     while (dirent* e = readdir(dir)) names.emplace_back(e->d_name);
     closedir(dir);
+    RememberListing(names);
+    return true;
+}
+
+bool LinuxHardware::ReadPciResource(const std::string& deviceName, std::string& text) {
+    // A name, not a path: nothing outside the device directory.
+    if (deviceName.empty() || deviceName.find('/') != std::string::npos || deviceName[0] == '.') return false;
+    const std::string path = PciDevicesDirectory() + deviceName + "/resource";
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return false;
+    }
+    text.clear();
+    char chunk[1024];
+    ssize_t n;
+    // The listing is a few hundred bytes; a bound keeps a strange file harmless.
+    while (text.size() < 65536 && (n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, std::size_t(n));
+    close(fd);
     return true;
 }
 

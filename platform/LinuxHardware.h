@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/HardwareBackend.h"
@@ -15,6 +17,7 @@ public:
     int ConfigWrite(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn,
                     std::uint32_t off, int len, const void* buf) override;
     bool ListPciDevices(std::vector<std::string>& names) override;
+    bool ReadPciResource(const std::string& deviceName, std::string& text) override;
 
     bool RaiseIoPrivilege() override;
     std::uint32_t PortIn32(std::uint16_t port) override;
@@ -34,6 +37,10 @@ public:
     void SyncFilesystems() override;
     int Reboot() override;
 
+    // Remembers the functions among `names` (as the directory gives them);
+    // a read of any other function then fails at once.
+    void RememberListing(const std::vector<std::string>& names);
+
 private:
     struct Mapping {
         volatile std::uint8_t* base;
@@ -43,6 +50,14 @@ private:
     volatile std::uint8_t* At(const PhysMap& m, std::uint64_t off, std::uint64_t width) const;
 
     std::vector<Mapping> maps_;  // handle id = index + 1
+
+    // Functions named by the last readable listing of the PCI device
+    // directory. A scan reads the directory once and then probes every
+    // bus/device/function; the ones not listed have no config file, so
+    // their reads are answered without a system call.
+    bool listed_ = false;
+    std::unordered_set<std::uint32_t> present_;
+    bool Absent(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn) const;
 };
 
 // Opens the configuration file of a function (flags as for open(2));

@@ -50,7 +50,7 @@ int WriteConfigValue(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, st
 // Free configuration-space functions
 
 void PciConfigPath(char* out, std::size_t size, std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn) {
-    std::snprintf(out, size, "/sys/bus/pci/devices/%04x:%02x:%02x.%d/%s", seg, bus, dev, fn, "config");
+    std::snprintf(out, size, "%s%04x:%02x:%02x.%d/%s", PciDevicesDirectory().c_str(), seg, bus, dev, fn, "config");
 }
 
 int ReadPciConfig(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn, void* buffer, int length,
@@ -181,9 +181,7 @@ std::uint8_t COsDepend::FindPciCapability(std::uint16_t seg, std::uint8_t bus, s
 // Device mapping
 
 int COsDepend::CloseDevice() {
-    // Config writes need no I/O privilege, so the registers are restored
-    // whether or not it is granted.
-    (void)Hw().RaiseIoPrivilege();
+    // Config writes need no I/O privilege: nothing to raise here.
     if (!deviceOpen) return 0;
 
     // A device opened on a backend that has since been replaced is gone
@@ -218,7 +216,6 @@ int COsDepend::MapDevice(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn
     const std::uint64_t window = isEngine && NeedsLargeRegisterWindow(quirkDeviceId, quirkRevision)
                                      ? kLargeRegisterWindow
                                      : kSmallRegisterWindow;
-    if (!Hw().RaiseIoPrivilege()) return 0;
     CloseDevice();
 
     // Bus filters.
@@ -251,6 +248,8 @@ int COsDepend::MapDevice(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn
         return 0;
     }
     if (pcie && agp) return 0;
+    // Only a device that is about to be mapped needs the I/O privilege.
+    if (!Hw().RaiseIoPrivilege()) return 0;
 
     // Register aperture: the first non-prefetchable memory BAR with a base.
     PhysMap regs;

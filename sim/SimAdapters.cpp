@@ -9,7 +9,6 @@ constexpr std::uint32_t k512K = 0x80000;
 constexpr std::uint8_t kPcie = 0x10;
 constexpr std::uint8_t kAgp = 0x02;
 constexpr std::uint32_t kProbeRegister = 0x5A0B8;
-constexpr std::uint32_t kRomAuxCntl = 0xC0600000;
 
 using CA = SimControllerAccess;
 
@@ -44,25 +43,59 @@ const std::vector<SimAdapterModel>& Models() {
     return models;
 }
 
-// Companion-chip boards: pad and control values the firmware leaves.
+// Companion-chip boards: pad and control values the firmware leaves, none
+// of them a value a tool would write.
 constexpr std::pair<std::uint32_t, std::uint32_t> kMibFirmwareRegisters[] = {
-    {0x8B0, 0x0000C000}, {0x8B4, 0x0000C000}, {0x8B8, 0x00000003}, {0x8BC, 0x00000003},
-    {0x8C0, 0x00001F00}, {0x8C4, 0x00001F00}, {0x8C8, 0x00000100}, {0x8CC, 0x00000100},
-    {0x8D0, 0x00000010}, {0x8D4, 0x00000010}, {0x808, 0x00000011}, {0x804, 0x0000001F},
-    {0x008, 0x00000001},
+    {0x8B0, 0x0000A3C5}, {0x8B4, 0x0000A3C6}, {0x8B8, 0x00000A17}, {0x8BC, 0x00000A18},
+    {0x8C0, 0x00002E41}, {0x8C4, 0x00002E42}, {0x8C8, 0x00000253}, {0x8CC, 0x00000254},
+    {0x8D0, 0x00000065}, {0x8D4, 0x00000066}, {0x808, 0x00000093}, {0x804, 0x0000004B},
+    {0x008, 0x00000C0D},
 };
+
+// Bridge boards: what the bridge registers hold at power-up. Bit 7 of
+// bridge register 0x30 (ROM writes) starts clear, as on any board at rest.
+constexpr std::uint32_t kBridgePowerUpIndex = 0x3C;
+constexpr std::pair<std::uint32_t, std::uint32_t> kBridgePowerUp[] = {
+    {0x04, 0x02B00147}, {0x30, 0x0000A261}, {0x40, 0x0000C5D3}, {0x44, 0x2F1E0D5C},
+    {0x48, 0x00007A32}, {0x4C, 0x0000E4B9}, {0x60, 0x1C3B5A79}, {0x64, 0x000004E6},
+    {0x70, 0x00000003},
+};
+
+// Settings the firmware leaves in ROM control, pad and pad-drive registers
+// of the generations that have them (registers past a board's window are
+// not there). Every one has bits set that a tool opening the ROM would
+// clear and bits clear that it would set, so a value left changed shows.
+constexpr std::pair<std::uint32_t, std::uint32_t> kBoardPowerUp[] = {
+    {0x00608, 0x08A10C35}, {0x0060C, 0x00080F21}, {0x00610, 0x00000D4B}, {0x00618, 0x00000E6A},
+    {0x0061C, 0x00000C19}, {0x00620, 0x00000C27}, {0x00718, 0x00000C41}, {0x0071C, 0x00000C42},
+    {0x00720, 0x00000C43}, {0x00724, 0x00000C44}, {0x00728, 0x00000C45}, {0x0072C, 0x00000C46},
+    {0x00730, 0x00000C47}, {0x01600, 0x20000101}, {0x01798, 0x00000A05}, {0x0179C, 0x00080700},
+    {0x017A0, 0x00000193}, {0x5A1BC, 0x00000395}, {0x5A1C0, 0x00000796}, {0x5A1C8, 0x00000397}, {0x5A1DC, 0x00000395},
+    {0x5A1E0, 0x00000796}, {0x5A1E8, 0x00000397}, {0x5A504, 0x00000395}, {0x5A508, 0x00000796},
+    {0x5A510, 0x00000397},
+};
+// Second generation: the indirect index as the firmware leaves it, not at
+// ROM_AUX_CNTL.
+constexpr std::uint32_t kIndirectPowerUpIndex = 0xC0600018;
 
 bool Fail(std::string* error, const std::string& text) {
     if (error) *error = text;
     return false;
 }
 
-// Slot of a function in the physical address plan: bus and device.
+// Address plan of the adapters: each kind of window in a region of its own,
+// the first free place in it, so no two boards ever decode the same
+// address. 0xF0000000 up stays free: a frame buffer moved out of the ROM's
+// way goes there.
 constexpr std::uint64_t kFrameBufferSize = 8ull << 20;
+constexpr std::uint64_t kFrameBufferRegion = 0x40000000, kFrameBufferRegionEnd = 0xC0000000;
+constexpr std::uint64_t kRomRegion = 0xD0000000, kRomRegionEnd = 0xE0000000;
+constexpr std::uint64_t kRegisterRegion = 0xE0000000, kRegisterRegionEnd = 0xF0000000;
 
-// Up to 256 boards get disjoint windows: two segments, 16 buses, 8 devices.
-std::uint64_t Slot(const SimPciAddress& a) {
-    return (std::uint64_t(a.seg & 1) << 7) | (std::uint64_t(a.bus & 0x0F) << 3) | (a.dev & 7);
+std::uint64_t PowerOfTwoAtLeast(std::uint64_t n) {
+    std::uint64_t p = 1;
+    while (p < n) p <<= 1;
+    return p;
 }
 
 }  // namespace
@@ -77,9 +110,9 @@ const SimAdapterModel* FindSimAdapterModel(const std::string& keyword) {
 
 // ---------------------------------------------------------------- bridge pair
 
-SimBridgePair::SimBridgePair(std::uint32_t strap) : strapWord_((strap & 3) << 11) {
+SimBridgePair::SimBridgePair(std::uint32_t strap) : index_(kBridgePowerUpIndex), strapWord_((strap & 3) << 11) {
     // Bit 1 of bridge register 0x70 is set until a tool clears it.
-    bridge_.Poke(0x70, 0x00000003);
+    for (const auto& [reg, value] : kBridgePowerUp) bridge_.Poke(reg, value);
 }
 
 void SimBridgePair::SetStrap(std::uint32_t strap) { strapWord_ = (strap & 3) << 11; }
@@ -153,6 +186,15 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
         return a;
     }
     const std::uint16_t device = o.device >= 0 ? std::uint16_t(o.device) : m->device;
+    const std::uint64_t fbBase = hw.FreeBase(kFrameBufferSize, kFrameBufferRegion, kFrameBufferRegionEnd);
+    const std::uint64_t regBase = hw.FreeBase(m->registerWindow, kRegisterRegion, kRegisterRegionEnd);
+    const bool romBar = m->romBar && !o.noRomBar;
+    const std::uint64_t romBase =
+        romBar && !o.romOverFrameBuffer ? hw.FreeBase(PowerOfTwoAtLeast(o.romSize), kRomRegion, kRomRegionEnd) : 0;
+    if (fbBase == 0 || regBase == 0 || (romBar && !o.romOverFrameBuffer && romBase == 0)) {
+        Fail(error, "no free physical addresses left for " + address.Name());
+        return a;
+    }
     SimPciFunction* f = hw.AddFunction(address, o.vendor, device);
     if (!f) {
         Fail(error, "PCI address " + address.Name() + " is already taken");
@@ -162,10 +204,6 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     f->SetClassCode(o.classCode);
     f->SetSubsystem(o.subsystemVendor, o.subsystemId);
 
-    const std::uint64_t slot = Slot(address);
-    const std::uint64_t fbBase = 0x40000000ull + slot * kFrameBufferSize;     // 0x40000000-0xBFFFFFFF
-    const std::uint64_t regBase = 0xE0000000ull + slot * 0x100000ull;      // 1 MiB apart
-    const std::uint64_t romBase = 0xD0000000ull + slot * 0x100000ull;
     std::string why;
     if (!f->AddBar(0, SimBarKind::Mem64, kFrameBufferSize, true, fbBase, SimBarRole::Memory, &why) ||
         !f->AddBar(2, SimBarKind::Mem32, m->registerWindow, false, regBase, SimBarRole::Registers, &why)) {
@@ -175,8 +213,8 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     const int cap = o.capability >= 0 ? o.capability : m->capability;
     if (cap != 0) f->AddCapability(std::uint8_t(cap));
 
-    if (m->romBar && !o.noRomBar) {
-        if (!f->SetRomBar(o.romSize, o.romOverFrameBuffer ? 0 : std::uint32_t(romBase), &why)) {
+    if (romBar) {
+        if (!f->SetRomBar(o.romSize, std::uint32_t(romBase), &why)) {
             Fail(error, why);
             return a;
         }
@@ -195,14 +233,16 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     }
     if (m->controller == SimControllerAccess::Indirect) {
         a.indirect = std::make_shared<SimIndirectPair>();
-        // Left pointing at ROM_AUX_CNTL by the firmware.
-        a.indirect->SetIndex(kRomAuxCntl);
+        a.indirect->SetIndex(kIndirectPowerUpIndex);
         regs.Attach(SimIndirectPair::kIndex, 8, a.indirect);
     }
     if (m->family == 5 && HasMmIndexPair(device))
         regs.Attach(SimMmIndexPair::kIndex, 8, std::make_shared<SimMmIndexPair>(regs));
     if (m->family == 6)
         for (const auto& [reg, value] : kMibFirmwareRegisters) regs.Poke(reg, value);
+    if (m->controller != SimControllerAccess::None)
+        for (const auto& [reg, value] : kBoardPowerUp)
+            if (reg < m->registerWindow) regs.Poke(reg, value);
     if (!o.probeRegisterWritable) regs.Attach(kProbeRegister, 4, std::make_shared<SimFixedRegister>(0));
 
     a.function = f;

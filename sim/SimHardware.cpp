@@ -37,6 +37,41 @@ SimPciFunction* SimHardware::FindFunction(const SimPciAddress& address) {
     return nullptr;
 }
 
+bool SimHardware::Overlaps(bool io, std::uint64_t base, std::uint64_t size, std::string* what) const {
+    if (size == 0) return false;
+    const std::uint64_t last = base > ~0ull - (size - 1) ? ~0ull : base + (size - 1);
+    for (const auto& f : functions_) {
+        for (const SimBarRange& r : f->AssignedRanges()) {
+            if (r.io != io || r.size == 0) continue;
+            const std::uint64_t rLast = r.base + (r.size - 1);
+            if (base > rLast || r.base > last) continue;
+            if (what) {
+                char at[24];
+                std::snprintf(at, sizeof at, "0x%llx", static_cast<unsigned long long>(r.base));
+                *what = (r.index == 6 ? std::string("the ROM BAR") : "BAR " + std::to_string(r.index)) + " of " +
+                        f->Address().Name() + " at " + at;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint64_t SimHardware::FreeBase(std::uint64_t size, std::uint64_t first, std::uint64_t end) const {
+    if (size == 0) return 0;
+    std::uint64_t base = (first + size - 1) / size * size;
+    while (base < end && end - base >= size) {
+        std::uint64_t next = base;
+        for (const auto& f : functions_)
+            for (const SimBarRange& r : f->AssignedRanges())
+                if (!r.io && r.size != 0 && base <= r.base + (r.size - 1) && r.base <= base + (size - 1))
+                    next = std::max(next, r.base + r.size);
+        if (next == base) return base;
+        base = (next + size - 1) / size * size;
+    }
+    return 0;
+}
+
 bool SimHardware::SaveBackingFiles(std::string* error) {
     bool ok = true;
     for (auto& s : storages_) {
@@ -119,6 +154,16 @@ bool SimHardware::ListPciDevices(std::vector<std::string>& names) {
     std::sort(addresses.begin(), addresses.end());
     names = {".", ".."};
     for (auto& a : addresses) names.push_back(a.Name());
+    return true;
+}
+
+bool SimHardware::ReadPciResource(const std::string& deviceName, std::string& text) {
+    SimPciAddress address;
+    // Only the full name the directory uses, segment included.
+    if (deviceName.size() != 12 || !SimPciAddress::Parse(deviceName, &address)) return false;
+    const SimPciFunction* f = FindFunction(address);
+    if (!f) return false;
+    text = f->ResourceListing();
     return true;
 }
 

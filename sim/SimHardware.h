@@ -46,6 +46,13 @@ public:
     SimPciFunction* FindFunction(const SimPciAddress& address);
     const std::vector<std::unique_ptr<SimPciFunction>>& Functions() const { return functions_; }
 
+    // Address plan. True when [base, base + size) meets a range some
+    // function decodes (I/O or memory space), with that range in *what.
+    bool Overlaps(bool io, std::uint64_t base, std::uint64_t size, std::string* what) const;
+    // Lowest base in [first, end) aligned to size (a power of two) whose
+    // range meets nothing; 0 when the window is full.
+    std::uint64_t FreeBase(std::uint64_t size, std::uint64_t first, std::uint64_t end) const;
+
     // Storage written back by SaveBackingFiles (ROM and flash contents).
     void AddStorage(std::shared_ptr<SimStorage> storage) { storages_.push_back(std::move(storage)); }
     const std::vector<std::shared_ptr<SimStorage>>& Storages() const { return storages_; }
@@ -109,6 +116,7 @@ public:
     int ConfigWrite(std::uint16_t seg, std::uint8_t bus, std::uint8_t dev, std::uint8_t fn, std::uint32_t off,
                     int len, const void* buf) override;
     bool ListPciDevices(std::vector<std::string>& names) override;
+    bool ReadPciResource(const std::string& deviceName, std::string& text) override;
     bool RaiseIoPrivilege() override;
     std::uint32_t PortIn32(std::uint16_t port) override;
     PhysMap MapPhysical(std::uint64_t phys, std::uint64_t len) override;

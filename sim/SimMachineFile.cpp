@@ -203,6 +203,17 @@ bool DoCommand(SimMachineContext& ctx, SimMachineLine& line, std::string* error)
     return true;
 }
 
+// Two functions decoding one address would both answer; a base of 0 is
+// unassigned and claims nothing.
+bool RangeIsFree(SimMachineContext& ctx, bool io, std::uint64_t base, std::uint64_t size, const std::string& what,
+                 std::string* error) {
+    std::string other;
+    if (base == 0 || !ctx.hw->Overlaps(io, base, size, &other)) return true;
+    char at[24];
+    std::snprintf(at, sizeof at, "0x%llx", static_cast<unsigned long long>(base));
+    return Fail(error, what + " at " + at + " overlaps " + other);
+}
+
 bool DoBar(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     std::uint64_t index;
     if (!NumberWord(line, "a BAR index", 5, &index, error)) return false;
@@ -223,6 +234,7 @@ bool DoBar(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     SimBarRole role = regs ? SimBarRole::Registers
                       : memory ? SimBarRole::Memory
                       : prefetch ? SimBarRole::Memory : SimBarRole::Registers;
+    if (!RangeIsFree(ctx, kind == SimBarKind::Io, base, size, "BAR " + std::to_string(index), error)) return false;
     return ctx.function->AddBar(int(index), kind, size, prefetch, base, role, error);
 }
 
@@ -234,6 +246,7 @@ bool DoRomBar(SimMachineContext& ctx, SimMachineLine& line, std::string* error) 
     std::uint64_t size = 0, base = 0;
     if (!NumberOption(line, "size", 0xFFFFFFFF, true, &size, error)) return false;
     if (!NumberOption(line, "base", 0xFFFFFFFF, true, &base, error)) return false;
+    if (!RangeIsFree(ctx, false, base, size, "the ROM BAR", error)) return false;
     return ctx.function->SetRomBar(std::uint32_t(size), std::uint32_t(base), error);
 }
 

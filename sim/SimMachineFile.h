@@ -23,7 +23,10 @@
 //       Base address register N (0-5; a mem64 BAR also takes N+1). KIND is
 //       mem32, mem64 or io. A memory BAR decodes to the function's register
 //       file ('regs', the default when not prefetchable) or to plain memory
-//       of its own ('memory', the default when prefetchable).
+//       of its own ('memory', the default when prefetchable). A base that
+//       meets a range another BAR or ROM BAR already decodes is refused
+//       (base 0 is unassigned); 'adapter' and 'spiboard' boards take free
+//       addresses of their own.
 //   rombar size=S base=B               expansion-ROM BAR (decoding off until enabled)
 //   rombar unimplemented               0x30 reads 0 whatever is written (also the
 //                                      default without a 'rombar' line)

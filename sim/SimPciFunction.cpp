@@ -1,6 +1,7 @@
 #include "sim/SimPciFunction.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -195,6 +196,46 @@ std::uint64_t SimPciFunction::BarBase(int index) const {
     std::uint64_t base = ConfigValue(off, 4) & 0xFFFFFFF0u;
     if (bars_[index].kind == SimBarKind::Mem64) base |= std::uint64_t(ConfigValue(std::uint8_t(off + 4), 4)) << 32;
     return base;
+}
+
+std::string SimPciFunction::ResourceListing() const {
+    // Resource flags as the kernel prints them.
+    constexpr std::uint64_t kIo = 0x100, kMem = 0x200, kPrefetch = 0x2000, kReadOnly = 0x4000, kMem64 = 0x100000;
+    std::string text;
+    auto line = [&text](std::uint64_t start, std::uint64_t size, std::uint64_t flags) {
+        char row[64 * 3];
+        const bool used = start != 0 && size != 0;
+        std::snprintf(row, sizeof row, "0x%016llx 0x%016llx 0x%016llx\n", used ? (unsigned long long)start : 0ULL,
+                      used ? (unsigned long long)(start + size - 1) : 0ULL, used ? (unsigned long long)flags : 0ULL);
+        text += row;
+    };
+    for (int i = 0; i < 6; ++i) {
+        const Bar& bar = bars_[i];
+        if (!bar.present || bar.upperHalf) {
+            line(0, 0, 0);
+        } else if (bar.kind == SimBarKind::Io) {
+            line(ConfigValue(std::uint8_t(0x10 + 4 * i), 4) & 0xFFFFFFFCu, bar.size, kIo);
+        } else {
+            const std::uint64_t flags =
+                kMem | (bar.prefetchable ? kPrefetch : 0) | (bar.kind == SimBarKind::Mem64 ? kMem64 : 0);
+            line(BarBase(i), bar.size, flags);
+        }
+    }
+    line(romSize_ ? RomBase() : 0, romSize_, kMem | kReadOnly);
+    return text;
+}
+
+std::vector<SimBarRange> SimPciFunction::AssignedRanges() const {
+    std::vector<SimBarRange> out;
+    for (int i = 0; i < 6; ++i) {
+        const Bar& bar = bars_[i];
+        if (!bar.present || bar.upperHalf) continue;
+        const bool io = bar.kind == SimBarKind::Io;
+        const std::uint64_t base = io ? ConfigValue(std::uint8_t(0x10 + 4 * i), 4) & 0xFFFFFFFCu : BarBase(i);
+        if (base != 0) out.push_back({i, io, base, bar.size});
+    }
+    if (romSize_ != 0 && RomBase() != 0) out.push_back({6, false, RomBase(), romSize_});
+    return out;
 }
 
 bool SimPciFunction::RomDecodeEnabled() const {

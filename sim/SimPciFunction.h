@@ -20,6 +20,15 @@ enum class SimBarKind { Mem32, Mem64, Io };
 // memory of its own (frame buffer).
 enum class SimBarRole { Registers, Memory };
 
+// An address range a function decodes (or would, once enabled): a BAR
+// (index 0-5) or the expansion ROM (index 6), at the base configured now.
+struct SimBarRange {
+    int index = 0;
+    bool io = false;
+    std::uint64_t base = 0;
+    std::uint64_t size = 0;
+};
+
 class SimPciFunction {
 public:
     // Starts with the IDs, command 0x0007, no BARs, no ROM BAR, no capabilities.
@@ -81,6 +90,13 @@ public:
     std::uint64_t BarBase(int index) const;  // 0 for an absent or I/O BAR
     bool RomDecodeEnabled() const;
     std::uint32_t RomBase() const { return ConfigValue(0x30, 4) & 0xFFFFF800u; }
+
+    // The resource listing the kernel gives for the function: a line
+    // "0xSTART 0xEND 0xFLAGS" per BAR (the upper half of a 64-bit BAR and
+    // absent or unassigned BARs all zero), then the expansion ROM.
+    std::string ResourceListing() const;
+    // Every BAR and the ROM BAR with a non-zero base.
+    std::vector<SimBarRange> AssignedRanges() const;
 
     struct Hit {
         SimMemoryRegion* region = nullptr;

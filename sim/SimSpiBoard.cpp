@@ -77,6 +77,7 @@ struct FlashConfig {
     std::string file;
     bool gpio = true;
     SimGpioSpiWiring wiring;
+    bool linesGiven = false;  // any of cs=, clk=, mosi=, miso=
     std::optional<std::uint8_t> status;
     bool wp = false;
     std::optional<unsigned> polls[3];
@@ -108,9 +109,11 @@ bool ParseFlashOptions(SimMachineLine& line, FlashConfig* c, std::string* error)
         const char* key;
         SimGpioLine* line;
     } lines[] = {{"cs", &c->wiring.cs}, {"clk", &c->wiring.clk}, {"mosi", &c->wiring.mosi}, {"miso", &c->wiring.miso}};
-    for (auto& l : lines)
-        if (line.TakeOption(l.key, &v) && !ParseLine(v, l.line))
-            return Fail(error, std::string("'") + l.key + "=' needs REG:BIT or REG:BIT:inv");
+    for (auto& l : lines) {
+        if (!line.TakeOption(l.key, &v)) continue;
+        if (!ParseLine(v, l.line)) return Fail(error, std::string("'") + l.key + "=' needs REG:BIT or REG:BIT:inv");
+        c->linesGiven = true;
+    }
     if (line.TakeOption("status", &v)) {
         std::uint64_t n = 0;
         if (!ParseSimNumber(v, 0xFF, &n)) return Fail(error, "'status=' needs a byte");
@@ -199,6 +202,33 @@ SimSpiBoard AttachSpiFlash(SimHardware& hw, SimPciFunction& function, const SimS
     return b;
 }
 
+SimGpioSpiWiring SimGenerationLines(SimRomLayout layout) {
+    struct Pads {
+        std::uint32_t out, in;
+        SimGpioLine cs;  // register filled in below
+        int clkBit;
+    };
+    // First generations: chip select on bit 22, active high at the register.
+    const Pads first{0, 0, {0, 22, true}, 10};
+    // Third generation: chip select on bit 10, clock on bit 7.
+    const Pads third{0, 0, {0, 10, false}, 7};
+    Pads p = first;
+    switch (layout) {
+    case SimRomLayout::Quor: p.out = 0x179C, p.in = 0x17A4; break;
+    case SimRomLayout::Tarsel:
+    case SimRomLayout::TarselFamily13: p.out = 0x60C, p.in = 0x614; break;
+    case SimRomLayout::PomvekBase: p = third, p.out = 0x5A1C0, p.in = 0x5A1CC; break;
+    case SimRomLayout::PomvekHobran: p = third, p.out = 0x5A1E0, p.in = 0x5A1EC; break;
+    case SimRomLayout::PomvekLate: p = third, p.out = 0x5A508, p.in = 0x5A514; break;
+    }
+    SimGpioSpiWiring w;
+    w.cs = {p.out, p.cs.bit, p.cs.inverted};
+    w.clk = {p.out, p.clkBit, false};
+    w.mosi = {p.out, 9, false};
+    w.miso = {p.in, 8, false};
+    return w;
+}
+
 const SimSpiBoardInfo& SimSpiBoardInfoOf(SimSpiBoardKind kind) {
     for (const SimSpiBoardInfo& i : kBoards)
         if (i.kind == kind) return i;
@@ -225,7 +255,8 @@ SimSpiBoard AddSpiBoard(SimHardware& hw, const SimPciAddress& address, SimSpiBoa
     ao.romContent = AperturePattern(kRomBarSize);
     SimAdapter adapter = AddSimAdapter(hw, address, info.adapter, ao);
     if (!adapter.function) return {};
-    SimSpiBoard b = AttachSpiFlash(hw, *adapter.function, *part, o.storage, info.layout, o.gpio, o.wiring,
+    const SimGpioSpiWiring lines = info.layout && !o.ownLines ? SimGenerationLines(*info.layout) : o.wiring;
+    SimSpiBoard b = AttachSpiFlash(hw, *adapter.function, *part, o.storage, info.layout, o.gpio, lines,
                                    adapter.indirect);
     b.adapter = adapter;
     return b;
@@ -266,6 +297,7 @@ bool SimSpiBoardStatement(SimMachineContext& ctx, SimMachineLine& line, std::str
     o.part = c.part;
     o.gpio = c.gpio;
     o.wiring = c.wiring;
+    o.ownLines = c.linesGiven;
     o.slave = line.TakeFlag("slave");
     std::string v;
     if (line.TakeOption("device", &v)) {
@@ -290,8 +322,8 @@ bool SimSpiFlashStatement(SimMachineContext& ctx, SimMachineLine& line, std::str
         return Fail(error, "unknown controller layout '" + v + "'");
     std::shared_ptr<SimStorage> storage;
     if (!LoadStorage(ctx, c, &storage, error)) return false;
-    SimSpiBoard b = AttachSpiFlash(*ctx.hw, *ctx.function, *FindSimSpiPart(c.part), storage, layout, c.gpio,
-                                   c.wiring);
+    const SimGpioSpiWiring lines = layout && !c.linesGiven ? SimGenerationLines(*layout) : c.wiring;
+    SimSpiBoard b = AttachSpiFlash(*ctx.hw, *ctx.function, *FindSimSpiPart(c.part), storage, layout, c.gpio, lines);
     ApplyFaults(b, c);
     return true;
 }

@@ -24,8 +24,9 @@
 //       part=NAME          modelled part (default M25P10)
 //       file=PATH          contents, kept in PATH (written back at exit)
 //       gpio=on|off        software-SPI pads (default on)
-//       cs=REG:BIT[:inv] clk=... mosi=... miso=...   pad wiring (default
-//                          0x179C bits 19, 10, 9 and 0x17A4 bit 8)
+//       cs=REG:BIT[:inv] clk=... mosi=... miso=...   pad wiring (default:
+//                          the lines of the board's generation; without a
+//                          controller 0x179C bits 19, 10, 9 and 0x17A4 bit 8)
 //       status=V           status register at power-up
 //       wp                 write-protect pin asserted
 //       busy-polls=P:E:W   status polls that show busy after program,
@@ -90,13 +91,22 @@ struct SimSpiBoardInfo {
     bool probeWritable;          // register 0x5A0B8 keeps what is written
 };
 const SimSpiBoardInfo& SimSpiBoardInfoOf(SimSpiBoardKind kind);
+
+// The GPIO lines that reach the SPI flash on a board whose ROM controller
+// has the given layout: the controller's own pad registers (chip select,
+// clock and data out on the output pad, data in on the input pad).
+SimGpioSpiWiring SimGenerationLines(SimRomLayout layout);
 const SimSpiBoardInfo* FindSimSpiBoard(const std::string& name);
 
 struct SimSpiBoardOptions {
     std::string part = "M25P10";
     std::shared_ptr<SimStorage> storage;  // null: erased, in memory
     bool gpio = true;
+    // Pads of the software-SPI board kind, and of any kind with ownLines;
+    // a board with a ROM controller otherwise has the GPIO lines of its
+    // generation (SimGenerationLines).
     SimGpioSpiWiring wiring;
+    bool ownLines = false;
     bool slave = false;                   // strap bit of the second GPU set
     std::uint16_t device = 0;             // 0: the kind's device ID
     std::uint8_t revision = 0;

@@ -39,12 +39,14 @@ SimSpiPartModel Part(const char* name, std::uint32_t size, std::uint32_t sector,
 
 // SST25VF parts: byte program, chip erase 0x60 or 0xC7, EWSR before a
 // status write, block-protected at power-up.
-SimSpiPartModel Sst(const char* name, std::uint32_t size, std::uint8_t device, std::uint32_t page,
-                    std::vector<SimSpiIdAnswer> extra = {}) {
+// SST parts program one byte per 0x02 command (whole runs only through
+// their auto-address-increment command).
+SimSpiPartModel Sst(const char* name, std::uint32_t size, std::uint8_t device, std::vector<SimSpiIdAnswer> extra = {}) {
     SimSpiPartModel m;
     m.name = name;
     m.size = size;
-    m.pageSize = page;
+    m.pageSize = 1;
+    m.byteProgram = true;
     m.sectorSize = 0x8000;
     m.ids = {Rems(0xBF, device, 0x90), Rems(0xBF, device, 0xAB)};
     for (auto& e : extra) m.ids.push_back(e);
@@ -111,14 +113,11 @@ std::vector<SimSpiPartModel> BuildCatalogue() {
     c.push_back(both(Part("W25Q32BV/FV", 0x400000, 0x10000, {Jedec(0xEF, 0x40, 0x16), Rems(0xEF, 0x15), Signature({0x15})})));
     c.push_back(both(Part("W25Q40", 0x80000, 0x10000, {Jedec(0xEF, 0x40, 0x13), Rems(0xEF, 0x12), Signature({0x12})})));
     c.push_back(both(Part("W25Q80", 0x100000, 0x10000, {Jedec(0xEF, 0x40, 0x14), Rems(0xEF, 0x13), Signature({0x13})})));
-    c.push_back(Sst("SST25VF512", 0x10000, 0x48, 1));
-    c.push_back(Sst("SST25VF010", 0x20000, 0x49, 1));
-    c.push_back(Sst("SST25VF020", 0x40000, 0x43, 1));
-    c.push_back(Sst("SST25VF040", 0x80000, 0x44, 1));
-    // The real 020B programs one byte per 0x02 command (and whole pages only
-    // through auto-address-increment); this model programs every byte of
-    // the frame within a 256-byte buffer, so two-byte programs succeed.
-    c.push_back(Sst("SST25VF020B", 0x40000, 0x8C, 256, {Jedec(0xBF, 0x25, 0x8C)}));
+    c.push_back(Sst("SST25VF512", 0x10000, 0x48));
+    c.push_back(Sst("SST25VF010", 0x20000, 0x49));
+    c.push_back(Sst("SST25VF020", 0x40000, 0x43));
+    c.push_back(Sst("SST25VF040", 0x80000, 0x44));
+    c.push_back(Sst("SST25VF020B", 0x40000, 0x8C, {Jedec(0xBF, 0x25, 0x8C)}));
     c.push_back(Part("PM25LV512", 0x10000, 0x8000, {Signature({0x9D, 0x7B, 0x7F})}, 0x8C));
     c.push_back(Part("PM25LV010", 0x20000, 0x8000, {Signature({0x9D, 0x7C, 0x7F})}, 0x8C));
     c.push_back(both(Part("GD25Q512TCP", 0x10000, 0x8000, {Jedec(0xC8, 0x40, 0x10), Rems(0xC8, 0x09)})));
@@ -283,7 +282,7 @@ void SimSpiFlash::InByte(std::uint8_t b) {
     if (header_.size() < kHeaderBytes) header_.push_back(b);
     std::uint8_t op = header_[0];
     if (op == kRdsr && pos >= 1 && op_ != Op::None && pollsLeft_ > 0) --pollsLeft_;
-    if (op == kProgram && pos >= 4 && !busyAtSelect_) {
+    if (op == kProgram && pos >= 4 && !busyAtSelect_ && !(model_.byteProgram && pos > 4)) {
         std::uint32_t page = model_.pageSize;
         latch_[(Address() % page + (pos - 4)) % page] = b;
     }

@@ -43,6 +43,9 @@ struct SimSpiPartModel {
     std::string name;
     std::uint32_t size = 0;
     std::uint32_t pageSize = 256;    // program buffer; a page program wraps inside it
+    // Byte-program parts: 0x02 programs the one data byte after the
+    // address; further bytes of the frame are ignored.
+    bool byteProgram = false;
     std::uint32_t sectorSize = 0x10000;
     std::vector<SimSpiIdAnswer> ids;
     std::vector<std::uint8_t> chipEraseOpcodes{0xC7};

@@ -128,6 +128,27 @@ TEST(AdapterList, AdvancedInfo) {
     EXPECT_EQ(Body(r), "Adapter not found\n");
 }
 
+// Segments 0 and 2, buses 0x01 and 0x11: every board answers with its own
+// flash, none with another's.
+TEST(AdapterList, BoardsWhoseAddressesDifferInHighBitsKeepTheirOwnRows) {
+    E2e e;
+    const char* where[] = {"0000:01:00.0", "0002:01:00.0", "0000:11:00.0"};
+    for (int i = 0; i < 3; ++i) {
+        RomImageBuilder b;
+        b.deviceId = 0x6860;
+        b.partNumber = "113-BOARD" + std::to_string(i) + "-100";
+        const std::string file = "board" + std::to_string(i) + ".rom";
+        vmtest::WriteBytes(e.File(file), Flash(b, 0x20000));
+        e.machine += std::string("spiboard ") + where[i] + " gethra part=M25P10 file=" + file + "\n";
+    }
+    vmtest::RunResult r = e.Sim({"-i"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(Body(r), kHeader +
+                           "   0    0000 01 00 6860 Gethra          M25P10           20000 pass 113-BOARD0-100 \n"
+                           "   1    0000 11 00 6860 Gethra          M25P10           20000 pass 113-BOARD2-100 \n"
+                           "   2    0002 01 00 6860 Gethra          M25P10           20000 pass 113-BOARD1-100 \n");
+}
+
 TEST(AdapterList, EighteenAdaptersFillSixteenRows) {
     E2e e;
     for (int seg = 0; seg < 2; ++seg)

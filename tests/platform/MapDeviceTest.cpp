@@ -238,6 +238,27 @@ TEST(MapDevice, IoPrivilegeFailureMapsNothing) {
     EXPECT_EQ(a->ConfigSnapshot(), before);
 }
 
+// I/O privilege is raised only for a device that gets mapped: closing with
+// nothing open, and a device a bus filter skips, leave it alone.
+TEST(MapDevice, IoPrivilegeOnlyForAMappedDevice) {
+    SimHardware hw;
+    SimPciFunction* a = AddBoard(hw, kA, BoardLayout{});
+    a->AddCapability(0x02);
+    ScopedHardware use(hw);
+    {
+        COsDepend os(nullptr, 0);
+        EXPECT_EQ(os.MapDevice(0, 1, kDevfn, 0, {}), 0);
+        BusFilter noAgp;
+        noAgp.noAgp = 1;
+        EXPECT_EQ(os.MapDevice(0, 1, kDevfn, 1, noAgp), 0);
+        EXPECT_EQ(hw.IoplCalls(), 0u);
+        EXPECT_EQ(os.MapDevice(0, 1, kDevfn, 1, {}), 1);
+        EXPECT_EQ(hw.IoplCalls(), 1u);
+        EXPECT_EQ(os.MapDevice(0, 1, kDevfn, 0, {}), 0);
+    }
+    EXPECT_EQ(hw.IoplCalls(), 1u);
+}
+
 TEST(MapDevice, BusFilterMatrix) {
     enum Caps { None, Pcie, Agp, Both };
     // Expected trace per capability set: "" mapped, "A" skip AGP, "E" skip

@@ -2,6 +2,7 @@
 // read-only look at this machine's own sysfs.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <set>
 
@@ -132,6 +133,33 @@ TEST(LinuxHardwareSmoke, ListsDevicesAndReadsVendorIds) {
 
     const std::uint64_t t0 = hw.CpuClockMicros();
     EXPECT_GE(hw.CpuClockMicros(), t0);
+}
+
+// After a listing, a function it does not name is absent without a look at
+// the file system, even when its config file exists; listed ones still read.
+TEST(LinuxHardwareSmoke, ReadsOnlyWhatTheListingNames) {
+    LinuxHardware probe;
+    std::vector<std::string> names;
+    if (!probe.ListPciDevices(names)) GTEST_SKIP() << "no PCI device directory";
+    std::vector<std::array<unsigned, 4>> functions;
+    for (const std::string& name : names) {
+        unsigned seg, bus, dev, fn;
+        if (std::sscanf(name.c_str(), "%x:%x:%x.%x", &seg, &bus, &dev, &fn) == 4) functions.push_back({seg, bus, dev, fn});
+    }
+    if (functions.size() < 2) GTEST_SKIP() << "fewer than two PCI functions";
+    auto read = [](LinuxHardware& hw, const std::array<unsigned, 4>& f) {
+        std::uint16_t vendor = 0;
+        return hw.ConfigRead(std::uint16_t(f[0]), std::uint8_t(f[1]), std::uint8_t(f[2]), std::uint8_t(f[3]), 0, 2,
+                             &vendor);
+    };
+    LinuxHardware hw;
+    ASSERT_EQ(read(hw, functions[1]), 2) << "before any listing every function is asked";
+    char first[16];
+    std::snprintf(first, sizeof first, "%04x:%02x:%02x.%x", functions[0][0], functions[0][1], functions[0][2],
+                  functions[0][3]);
+    hw.RememberListing({".", "..", first, "not-a-function"});
+    EXPECT_EQ(read(hw, functions[0]), 2);
+    EXPECT_EQ(read(hw, functions[1]), -1);
 }
 
 }  // namespace

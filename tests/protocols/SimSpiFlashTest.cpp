@@ -99,6 +99,21 @@ TEST(SimSpiFlash, ProgramNeedsWelClearsOnlyBitsAndWrapsInThePage) {
     EXPECT_EQ(mem[0x1FE], 0xFF);
 }
 
+// SST parts program the one byte after the address; the rest of the frame
+// is ignored, not wrapped onto it.
+TEST(SimSpiFlash, SstByteProgramTakesTheFirstDataByteOnly) {
+    for (const char* part : {"SST25VF010", "SST25VF020B"}) {
+        SimSpiFlash f = Make(part);
+        Master m(f);
+        auto& mem = f.Storage().Bytes();
+        m.Wren();
+        m.Frame({0x02, 0x00, 0x10, 0x00, 0x5A, 0x33});
+        m.WaitIdle();
+        EXPECT_EQ(mem[0x1000], 0x5A) << part;
+        EXPECT_EQ(mem[0x1001], 0xFF) << part;
+    }
+}
+
 TEST(SimSpiFlash, ReadsWrapAtThePartSize) {
     SimSpiFlash f = Make("M25P05");
     auto& mem = f.Storage().Bytes();

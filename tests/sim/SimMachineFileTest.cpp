@@ -134,6 +134,17 @@ TEST(SimMachineFile, ErrorsNameTheLine) {
         {"mapfail 0x2000 0x1000\n", "the last address is below the first", 1},
         {"iopl\n", "'iopl' takes the word 'fail'", 1},
         {"F cap-loop extra\n", "unexpected 'extra' in 'cap-loop'", 2},
+        // Two functions never decode one address.
+        {"F bar 2 mem32 size=256K base=0xFE800000\nfunction 02:00.0 vendor=1 device=2\n"
+         "bar 0 mem64 size=16M base=0xFE000000\n",
+         "BAR 0 at 0xfe000000 overlaps BAR 2 of 0000:01:00.0 at 0xfe800000", 4},
+        {"F bar 4 io size=256 base=0xE000\nbar 5 io size=16 base=0xE0F0\n",
+         "BAR 5 at 0xe0f0 overlaps BAR 4 of 0000:01:00.0 at 0xe000", 3},
+        {"F rombar size=128K base=0xD0000000\nfunction 02:00.0 vendor=1 device=2\n"
+         "rombar size=64K base=0xD0010000\n",
+         "the ROM BAR at 0xd0010000 overlaps the ROM BAR of 0000:01:00.0 at 0xd0000000", 4},
+        {"adapter 01:00.0 gethra\nfunction 02:00.0 vendor=1 device=2\nbar 2 mem32 size=4K base=0xE0001000\n",
+         "BAR 2 at 0xe0001000 overlaps BAR 2 of 0000:01:00.0 at 0xe0000000", 3},
     };
     vmtest::TempDir dir;
     for (const Case& c : cases) {
@@ -147,6 +158,32 @@ TEST(SimMachineFile, ErrorsNameTheLine) {
         if (p != std::string::npos) expected.replace(p, 3, dir.Path());
         EXPECT_EQ(error, expected);
     }
+}
+
+// Boards whose segments or buses differ only in high bits get windows of
+// their own; explicit bases that do not meet are accepted, as are memory and
+// I/O ranges with equal numbers.
+TEST(SimMachineFile, BoardsNeverShareAnAddress) {
+    std::string error;
+    auto hw = ParseSimMachine("adapter 0000:01:00.0 gethra\n"
+                              "adapter 0002:01:00.0 gethra\n"
+                              "adapter 0000:11:00.0 ulvane\n"
+                              "adapter 0000:01:01.0 nerrow rom-over-fb\n"
+                              "spiboard 0001:21:00.0 orpane\n"
+                              "function 0003:01:00.0 vendor=0x1002 device=0x6610\n"
+                              "bar 0 mem32 size=4K base=0xE000\n"
+                              "bar 4 io size=256 base=0xE000\n",
+                              "m", ".", &error);
+    ASSERT_TRUE(hw) << error;
+    std::vector<SimBarRange> all;
+    for (const auto& f : hw->Functions())
+        for (const SimBarRange& r : f->AssignedRanges()) all.push_back(r);
+    EXPECT_EQ(all.size(), 5u * 3 - 1 + 2);  // the nerrow board's ROM is not placed yet
+    for (std::size_t i = 0; i < all.size(); ++i)
+        for (std::size_t j = i + 1; j < all.size(); ++j)
+            EXPECT_TRUE(all[i].io != all[j].io || all[i].base + all[i].size <= all[j].base ||
+                        all[j].base + all[j].size <= all[i].base)
+                << std::hex << all[i].base << " and " << all[j].base;
 }
 
 TEST(SimMachineFile, NumbersAndAddresses) {
