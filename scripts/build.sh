@@ -10,6 +10,8 @@
 #                            fuzz target run coverage-guided from fuzz/corpus/ for FUZZ_SECONDS
 #   Without a working libFuzzer the sanitizer build runs the fuzz targets under
 #   the stand-alone driver instead; the other builds replay the seed corpus.
+# JOBS=N limits the parallel jobs (default: every core); FUZZ_SECONDS=N sets
+# the time of each fuzz target (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
