@@ -15,7 +15,6 @@ const DeviceIdRange SignedDeviceIdRanges[11] = {
 namespace {
 
 constexpr std::uint32_t kPcirOffsetField = 0x18;
-constexpr std::uint32_t kPcirDeviceId = 6;
 constexpr std::uint32_t kPcirImageLength = 0x10;
 constexpr std::uint32_t kHeaderOffsetField = 0x48;
 constexpr std::uint32_t kHeaderRevision = 2;

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "commands/RomDirectory.h"
-#include "tests/commands/SignedFixtures.h"
 
 namespace {
 
@@ -55,21 +54,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (verdict == SignatureVerdict::Pass) Require(quiet == SignatureCheck::Pass, "verdict and core disagree");
     if (verdict == SignatureVerdict::NoDirectory) Require(quiet == SignatureCheck::NoDirectory, "verdict and core disagree");
     return 0;
-}
-
-extern "C" void VmFuzzSeeds(std::vector<std::vector<std::uint8_t>>& seeds) {
-    using namespace signedimage;
-    for (const auto& v : fixtures::kSignedImages) seeds.push_back(FixtureImage(v));
-    // A compact image whose fields the mutations hit more often.
-    Layout small;
-    small.fileSize = 0x1000;
-    small.signedSize = 0x800;
-    small.pcirLength = 4;
-    small.key = 0x500;
-    small.signature = 0xE00;
-    small.altEntry = true;
-    small.altKey = 0x900;
-    Bytes compact = Build(small, FromHex(fixtures::kSignedImages[0].modulus));
-    PutSignature(compact, small.signature, FromHex(fixtures::kSignedImages[0].signature));
-    seeds.push_back(compact);
 }

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "commands/RomImage.h"
-#include "tests/support/RomImageBuilder.h"
 
 namespace {
 
@@ -89,29 +88,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         RomImage::FindMibIdentity(exact.get(), size, [] {});
     }
     return 0;
-}
-
-extern "C" void VmFuzzSeeds(std::vector<std::vector<std::uint8_t>>& seeds) {
-    using vmtest::RomImageBuilder;
-    RomImageBuilder velk;
-    velk.efiImages = {0x4};
-    seeds.push_back(velk.Build());
-    RomImageBuilder zeroPn;
-    zeroPn.partNumberOffset = 0;
-    seeds.push_back(zeroPn.Build());
-    seeds.push_back(RomImageBuilder::NonVelk().Build());
-    RomImageBuilder plain = RomImageBuilder::NonVelk();
-    plain.stringB = "BIOS VR2.5 NAME.CFGXYZ";
-    plain.stringC = "CFG  FILE.CFG x";
-    seeds.push_back(plain.Build());
-    seeds.push_back(vmtest::BuildMibEeprom(2, "113-MIB001-100"));
-    // Real option ROMs, when the network-boot package is installed.
-    for (const char* path : {"/usr/lib/ipxe/qemu/efi-e1000.rom", "/usr/lib/ipxe/qemu/pxe-virtio.rom"}) {
-        FILE* f = std::fopen(path, "rb");
-        if (!f) continue;
-        std::vector<std::uint8_t> rom(kRomImageMaxBytes);
-        rom.resize(std::fread(rom.data(), 1, rom.size(), f));
-        std::fclose(f);
-        seeds.push_back(rom);
-    }
 }

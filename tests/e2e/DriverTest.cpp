@@ -190,7 +190,7 @@ TEST(DriverTest, LogHeaderAndPrintedLines) {
     Driver h;
     h.Run(kExe, {"-log"});
     EXPECT_TRUE(std::regex_match(vmtest::ReadFile(h.File("vorbanmill.log")),
-                                 std::regex(HeaderPattern(" " + Escaped(kExe)))));
+                                 std::regex(HeaderPattern(' ' + Escaped(kExe)))));
 }
 
 TEST(DriverTest, LogAppendAddsHeadersAndLogTruncates) {

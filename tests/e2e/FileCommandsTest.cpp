@@ -168,7 +168,7 @@ TEST(FileCommands, ArbitraryFilesNeverCrash) {
     for (std::size_t cut : {2u, 0x49u, 0x6Fu, 0x101u, 0x205u, 0x210u}) inputs.emplace_back(image.begin(), image.begin() + cut);
     // No terminator anywhere after the strings' start.
     std::vector<std::uint8_t> unterminated = image;
-    std::fill(unterminated.begin() + 0x50, unterminated.end(), 'A');
+    for (std::size_t k = 0x50; k < unterminated.size(); ++k) unterminated[k] = 'A';
     inputs.push_back(unterminated);
 
     E2e e;
