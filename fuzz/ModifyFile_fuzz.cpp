@@ -27,14 +27,6 @@ bool Terminated(const char* text, std::size_t size) { return std::memchr(text, 0
 
 }  // namespace
 
-extern "C" void VmFuzzSeeds(std::vector<std::vector<std::uint8_t>>& seeds) {
-    const char* texts[] = {
-        "ssid = 0B36\nsvid=1002\nbiospn = \"113-ABC-100\"\nbootmsg =\"Hello, (big) world\"\n",
-        "SSID=12345\n\n  svid =0000 extra\nbiospn=\"a b\nbootmsg \"x\"\nother\n",
-        "biospn \n bootmsg = \"\" \r\n ssidX=1 \n svid 715B\n",
-    };
-    for (const char* t : texts) seeds.emplace_back(t, t + std::strlen(t));
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Parser p;

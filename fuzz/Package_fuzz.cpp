@@ -54,31 +54,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
 }
-
-extern "C" void VmFuzzSeeds(std::vector<std::vector<std::uint8_t>>& seeds) {
-    // A package as the builder lays it out: 64 bytes of program, banner,
-    // two records (one with data), the data area; the fields go in front.
-    const std::uint32_t exe = 64;
-    std::vector<std::uint8_t> seed(kFieldBytes + exe, 0x90);
-    auto text = [&](const char* t) {
-        for (const char* c = t;; ++c) {
-            seed.push_back(std::uint8_t(*c));
-            if (!*c) break;
-        }
-    };
-    auto put = [&](std::uint32_t v) {
-        for (int k = 0; k < 4; ++k) seed.push_back(std::uint8_t(v >> (8 * k)));
-    };
-    auto offset = [&] { return std::uint32_t(seed.size() - kFieldBytes); };
-    text("Update");
-    const std::uint32_t commands = offset();
-    put(3), put(0), put(16), text("-v"), text("0"), text("infile");
-    put(1), put(0), put(0), text("-h");
-    const std::uint32_t dataOffset = offset();
-    for (int i = 0; i < 16; ++i) seed.push_back(std::uint8_t(i));
-    const std::uint32_t payload = offset() - exe;
-    const std::uint32_t fields[9] = {0, 0, exe, payload, PackageChecksum(seed.data() + kFieldBytes + exe, payload),
-                                     2, commands, dataOffset, 16};
-    std::memcpy(seed.data(), fields, kFieldBytes);
-    seeds.push_back(seed);
-}
