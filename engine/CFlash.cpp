@@ -45,7 +45,7 @@ bool RangeFits(std::uint32_t offset, std::uint32_t length, std::uint32_t limit) 
 
 // ---------------------------------------------------------------- lifetime
 
-CFlash::CFlash(FILE* typeTableText, std::uint32_t level) : COsDepend(nullptr, 0) {
+CFlash::CFlash(FILE* typeTableText, std::uint32_t level) : ProtocolHost(nullptr, 0) {
     romImage = new (std::nothrow) std::uint8_t[kRomImageSize];
     if (romImage) std::memset(romImage, 0xFF, kRomImageSize);
     logLevel = level;

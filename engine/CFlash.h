@@ -11,6 +11,7 @@
 #include "engine/InitLists.h"
 #include "engine/TypeTable.h"
 #include "platform/COsDepend.h"
+#include "protocols/ProtocolHost.h"
 
 class CGenSPI;
 class CParallel;
@@ -43,7 +44,7 @@ inline constexpr std::uint32_t kRomImageSize = 0x100000;
 // Length of names copied into the engine (the buffers hold one more byte).
 inline constexpr std::uint32_t kEngineNameMax = 127;
 
-class CFlash : public COsDepend, public TypeTableStore {
+class CFlash : public ProtocolHost, public TypeTableStore {
 public:
     CFlash(FILE* typeTableText, std::uint32_t logLevel);
     ~CFlash() override;
@@ -77,6 +78,8 @@ public:
     // The SPI engine for the current flash type and family.
     CGenSPI* GetSpiEngine();
     int SupportsTarget();
+    std::uint16_t TargetDeviceId() const override { return targetDeviceId; }
+    std::uint8_t TargetRevision() const override { return targetRevision; }
 
     // Type-table members.
     static const TypeTableWord* FindRecord(TypeTableWord opcode, const TypeTableWord* from,

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "protocols/AsicFamily.h"
+#include "protocols/SpiPart.h"
+
 class COsDepend;
 
 using TypeTableWord = std::uint64_t;
@@ -72,37 +75,6 @@ enum DetectResult : std::uint32_t {
     DET_RANGE = 2,
 };
 
-enum AsicFamily : std::uint32_t {
-    TEV_GRAPHIC = 0,
-    TEV_HALM = 1,
-    TEV_IRVAST = 2,
-    TEV_JORN = 3,
-    TEV_KELT = 4,
-    TEV_LUSK = 5,
-    TEV_MIB = 6,
-    TEV_NERROW = 7,
-    TEV_DDC = 8,
-    KOV_BRELL = 9,
-    KOV_CORVAT = 10,
-    KOV_DUNMOR = 11,
-    KOV_FELSK = 12,
-    KOV_FELSK_OMBREL = 13,
-    KOV_FELSK_ULVANE = 14,
-    KOV_GAVREL = 15,
-    KOV_GAVREL_WENMAR = 16,
-    KOV_GAVREL_YESKEL = 17,
-    KOV_HOLLIN_ZADRIN = 18,
-    KOV_JESPA_ALDRUN = 19,
-    KOV_JESPA_BEVRIN = 20,
-    KOV_GETHRA = 21,
-    KOV_HOBRAN = 22,
-    KOV_IVREL = 23,
-    KOV_CRESSA = 24,
-    KOV_DORVEL = 25,
-    KOV_ELMASK = 26,
-    KOV_FYRAND = 27,
-};
-constexpr std::uint32_t kAsicFamilyCount = 28;
 
 enum FlashType : std::uint32_t {
     TYPE_NOROM = 0,
@@ -122,53 +94,6 @@ enum FlashType : std::uint32_t {
     TYPE_POMVEKSPI = 14,
 };
 constexpr std::uint32_t kFlashTypeCount = 15;
-
-enum SpiCommandIndex : std::uint32_t {
-    SPI_READ_ID = 0,
-    SPI_CHIP_ERASE = 1,
-    SPI_SECTOR_ERASE = 2,
-    SPI_WREN = 3,
-    SPI_WRDI = 4,
-    SPI_RDSR = 5,
-    SPI_WRSR = 6,
-    SPI_EWSR = 7,
-    SPI_READ = 8,
-    SPI_PAGE_PROGRAM = 9,
-};
-constexpr std::uint32_t kSpiCommandCount = 10;
-
-struct SpiCommand {
-    std::uint8_t opcode;        // 0 = not supported
-    std::uint8_t addressBytes;
-    std::uint8_t dummyBytes;
-};
-
-// A status shows the pair when (status & mask) == value.
-struct SpiStatusBits {
-    std::uint8_t mask;
-    std::uint8_t value;
-};
-
-// Index of the write-protect pairs in SpiPart::wp.
-enum SpiWriteProtect : std::uint32_t {
-    SPI_WP_PARTIAL = 0,
-    SPI_WP_ALL = 1,
-    SPI_WP_LOCK = 2,
-    SPI_WP_UNPROTECT = 3,
-};
-
-// One serial-flash part as the SPI engines use it.
-struct SpiPart {
-    const char* name;
-    std::uint32_t size;
-    std::uint32_t pageSize;
-    std::uint32_t sectorSize;
-    std::uint8_t id[4];                    // a 0 byte matches any value
-    SpiCommand commands[kSpiCommandCount]; // by SpiCommandIndex
-    SpiStatusBits busy;
-    SpiStatusBits wel;                     // write-enable latch
-    SpiStatusBits wp[4];                   // by SpiWriteProtect
-};
 
 struct SpiPartList {
     SpiPart entries[kSpiPartListMax];

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/CFlash.h"
+#include "protocols/ProtocolHost.h"
 #include "platform/HardwareBackend.h"
 
-CGenSPI::CGenSPI(CFlash* owner) : flash(owner) {}
+CGenSPI::CGenSPI(ProtocolHost* owner) : flash(owner) {}
 
 CGenSPI::~CGenSPI() = default;
 
@@ -334,4 +334,4 @@ int CGenSPI::IsProtectedPartial() { return part ? TestStatusBits(part->wp[SPI_WP
 
 int CGenSPI::IsStatusRegisterLocked() { return part ? TestStatusBits(part->wp[SPI_WP_LOCK]) : 0; }
 
-int CGenSPI::SupportsTarget(CFlash*) { return 1; }
+int CGenSPI::SupportsTarget(ProtocolHost*) { return 1; }

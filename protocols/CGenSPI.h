@@ -7,10 +7,10 @@
 
 #include <cstdint>
 
-#include "engine/TypeTable.h"
+#include "protocols/SpiPart.h"
 #include "protocols/SpiLine.h"
 
-class CFlash;
+class ProtocolHost;
 
 // Largest command (opcode, address bytes, dummy bytes) BuildCommand makes.
 inline constexpr std::uint32_t kSpiCommandBufferSize = 8;
@@ -26,7 +26,7 @@ inline constexpr std::uint32_t kSpiStatusFailed = 0xFFFFFFFF;
 
 class CGenSPI {
 public:
-    explicit CGenSPI(CFlash* flash);
+    explicit CGenSPI(ProtocolHost* flash);
     virtual ~CGenSPI();
     CGenSPI(const CGenSPI&) = delete;
     CGenSPI& operator=(const CGenSPI&) = delete;
@@ -86,9 +86,9 @@ public:
     virtual int IsProtectedAll();
     virtual int IsProtectedPartial();
     virtual int IsStatusRegisterLocked();
-    virtual int SupportsTarget(CFlash* target);
+    virtual int SupportsTarget(ProtocolHost* target);
 
-    CFlash* flash;                   // not owned; all register access goes through it
+    ProtocolHost* flash;                   // not owned; all register access goes through it
     SpiPart* part = nullptr;         // identified part inside the engine's list; null = none
     std::uint32_t bitDelay = 0;      // stored from the software-SPI table; no pauses are made
     std::uint32_t retryLimit = 0;    // set by the engine; no retries are made here

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/CFlash.h"
+#include "protocols/ProtocolHost.h"
 #include "platform/HardwareBackend.h"
 
 namespace {
@@ -13,7 +13,7 @@ constexpr std::uint32_t kApertureReadPadMask = 0xFFF7F8FF;
 
 }  // namespace
 
-CQuorSPI::CQuorSPI(CFlash* owner) : CGenSPI(owner) {
+CQuorSPI::CQuorSPI(ProtocolHost* owner) : CGenSPI(owner) {
     SetControllerRegisters({0x1798, 0x17A0, 0x179C, 0x17A4, 0, 0x1604, 0x1618, 0x161C, 0x1620});
     BuildDataTable(0x1624);
     maxReadBurst = kRomControllerDataBytes;
@@ -56,7 +56,7 @@ void CQuorSPI::SetLines(std::int32_t csBit, std::uint16_t csInvert, std::int32_t
 
 void CQuorSPI::SetFamily(std::int32_t value) { family = value; }
 
-int CQuorSPI::SupportsTarget(CFlash*) { return 1; }
+int CQuorSPI::SupportsTarget(ProtocolHost*) { return 1; }
 
 std::uint32_t CQuorSPI::ReadController(std::uint32_t reg) {
     return indirectController ? flash->ReadIndirectRegister(reg) : flash->ReadRegister(reg);

@@ -17,7 +17,7 @@ inline constexpr std::uint64_t kRomControllerStatusTimeoutUs = 250000;
 
 class CQuorSPI : public CGenSPI {
 public:
-    explicit CQuorSPI(CFlash* flash);
+    explicit CQuorSPI(ProtocolHost* flash);
     ~CQuorSPI() override;
 
     std::uint32_t Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen,
@@ -27,7 +27,7 @@ public:
     // Otherwise the bytes come from the ROM aperture (0 when none is mapped).
     std::uint32_t ReadRange(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length,
                             std::int16_t verify) override;
-    int SupportsTarget(CFlash* target) override;
+    int SupportsTarget(ProtocolHost* target) override;
     virtual void SetFamily(std::int32_t family);
 
     // GPIO pads around the SPI pins: the transfer saves and masks A, B and

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/CFlash.h"
+#include "protocols/ProtocolHost.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ constexpr std::uint8_t kProbedRevision = 0xC1;
 
 }  // namespace
 
-PomvekSPI::PomvekSPI(CFlash* owner) : TarselSPI(owner) {
+PomvekSPI::PomvekSPI(ProtocolHost* owner) : TarselSPI(owner) {
     indirectController = false;
     UseLayout({0x5A1BC, 0x5A1C8, 0x5A1C0, 0x5A1CC, 0x5A090, 0x5A094, 0x5A0AC, 0x5A0B0, 0x5A0B4}, 0x5A0B8);
     firstDataReg = &ROM_SW_DATA[0];
@@ -58,12 +58,12 @@ void PomvekSPI::UseRegistersFamily26() { UseSharedLayout23To27(); }
 
 void PomvekSPI::UseRegistersFamily27() { UseSharedLayout23To27(); }
 
-void PomvekSPI::RunFamilyHook(CFlash* target) {
+void PomvekSPI::RunFamilyHook(ProtocolHost* target) {
     OneTimeHook hook = (family >= 0 && family < 256) ? oneTimeHooks[family] : nullptr;
     if (hook) (this->*hook)(target);
 }
 
-void PomvekSPI::HookSetRomAuxCntlBit0(CFlash* target) {
+void PomvekSPI::HookSetRomAuxCntlBit0(ProtocolHost* target) {
     target->WriteRegister(ROM_AUX_CNTL, target->ReadRegister(ROM_AUX_CNTL) | 1u);
 }
 
@@ -83,7 +83,7 @@ std::uint32_t PomvekSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd,
 
 // ----------------------------------------------------------------- target
 
-int PomvekSPI::SupportsTarget(CFlash* target) { return CheckTarget(target); }
+int PomvekSPI::SupportsTarget(ProtocolHost* target) { return CheckTarget(target); }
 
 std::uint32_t PomvekSPI::FillTargetTable(TargetEntry* table) {
     table[0] = TargetEntry{kCheckedDevice, 0xC0, 0xFFFF, 0};
@@ -103,9 +103,9 @@ std::uint32_t PomvekSPI::ProbeCount() {
     return count;
 }
 
-int PomvekSPI::CheckTarget(CFlash* target) {
+int PomvekSPI::CheckTarget(ProtocolHost* target) {
     if (!target) return 1;
-    return CheckTarget(target->targetDeviceId, target->targetRevision);
+    return CheckTarget(target->TargetDeviceId(), target->TargetRevision());
 }
 
 int PomvekSPI::CheckTarget(std::uint16_t deviceId, std::uint8_t revision) {
