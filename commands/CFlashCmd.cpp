@@ -25,10 +25,6 @@ bool AllBytes(const std::uint8_t* p, std::uint32_t n, std::uint8_t value) {
     return true;
 }
 
-bool IsSerialFlashType(std::uint32_t type) {
-    return type == TYPE_SWSPI || type == TYPE_QUORSPI || type == TYPE_POMVEKSPI;
-}
-
 }  // namespace
 
 CFlashCmd::CFlashCmd(FILE* typeTableText, std::uint32_t verbose) : adapterRomInfo(kMaxAdapters) {
@@ -103,7 +99,7 @@ std::uint32_t CFlashCmd::EnumerateAdapters(std::uint16_t segmentLimit, std::uint
 }
 
 void CFlashCmd::CopyFlashName(AdapterEntry& row) {
-    const char* name = IsSerialFlashType(engine->flashType) ? engine->currentPartName : engine->flashTypeName;
+    const char* name = IsSpiType(engine->flashType) ? engine->currentPartName : engine->flashTypeName;
     CopyName(row.flashName, sizeof row.flashName, name);
 }
 

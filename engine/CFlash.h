@@ -43,6 +43,10 @@ enum FlashStatusCode : std::int32_t {
 inline constexpr std::uint32_t kRomImageSize = 0x100000;
 // Length of names copied into the engine (the buffers hold one more byte).
 inline constexpr std::uint32_t kEngineNameMax = 127;
+// PCI vendor ids of the adapters the engine selects (the second only with
+// "-KOV").
+inline constexpr std::uint16_t kVendorTev = 0x1002;
+inline constexpr std::uint16_t kVendorKov = 0x1022;
 
 class CFlash : public ProtocolHost, public TypeTableStore {
 public:
@@ -175,10 +179,34 @@ public:
     std::int16_t forceSelectOnI2cFail = 0;
 
 private:
-    // Outcome of one detection programme.
+    // Outcome of one detection programme, and of one of its steps.
     enum class Programme { NoMatch, Match, Selected };
+    enum class Step { Next, NoMatch, Match, Selected };
+    // The ASIC record detection selected: its ids and the record after its
+    // programme.
+    struct AsicRecord {
+        std::uint32_t typeTableId = 0;
+        std::uint32_t preserveTableId = 0;
+        const TypeTableWord* next = nullptr;
+    };
+    // Steps of SelectDevice.
+    void ClearSelection();
+    bool IsSelectableFunction(std::uint16_t segment, std::uint8_t bus, std::uint8_t devfn);
+    void FixupLinkCapability();
+    BusFilter ScanBusFilter() const;
+    bool FindAsic(int matchIndex, AsicRecord& found);
+    void RestoreSavedRegisters();
     Programme RunDetection(const TypeTableWord*& step, const TypeTableWord* limit, int matchIndex,
                            std::uint32_t& matches);
+    // One detection step per record kind.
+    Step RunDetectionStep(const TypeTableWord* r);
+    Step StepPciRmw(const TypeTableWord* r);
+    Step StepRegRmw(const TypeTableWord* r);
+    Step StepRegSave(const TypeTableWord* r);
+    Step StepSoftI2cConfig(const TypeTableWord* r);
+    Step StepPciCompare(const TypeTableWord* r);
+    Step StepRegCompare(const TypeTableWord* r);
+    Step StepSoftI2cCompare(const TypeTableWord* r);
     bool FamilyExcluded(std::uint32_t family) const;
     std::uint32_t ReadConfigByAlignment(std::uint8_t offset);
     void WriteConfigByAlignment(std::uint8_t offset, std::uint32_t value);
@@ -210,6 +238,15 @@ private:
     bool ApplySerialEepromGeometry();
     // Detection before BulkErase and Write.
     bool DetectBeforeWrite();
+    // Operations on the engine buffer: false when offset lies past its end
+    // (or there is no buffer), otherwise length is cut to the end.
+    bool FitEngineBuffer(std::uint32_t offset, std::uint32_t& length) const;
+    // Steps of Write: refusal of the types without flash, the range and
+    // write-enable check, and the write by flash type.
+    bool HasFlashToWrite();
+    bool CheckWriteRange(std::uint32_t offset, std::uint32_t length);
+    std::uint32_t WriteSiI1930(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t WriteByType(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
     void LogParameters();
 };
 

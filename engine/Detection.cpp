@@ -6,6 +6,7 @@
 
 #include "engine/CFlash.h"
 #include "engine/SharedProtocolObjects.h"
+#include "platform/PciRegisters.h"
 #include "protocols/CGenI2C.h"
 #include "protocols/CGenSPI.h"
 #include "protocols/CParallel.h"
@@ -14,13 +15,8 @@
 
 namespace {
 
-constexpr std::uint16_t kVendorTev = 0x1002;
-constexpr std::uint16_t kVendorKov = 0x1022;
 constexpr std::uint8_t kDisplayClass = 0x03;
-constexpr std::uint8_t kCapabilityPointer = 0x34;
-constexpr std::uint8_t kCapPcie = 0x10;
-constexpr std::uint8_t kCapAgp = 0x02;
-constexpr int kCapabilityWalkLimit = 10;
+// Bridge register the link fix-up rewrites on boards behind a bridge.
 constexpr std::uint8_t kFixupRegister = 0x18;
 // Bridge index/data pair of the bridge boards.
 constexpr std::uint32_t kBridgeIndex = 0xA0;
@@ -63,12 +59,6 @@ const TypeTableWord* FindById(TypeTableWord opcode, TypeTableWord id, const Type
     return nullptr;
 }
 
-bool IsSpiType(std::uint32_t type) {
-    return type == TYPE_SWSPI || type == TYPE_QUORSPI || type == TYPE_POMVEKSPI;
-}
-
-bool IsSerialEepromType(std::uint32_t type) { return type >= TYPE_VOSK_AT25F && type <= TYPE_VOSK_SST; }
-
 }  // namespace
 
 // ---------------------------------------------------------------- selection
@@ -106,6 +96,45 @@ std::int16_t CFlash::FailSelection(bool unmap) {
 
 std::int16_t CFlash::SelectDevice(std::uint16_t segment, std::uint8_t bus, std::uint8_t devfn, int matchIndex) {
     CloseAccess();
+    ClearSelection();
+    Log(1, "CFlash::SelectDevice(%04X,%02X,%02X,%02X)\n", segment, bus, devfn, unsigned(std::uint8_t(matchIndex)));
+    if (!IsSelectableFunction(segment, bus, devfn)) {
+        errorCode = FLASH_NOT_COMPLETED;
+        successFlag = 0;
+        return 0;
+    }
+
+    pciSegment = segment;
+    pciBus = bus;
+    pciDevfn = devfn;
+    deviceId = ReadPciConfigWord(segment, bus, devfn, kPciDeviceId);
+    revisionId = ReadPciConfigByte(segment, bus, devfn, kPciClassRevision);
+    // Window size and the post-write read follow the selected chip.
+    SetEngineDevice(deviceId, revisionId);
+    if (capabilityFixup == 1 && bus != 0) FixupLinkCapability();
+
+    if (MapDevice(segment, bus, devfn, 1, ScanBusFilter()) != 1) {
+        successFlag = 0;
+        return 0;
+    }
+
+    AsicRecord asic;
+    if (!FindAsic(matchIndex, asic) || (asicFamily == TEV_MIB && std::uint8_t(matchIndex) != 0)) {
+        Log(1, "no information found for device ID %04X\n", deviceId);
+        return FailSelection(true);
+    }
+
+    SharedProtocols().tarselSpi->SetFamily(std::int32_t(asicFamily));
+    CollectInitLists(asic.next, TableLimit());
+    if (!FindTypeEntries(asic.typeTableId)) return FailSelection(true);
+    if (asic.preserveTableId != 0 && !CollectPreserveList(asic.preserveTableId)) return FailSelection(true);
+
+    deviceSelected = 1;
+    successFlag = 1;
+    return 1;
+}
+
+void CFlash::ClearSelection() {
     deviceSelected = 0;
     preserveCount = 0;
     pinit.count = 0;
@@ -115,53 +144,36 @@ std::int16_t CFlash::SelectDevice(std::uint16_t segment, std::uint8_t bus, std::
     wrdis.count = 0;
 
     BindSharedProtocols(this);
-    SharedProtocolObjects& shared = SharedProtocols();
     CQuorSPI* engines[SharedProtocolObjects::kHardwareSpiEngines];
-    const std::uint32_t engineCount = shared.HardwareSpiEngines(engines);
+    const std::uint32_t engineCount = SharedProtocols().HardwareSpiEngines(engines);
     for (std::uint32_t i = 0; i < engineCount; ++i) {
         engines[i]->forceBitbangTransfer = std::uint16_t(forceSoftSpi);
         engines[i]->forceBitbangRead = std::uint16_t(noAperture);
     }
+}
 
-    Log(1, "CFlash::SelectDevice(%04X,%02X,%02X,%02X)\n", segment, bus, devfn, unsigned(std::uint8_t(matchIndex)));
-
-    const std::uint16_t vendor = ReadPciConfigWord(segment, bus, devfn, 0x00);
+bool CFlash::IsSelectableFunction(std::uint16_t segment, std::uint8_t bus, std::uint8_t devfn) {
+    const std::uint16_t vendor = ReadPciConfigWord(segment, bus, devfn, kPciVendorId);
     if (!(vendor == kVendorTev || (vendor == kVendorKov && acceptKovVendor == 1))) {
         Log(1, "non-TEV device\n");
-        errorCode = FLASH_NOT_COMPLETED;
-        successFlag = 0;
-        return 0;
+        return false;
     }
-    if ((ReadPciConfigDword(segment, bus, devfn, 0x08) >> 24) != kDisplayClass) {
+    if ((ReadPciConfigDword(segment, bus, devfn, kPciClassRevision) >> 24) != kDisplayClass) {
         Log(1, "non-Display device!\n");
-        errorCode = FLASH_NOT_COMPLETED;
-        successFlag = 0;
-        return 0;
+        return false;
     }
+    return true;
+}
 
-    pciSegment = segment;
-    pciBus = bus;
-    pciDevfn = devfn;
-    deviceId = ReadPciConfigWord(segment, bus, devfn, 0x02);
-    revisionId = ReadPciConfigByte(segment, bus, devfn, 0x08);
-    // Window size and the post-write read follow the selected chip.
-    SetEngineDevice(deviceId, revisionId);
+void CFlash::FixupLinkCapability() {
+    static constexpr std::uint8_t kLinkCapabilities[] = {kPciCapPcie, kPciCapAgp};
+    if (FindPciCapability(pciSegment, pciBus, pciDevfn, kLinkCapabilities, 2, 0) == 0) return;
+    const std::uint32_t v = ReadPciConfigDword(pciSegment, pciBus, pciDevfn, kFixupRegister);
+    if ((v & 0x70000) != 0 && (v & 0x9) == 0)
+        WritePciConfigDword(pciSegment, pciBus, pciDevfn, kFixupRegister, (v & 0xFFF8FFFF) ^ 0x80000);
+}
 
-    if (capabilityFixup == 1 && bus != 0) {
-        std::uint8_t ptr = ReadPciConfigByte(segment, bus, devfn, kCapabilityPointer);
-        for (int looked = 0; ptr != 0 && looked < kCapabilityWalkLimit; ++looked) {
-            const std::uint16_t entry = ReadPciConfigWord(segment, bus, devfn, ptr);
-            const std::uint8_t id = std::uint8_t(entry & 0xFF);
-            if (id == kCapPcie || id == kCapAgp) {
-                const std::uint32_t v = ReadPciConfigDword(segment, bus, devfn, kFixupRegister);
-                if ((v & 0x70000) != 0 && (v & 0x9) == 0)
-                    WritePciConfigDword(segment, bus, devfn, kFixupRegister, (v & 0xFFF8FFFF) ^ 0x80000);
-                break;
-            }
-            ptr = std::uint8_t(entry >> 8);
-        }
-    }
-
+BusFilter CFlash::ScanBusFilter() const {
     BusFilter filter;
     filter.noPci = optNoPci;
     filter.noAgp = optNoAgp;
@@ -170,171 +182,171 @@ std::int16_t CFlash::SelectDevice(std::uint16_t segment, std::uint8_t bus, std::
     filter.pci = optPci;
     filter.agp = optAgp;
     filter.pcie = optPcie;
-    if (MapDevice(segment, bus, devfn, 1, filter) != 1) {
-        successFlag = 0;
-        return 0;
-    }
+    return filter;
+}
 
-    // Detection: the ASIC records in table order.
-    const TypeTableWord* table = Table();
+bool CFlash::FindAsic(int matchIndex, AsicRecord& found) {
+    // The ASIC records in table order, each with its detection programme.
     const TypeTableWord* limit = TableLimit();
-    const TypeTableWord* at = table;
+    const TypeTableWord* at = Table();
     std::uint32_t matches = 0;
-    bool selected = false;
-    std::uint32_t typeTableId = 0;
-    std::uint32_t preserveTableId = 0;
     for (const TypeTableWord* asic = FindRecord(ASIC, at, limit); asic != nullptr;
          asic = FindRecord(ASIC, at, limit)) {
         at = asic + TypeTableWordCount(ASIC);
         CopyName(asicName, TypeTableName(asic[1]));
         asicFamily = U32(asic[2]);
-        typeTableId = U32(asic[3]);
+        found.typeTableId = U32(asic[3]);
         strapRegister = U32(asic[4]);
         strapShift = U32(asic[5]);
         strapMask = U32(asic[6]);
-        preserveTableId = U32(asic[7]);
+        found.preserveTableId = U32(asic[7]);
         if (FamilyExcluded(asicFamily)) continue;
 
         Log(1, "  check for %s ", asicName);
         g_registerSave.count = 0;
         const Programme outcome = RunDetection(at, limit, matchIndex, matches);
         Log(1, "\n");
-        for (std::uint32_t i = 0; i < g_registerSave.count; ++i) {
-            const RegisterSaveEntry& e = g_registerSave.entries[i];
-            WriteRegister(e.reg, (e.saved & e.andMask) | e.orValue);
-        }
-        g_registerSave.count = 0;
+        RestoreSavedRegisters();
         if (outcome == Programme::Selected) {
-            selected = true;
-            break;
+            found.next = at;
+            return true;
         }
     }
+    return false;
+}
 
-    if (!selected || (asicFamily == TEV_MIB && std::uint8_t(matchIndex) != 0)) {
-        Log(1, "no information found for device ID %04X\n", deviceId);
-        return FailSelection(true);
+void CFlash::RestoreSavedRegisters() {
+    for (std::uint32_t i = 0; i < g_registerSave.count; ++i) {
+        const RegisterSaveEntry& e = g_registerSave.entries[i];
+        WriteRegister(e.reg, (e.saved & e.andMask) | e.orValue);
     }
-
-    shared.tarselSpi->SetFamily(std::int32_t(asicFamily));
-    CollectInitLists(at, limit);
-    if (!FindTypeEntries(typeTableId)) return FailSelection(true);
-    if (preserveTableId != 0 && !CollectPreserveList(preserveTableId)) return FailSelection(true);
-
-    deviceSelected = 1;
-    successFlag = 1;
-    return 1;
+    g_registerSave.count = 0;
 }
 
 CFlash::Programme CFlash::RunDetection(const TypeTableWord*& step, const TypeTableWord* limit, int matchIndex,
                                        std::uint32_t& matches) {
-    SharedProtocolObjects& shared = SharedProtocols();
     for (;;) {
         Log(1, ".");
         const TypeTableWord* r = step;
         if (!Fits(r, limit) || !IsDetectionStep(*r)) return Programme::NoMatch;
-        const TypeTableWord op = *r;
-        step = r + TypeTableWordCount(op);
+        step = r + TypeTableWordCount(*r);
 
-        bool inRange = false;
-        std::uint32_t result = 0;
-        switch (op) {
-        case DET_PCIRMW: {
-            const std::uint8_t off = std::uint8_t(r[1]);
-            const std::uint32_t v = ReadConfigByAlignment(off);
-            WriteConfigByAlignment(off, ((v & U32(r[2])) | U32(r[3])) ^ U32(r[4]));
+        switch (RunDetectionStep(r)) {
+        case Step::Next:
             continue;
-        }
-        case DET_REGRMW: {
-            const std::uint32_t reg = U32(r[1]);
-            const unsigned s = 8 * (reg & 3);
-            const std::uint32_t v = ReadRegister(reg);
-            // Literal byte arithmetic: for an unaligned register the bytes
-            // below the target byte are cleared.
-            WriteRegister(reg, ((v & (U32(r[2]) << s)) | (U32(r[3]) << s)) ^ (U32(r[4]) << s));
-            continue;
-        }
-        case DET_REGSAVE: {
-            if (g_registerSave.count < kRegisterSaveMax) {
-                const std::uint32_t reg = U32(r[1]);
-                g_registerSave.entries[g_registerSave.count++] = {reg, U32(r[2]), U32(r[3]), ReadRegister(reg)};
-            }
-            continue;
-        }
-        case DET_SI2CCFG: {
-            if (softI2cDetect != 1) return Programme::NoMatch;
-            CGenI2C* i2c = shared.genI2c;
-            i2c->sclOut = {U32(r[1]), U32(r[2])};
-            i2c->sdaOut = {U32(r[3]), U32(r[4])};
-            i2c->sclIn = {U32(r[5]), U32(r[6])};
-            i2c->sdaIn = {U32(r[7]), U32(r[8])};
-            i2c->delay = 500;
-            i2c->readAlign = 1;
-            i2c->readPage = 256;
-            i2c->romSize = 256;
-            continue;
-        }
-        case DET_PCICMP: {
-            const std::uint32_t x = ReadConfigByAlignment(std::uint8_t(r[1])) & U32(r[2]);
-            inRange = x >= r[3] && x <= r[4];
-            result = U32(r[5]);
-            if (result == DET_FAIL) {
-                if (inRange) return Programme::NoMatch;
-                continue;
-            }
-            if (result == DET_RANGE) {
-                if (!inRange) return Programme::NoMatch;
-                continue;
-            }
-            if (result != DET_PASS || !inRange) continue;
-            Log(1, "\n  pcicmp(%x %x %x %x %x) match", U32(r[1]), U32(r[2]), U32(r[3]), U32(r[4]), 1u);
+        case Step::NoMatch:
+            return Programme::NoMatch;
+        case Step::Selected:
+            return Programme::Selected;
+        case Step::Match:
             break;
         }
-        case DET_REGCMP: {
-            Sleep(1);
-            const std::uint32_t reg = U32(r[1]);
-            const std::uint32_t x = (ReadRegister(reg) >> (8 * (reg & 3))) & U32(r[2]);
-            inRange = x >= r[3] && x <= r[4];
-            if (!inRange) continue;
-            if (U32(r[5]) != DET_PASS) return Programme::NoMatch;
-            Log(1, "\n  pcicmp(%x %x %x %x %x) match", reg, U32(r[2]), U32(r[3]), U32(r[4]), 1u);
-            break;
-        }
-        default: {  // DET_SI2CW1CMP .. DET_SI2CW3CMP
-            if (softI2cDetect != 1) return Programme::NoMatch;
-            const std::uint32_t n = std::uint32_t(op - DET_SI2CW1CMP + 1);
-            CGenI2C* i2c = shared.genI2c;
-            i2c->readHeaderLength = n;
-            for (std::uint32_t i = 0; i < n; ++i) {
-                i2c->readHeader[i] = std::uint8_t(r[1 + i]);
-                i2c->readStartAfter[i] = 0;
-                i2c->readStopAfter[i] = 0;
-            }
-            std::uint8_t byte = 0xFF;
-            if (i2c->Read(&byte, 0, 1, 0) == 0) {
-                if (forceSelectOnI2cFail == 1) {
-                    forceSelectOnI2cFail = 0;
-                    return Programme::Selected;
-                }
-                continue;
-            }
-            const TypeTableWord* cmp = r + 1 + n;  // mask, min, max, result
-            const std::uint32_t x = byte & U32(cmp[0]);
-            inRange = x >= cmp[1] && x <= cmp[2];
-            if (!inRange) continue;
-            if (U32(cmp[3]) != DET_PASS) return Programme::NoMatch;
-            Log(1, "\n  si2cw%dcmp(%x %x %x %x %x", int(n), U32(r[1]), U32(r[2]), U32(r[3]), U32(r[4]), U32(r[5]));
-            for (std::uint32_t i = 6; i <= n + 4; ++i) Log(1, " %x", U32(r[i]));
-            Log(1, ") match");
-            break;
-        }
-        }
-
         // A match: the (index + 1)-th one selects, a companion-chip record
         // its first one.
         const bool selects = std::uint8_t(matches) == std::uint8_t(matchIndex) || asicFamily == TEV_MIB;
         ++matches;
         return selects ? Programme::Selected : Programme::Match;
     }
+}
+
+CFlash::Step CFlash::RunDetectionStep(const TypeTableWord* r) {
+    switch (*r) {
+    case DET_PCIRMW: return StepPciRmw(r);
+    case DET_REGRMW: return StepRegRmw(r);
+    case DET_REGSAVE: return StepRegSave(r);
+    case DET_SI2CCFG: return StepSoftI2cConfig(r);
+    case DET_PCICMP: return StepPciCompare(r);
+    case DET_REGCMP: return StepRegCompare(r);
+    default: return StepSoftI2cCompare(r);  // DET_SI2CW1CMP .. DET_SI2CW3CMP
+    }
+}
+
+CFlash::Step CFlash::StepPciRmw(const TypeTableWord* r) {
+    const std::uint8_t off = std::uint8_t(r[1]);
+    const std::uint32_t v = ReadConfigByAlignment(off);
+    WriteConfigByAlignment(off, ((v & U32(r[2])) | U32(r[3])) ^ U32(r[4]));
+    return Step::Next;
+}
+
+CFlash::Step CFlash::StepRegRmw(const TypeTableWord* r) {
+    const std::uint32_t reg = U32(r[1]);
+    const unsigned s = 8 * (reg & 3);
+    const std::uint32_t v = ReadRegister(reg);
+    // Literal byte arithmetic: for an unaligned register the bytes below the
+    // target byte are cleared.
+    WriteRegister(reg, ((v & (U32(r[2]) << s)) | (U32(r[3]) << s)) ^ (U32(r[4]) << s));
+    return Step::Next;
+}
+
+CFlash::Step CFlash::StepRegSave(const TypeTableWord* r) {
+    if (g_registerSave.count < kRegisterSaveMax) {
+        const std::uint32_t reg = U32(r[1]);
+        g_registerSave.entries[g_registerSave.count++] = {reg, U32(r[2]), U32(r[3]), ReadRegister(reg)};
+    }
+    return Step::Next;
+}
+
+CFlash::Step CFlash::StepSoftI2cConfig(const TypeTableWord* r) {
+    if (softI2cDetect != 1) return Step::NoMatch;
+    CGenI2C* i2c = SharedProtocols().genI2c;
+    i2c->sclOut = {U32(r[1]), U32(r[2])};
+    i2c->sdaOut = {U32(r[3]), U32(r[4])};
+    i2c->sclIn = {U32(r[5]), U32(r[6])};
+    i2c->sdaIn = {U32(r[7]), U32(r[8])};
+    i2c->delay = 500;
+    i2c->readAlign = 1;
+    i2c->readPage = 256;
+    i2c->romSize = 256;
+    return Step::Next;
+}
+
+CFlash::Step CFlash::StepPciCompare(const TypeTableWord* r) {
+    const std::uint32_t x = ReadConfigByAlignment(std::uint8_t(r[1])) & U32(r[2]);
+    const bool inRange = x >= r[3] && x <= r[4];
+    const std::uint32_t result = U32(r[5]);
+    // A failing compare ends the programme on a hit, a range compare on a
+    // miss; a passing one matches on a hit.
+    if (result == DET_FAIL) return inRange ? Step::NoMatch : Step::Next;
+    if (result == DET_RANGE) return inRange ? Step::Next : Step::NoMatch;
+    if (result != DET_PASS || !inRange) return Step::Next;
+    Log(1, "\n  pcicmp(%x %x %x %x %x) match", U32(r[1]), U32(r[2]), U32(r[3]), U32(r[4]), 1u);
+    return Step::Match;
+}
+
+CFlash::Step CFlash::StepRegCompare(const TypeTableWord* r) {
+    Sleep(1);
+    const std::uint32_t reg = U32(r[1]);
+    const std::uint32_t x = (ReadRegister(reg) >> (8 * (reg & 3))) & U32(r[2]);
+    if (!(x >= r[3] && x <= r[4])) return Step::Next;
+    if (U32(r[5]) != DET_PASS) return Step::NoMatch;
+    Log(1, "\n  pcicmp(%x %x %x %x %x) match", reg, U32(r[2]), U32(r[3]), U32(r[4]), 1u);
+    return Step::Match;
+}
+
+CFlash::Step CFlash::StepSoftI2cCompare(const TypeTableWord* r) {
+    if (softI2cDetect != 1) return Step::NoMatch;
+    const std::uint32_t n = std::uint32_t(*r - DET_SI2CW1CMP + 1);
+    CGenI2C* i2c = SharedProtocols().genI2c;
+    i2c->readHeaderLength = n;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        i2c->readHeader[i] = std::uint8_t(r[1 + i]);
+        i2c->readStartAfter[i] = 0;
+        i2c->readStopAfter[i] = 0;
+    }
+    std::uint8_t byte = 0xFF;
+    if (i2c->Read(&byte, 0, 1, 0) == 0) {
+        if (forceSelectOnI2cFail != 1) return Step::Next;
+        forceSelectOnI2cFail = 0;
+        return Step::Selected;
+    }
+    const TypeTableWord* cmp = r + 1 + n;  // mask, min, max, result
+    const std::uint32_t x = byte & U32(cmp[0]);
+    if (!(x >= cmp[1] && x <= cmp[2])) return Step::Next;
+    if (U32(cmp[3]) != DET_PASS) return Step::NoMatch;
+    Log(1, "\n  si2cw%dcmp(%x %x %x %x %x", int(n), U32(r[1]), U32(r[2]), U32(r[3]), U32(r[4]), U32(r[5]));
+    for (std::uint32_t i = 6; i <= n + 4; ++i) Log(1, " %x", U32(r[i]));
+    Log(1, ") match");
+    return Step::Match;
 }
 
 void CFlash::CollectInitLists(const TypeTableWord* from, const TypeTableWord* limit) {
@@ -644,7 +656,7 @@ std::int16_t CFlash::OpenAccess() {
 }
 
 bool CFlash::ApplySerialEepromGeometry() {
-    if (flashType != TYPE_VOSK_AT25F && flashType != TYPE_VOSK_STM25P && flashType != TYPE_VOSK_SST) return false;
+    if (!IsDrivenSerialEepromType(flashType)) return false;
     // The SST parts program byte by byte; the others in 128-byte pages.
     sectorSize = flashType == TYPE_VOSK_SST ? 0 : 128;
     eraseSize = 0;
@@ -687,19 +699,8 @@ std::int16_t CFlash::CloseAccess() {
         if (flashType == TYPE_PARALLEL) RestoreInitList(pinit, "pinit");
         else if (IsSerialEepromType(flashType)) RestoreInitList(sinit, "sinit");
 
-        typeDetected = 0;
-        parallelId = 0;
-        parallelName[0] = '\0';
-        parallelMethod = 0;
-        currentPart = nullptr;
-        currentPartName[0] = '\0';
-        SharedProtocolObjects& s = SharedProtocols();
-        if (s.genSpi) s.genSpi->part = nullptr;
-        if (s.quorSpi) s.quorSpi->part = nullptr;
-        romSize = 0;
-        sectorSize = 0;
-        eraseSize = 0;
-        bulkEraseOnly = 0;
+        // No SPI engine keeps pointing at the part of a closed device.
+        ResetIdentification(true);
         accessOpen = 0;
         Log(1, "CFlash::CloseAccess() ends\n");
     }

@@ -95,6 +95,18 @@ enum FlashType : std::uint32_t {
 };
 constexpr std::uint32_t kFlashTypeCount = 15;
 
+// Serial flash driven by an SPI engine (bit-banged or a ROM controller).
+constexpr bool IsSpiType(std::uint32_t type) {
+    return type == TYPE_SWSPI || type == TYPE_QUORSPI || type == TYPE_POMVEKSPI;
+}
+// Every serial-EEPROM type; their boards share the "sinit" list.
+constexpr bool IsSerialEepromType(std::uint32_t type) { return type >= TYPE_VOSK_AT25F && type <= TYPE_VOSK_SST; }
+// The serial-EEPROM types that can be read, erased and written (the ISSI
+// one has no driver).
+constexpr bool IsDrivenSerialEepromType(std::uint32_t type) {
+    return type == TYPE_VOSK_AT25F || type == TYPE_VOSK_STM25P || type == TYPE_VOSK_SST;
+}
+
 struct SpiPartList {
     SpiPart entries[kSpiPartListMax];
     std::uint32_t count;

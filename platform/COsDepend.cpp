@@ -243,19 +243,19 @@ void COsDepend::WriteIndirectRegister(std::uint32_t reg, std::uint32_t value) {
 }
 
 // ---------------------------------------------------------------------------
-// ROM aperture. State 1 (no ROM BAR) has no window: reads give 0xFF.
+// ROM aperture. A function without a ROM BAR has no window: reads give 0xFF.
 
-int COsDepend::IsRomMapped() { return romState != 0 ? 1 : 0; }
+int COsDepend::IsRomMapped() { return romState != kRomUnmapped ? 1 : 0; }
 
 int COsDepend::ReadRomByte(std::uint32_t offset) {
-    if (romState == 0) return -1;
-    if (romState == 1 || !ApertureLive(romMap) || offset >= romMap.length) return 0xFF;
+    if (romState == kRomUnmapped) return -1;
+    if (romState == kRomNoBar || !ApertureLive(romMap) || offset >= romMap.length) return 0xFF;
     return Hw().Read8(romMap, offset);
 }
 
 void COsDepend::ReadRom(std::uint32_t offset, std::uint8_t* buffer, int length) {
-    if (romState == 0 || !buffer) return;
-    const bool live = romState != 1 && ApertureLive(romMap);
+    if (romState == kRomUnmapped || !buffer) return;
+    const bool live = romState != kRomNoBar && ApertureLive(romMap);
     for (int i = 0; i < length; ++i) {
         const std::uint64_t at = static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(i);
         buffer[i] = live && at < romMap.length ? Hw().Read8(romMap, at) : 0xFF;
@@ -263,12 +263,12 @@ void COsDepend::ReadRom(std::uint32_t offset, std::uint8_t* buffer, int length) 
 }
 
 void COsDepend::WriteRomByte(std::uint32_t offset, std::uint8_t value) {
-    if (romState <= 1 || !ApertureLive(romMap) || offset >= romMap.length) return;
+    if (romState <= kRomNoBar || !ApertureLive(romMap) || offset >= romMap.length) return;
     Hw().Write8(romMap, offset, value);
 }
 
 void COsDepend::WriteRom(std::uint32_t offset, const std::uint8_t* data, int length) {
-    if (romState <= 1 || !data || !ApertureLive(romMap)) return;
+    if (romState <= kRomNoBar || !data || !ApertureLive(romMap)) return;
     for (int i = 0; i < length; ++i) {
         const std::uint64_t at = static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(i);
         if (at >= romMap.length) return;
