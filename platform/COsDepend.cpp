@@ -119,10 +119,16 @@ void COsDepend::Sleep(int microseconds) { SleepMicroseconds(microseconds); }
 void COsDepend::Delay(int) {}
 
 void COsDepend::StartTimeout(std::uint32_t seconds) {
-    deadline = Hw().CpuClockMicros() + static_cast<std::uint64_t>(seconds) * 1000000ULL;
+    deadline = StartTimeoutMicros(static_cast<std::uint64_t>(seconds) * 1000000ULL);
 }
 
-int COsDepend::IsTimedOut() { return Hw().CpuClockMicros() > deadline ? 1 : 0; }
+int COsDepend::IsTimedOut() { return IsTimedOut(deadline); }
+
+std::uint64_t COsDepend::StartTimeoutMicros(std::uint64_t microseconds) {
+    return Hw().CpuClockMicros() + microseconds;
+}
+
+int COsDepend::IsTimedOut(std::uint64_t until) { return Hw().CpuClockMicros() > until ? 1 : 0; }
 
 // ---------------------------------------------------------------------------
 // Tokenizer

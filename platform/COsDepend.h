@@ -80,6 +80,10 @@ public:
     virtual std::uint32_t IoDelay();
     virtual void StartTimeout(std::uint32_t seconds);
     virtual int IsTimedOut();
+    // A time limit of its own, for a wait that may run inside another one:
+    // returns the deadline to hand to IsTimedOut.
+    std::uint64_t StartTimeoutMicros(std::uint64_t microseconds);
+    int IsTimedOut(std::uint64_t until);
     virtual void ReadLegacyRom(std::uint32_t offset, std::uint8_t* buffer, int length);
     virtual int GetPciSegments(int highest, std::vector<int>& list);
 

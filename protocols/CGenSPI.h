@@ -108,10 +108,25 @@ protected:
                               std::int16_t verify, std::uint32_t* cmdLen = nullptr);
     // RDSR: the status byte, 0xFF when the frame failed.
     std::uint8_t ReadStatusByte();
+    // The wait after a write command.
+    struct StatusPoll {
+        bool untilWelClear;          // wait for the write-enable latch too
+        std::uint64_t limitUs;
+        const char* timeoutMessage;  // printed when the limit passes
+    };
     // Reads the status until busy (and, when asked, the write-enable latch)
     // clears or the time-out passes, printing the message then; returns the
     // last status read.
-    std::uint8_t PollStatus(bool untilWelClear, std::uint64_t limitUs, const char* timeoutMessage);
+    std::uint8_t PollStatus(const StatusPoll& poll);
+    // Every erase, program and status write: write enable and its latch
+    // check (a status write on a part with EWSR sends that instead, which
+    // sets no latch), command `index` with tx, then the poll. The status the
+    // poll ended on, or -1 when the latch did not set or the command was
+    // not sent (a status write also when its byte did not go out whole).
+    int RunWriteCommand(SpiCommandIndex index, std::uint32_t address, std::uint32_t txLen, const std::uint8_t* tx,
+                        const StatusPoll& poll);
+    // The command ran and the part ended idle with the latch clear.
+    bool IdleAfterWrite(int status) const;
     static bool Shows(std::uint32_t status, const SpiStatusBits& pair) {
         return (status & pair.mask) == pair.value;
     }

@@ -68,6 +68,27 @@ protected:
     std::uint32_t ControllerTransfer(const FrameStyle& style, std::uint32_t cmdLen, const std::uint8_t* cmd,
                                      std::uint32_t txLen, const std::uint8_t* tx, std::uint32_t rxLen,
                                      std::uint8_t* rx, std::int16_t verify);
+    // Hands the SPI pads to the ROM controller for one scope: saves pads A,
+    // B and Out, masks them, and restores them (Out, A, B) when it ends.
+    class PadHandOver {
+    public:
+        PadHandOver(CQuorSPI& spi, std::uint32_t mask);
+        ~PadHandOver();
+        PadHandOver(const PadHandOver&) = delete;
+        PadHandOver& operator=(const PadHandOver&) = delete;
+
+    private:
+        ProtocolHost& host;
+        std::uint32_t regA, regB, regOut;
+        std::uint32_t savedA = 0, savedB = 0, savedOut = 0;
+    };
+    // Steps of a controller frame: load the command and transmit words and
+    // start it; wait for its status; read (or compare) the received bytes,
+    // returning how many were stored or matched.
+    void StartFrame(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen, const std::uint8_t* tx,
+                    std::uint32_t rxLen);
+    bool WaitForFrame();
+    std::uint32_t CollectReceived(std::uint32_t rxLen, std::uint8_t* rx, std::int16_t verify);
     // Controller-register access: direct, or through the flash's indirect
     // pair when indirectController is set.
     std::uint32_t ReadController(std::uint32_t reg);
