@@ -5,19 +5,12 @@
 
 #include "commands/RomDirectory.h"
 #include "engine/CFlash.h"
+#include "platform/Bytes.h"
 
 namespace {
 
 constexpr std::uint32_t kScanReadLength = 1024;
 constexpr std::uint32_t kMibReadLength = 512;
-
-// Copies at most size - 1 characters and terminates.
-void CopyName(char* out, std::size_t size, const char* text) {
-    std::size_t n = 0;
-    if (text)
-        for (; n + 1 < size && text[n]; ++n) out[n] = text[n];
-    out[n] = '\0';
-}
 
 bool AllBytes(const std::uint8_t* p, std::uint32_t n, std::uint8_t value) {
     for (std::uint32_t i = 0; i < n; ++i)
@@ -100,7 +93,7 @@ std::uint32_t CFlashCmd::EnumerateAdapters(std::uint16_t segmentLimit, std::uint
 
 void CFlashCmd::CopyFlashName(AdapterEntry& row) {
     const char* name = IsSpiType(engine->flashType) ? engine->currentPartName : engine->flashTypeName;
-    CopyName(row.flashName, sizeof row.flashName, name);
+    CopyBounded(row.flashName, sizeof row.flashName, name);
 }
 
 void CFlashCmd::FillRow(std::uint32_t r, std::uint8_t match, std::uint16_t skipAccess, std::uint16_t readRom) {
@@ -113,7 +106,7 @@ void CFlashCmd::FillRow(std::uint32_t r, std::uint8_t match, std::uint16_t skipA
     row.deviceId = engine->deviceId;
     row.vendorId = engine->ReadPciConfigWord(row.segment, row.bus, row.devfn, 0x00);
     row.subsystem = engine->ReadPciConfigDword(row.segment, row.bus, row.devfn, 0x2C);
-    CopyName(row.asicName, sizeof row.asicName, engine->asicName);
+    CopyBounded(row.asicName, sizeof row.asicName, engine->asicName);
     row.partNumber[0] = '\0';
     row.productName[0] = '\0';
     row.biosVersion[0] = '\0';
@@ -152,7 +145,7 @@ void CFlashCmd::ReadRomStart(std::uint32_t r) {
             MibIdentity id = RomImage::FindMibIdentity(romBuffer, valid, [this] { ReportLengthOverflow(); });
             if (id.found) {
                 engine->romSize = std::uint32_t(id.romSizeUnits) * 128;
-                CopyName(row.partNumber, sizeof row.partNumber, id.partNumber);
+                CopyBounded(row.partNumber, sizeof row.partNumber, id.partNumber);
             }
         }
         n = std::uint16_t(engine->romSize);

@@ -6,6 +6,7 @@
 #include "commands/CFlashCmd.h"
 #include "commands/RomImage.h"
 #include "engine/CFlash.h"
+#include "platform/Bytes.h"
 
 namespace {
 
@@ -14,10 +15,6 @@ std::uint32_t LegacyLength(const std::uint8_t* image, std::uint32_t length) {
     if (length <= PciExpansionRomHeader::kSize512) return 0;
     std::uint32_t legacy = std::uint32_t(image[PciExpansionRomHeader::kSize512]) * 512;
     return legacy < length ? legacy : length;
-}
-
-void StoreLe32(std::uint8_t* p, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(value >> (8 * i));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/COsDepend.h"
 #include "protocols/ProtocolHost.h"
 
+class CGenI2C;
 class CGenSPI;
 class CParallel;
 class CVoskSerial;
@@ -220,6 +221,9 @@ private:
     std::uint32_t DecodeStrap(bool trace);
     void ResetIdentification(bool spiEngines);
     void ApplySubTable(std::uint32_t subTableId, CGenSPI* engine);
+    void ApplyI2cTable(std::uint32_t subTableId);
+    void AppendI2cHeaderByte(CGenI2C& i2c, const TypeTableWord* sequence);
+    void ApplySoftSpiTable(std::uint32_t subTableId, CGenSPI* engine);
     void IdentifySpiPart(CGenSPI* engine);
     void IdentifyParallelPart();
     void ApplyInitList(InitList& list, const char* name);

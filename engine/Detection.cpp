@@ -12,6 +12,7 @@
 #include "protocols/CParallel.h"
 #include "protocols/CQuorSPI.h"
 #include "protocols/TarselSPI.h"
+#include "platform/Bytes.h"
 
 namespace {
 
@@ -35,8 +36,6 @@ bool IsDetectionStep(TypeTableWord op) {
     return (op >= DET_PCIRMW && op <= DET_REGCMP) || (op >= DET_REGSAVE && op <= DET_SI2CW3CMP);
 }
 
-bool IsInitRecord(TypeTableWord op) { return op >= PINIT && op <= WRIS; }
-
 // The record at r fits before limit.
 bool Fits(const TypeTableWord* r, const TypeTableWord* limit) {
     if (r >= limit) return false;
@@ -44,18 +43,14 @@ bool Fits(const TypeTableWord* r, const TypeTableWord* limit) {
     return words != 0 && words <= static_cast<std::uint64_t>(limit - r);
 }
 
-void CopyName(char* out, const char* name) {
-    std::snprintf(out, kEngineNameMax + 1, "%s", name ? name : "");
-}
+void CopyName(char* out, const char* name) { CopyBounded(out, kEngineNameMax + 1, name); }
 
 // The first record of kind opcode whose id word equals id, searched from
 // the start of the table; null when none.
 const TypeTableWord* FindById(TypeTableWord opcode, TypeTableWord id, const TypeTableWord* table,
                               const TypeTableWord* limit) {
-    for (const TypeTableWord* r = CFlash::FindRecord(opcode, table, limit); r != nullptr;
-         r = CFlash::FindRecord(opcode, r + TypeTableWordCount(opcode), limit)) {
+    for (const TypeTableWord* r : Records(opcode, table, limit))
         if (r[1] == id) return r;
-    }
     return nullptr;
 }
 
@@ -366,23 +361,22 @@ void CFlash::CollectInitLists(const TypeTableWord* from, const TypeTableWord* li
         used += std::size_t(std::snprintf(line + used, sizeof line - used, " %08X", U32(p[i])));
     Log(1, "%s\n", line);
 
-    while (Fits(p, limit) && IsInitRecord(*p)) {
-        switch (*p) {
+    for (const TypeTableWord* r : RecordRun(p, limit, OpcodeSet({PINIT, SINIT, CINIT, WRENA, WRIS}))) {
+        switch (*r) {
         case PINIT:
         case SINIT:
         case CINIT: {
-            InitList& list = *p == PINIT ? pinit : *p == SINIT ? sinit : cinit;
-            list.Append({U32(p[1]), 0, U32(p[2]), U32(p[3]), U32(p[4]), U32(p[5])});
+            InitList& list = *r == PINIT ? pinit : *r == SINIT ? sinit : cinit;
+            list.Append({U32(r[1]), 0, U32(r[2]), U32(r[3]), U32(r[4]), U32(r[5])});
             break;
         }
         case WRENA:
-            wrena.Append({U32(p[1]), U32(p[2]), U32(p[3])});
+            wrena.Append({U32(r[1]), U32(r[2]), U32(r[3])});
             break;
         default:
-            wrdis.Append({U32(p[1]), U32(p[2]), U32(p[3])});
+            wrdis.Append({U32(r[1]), U32(r[2]), U32(r[3])});
             break;
         }
-        p += TypeTableWordCount(*p);
     }
 }
 
@@ -390,9 +384,7 @@ bool CFlash::FindTypeEntries(std::uint32_t typeTableId) {
     typeEntries = nullptr;
     subTable = nullptr;
     Log(1, "  search for type table(%x)\n", typeTableId);
-    const TypeTableWord* limit = TableLimit();
-    for (const TypeTableWord* r = FindRecord(TYPE_TABLE, Table(), limit); r != nullptr;
-         r = FindRecord(TYPE_TABLE, r + TypeTableWordCount(TYPE_TABLE), limit)) {
+    for (const TypeTableWord* r : Records(TYPE_TABLE, Table(), TableLimit())) {
         Log(1, "    found type table(%x)\n", U32(r[1]));
         if (r[1] == typeTableId) {
             typeEntries = r + TypeTableWordCount(TYPE_TABLE);
@@ -405,13 +397,11 @@ bool CFlash::FindTypeEntries(std::uint32_t typeTableId) {
 bool CFlash::CollectPreserveList(std::uint32_t preserveTableId) {
     Log(1, "  search for preserve table(%x)\n", preserveTableId);
     const TypeTableWord* limit = TableLimit();
-    for (const TypeTableWord* r = FindRecord(PRESERVE_TABLE, Table(), limit); r != nullptr;
-         r = FindRecord(PRESERVE_TABLE, r + TypeTableWordCount(PRESERVE_TABLE), limit)) {
+    for (const TypeTableWord* r : Records(PRESERVE_TABLE, Table(), limit)) {
         Log(1, "    found preserve table(%x)\n", U32(r[1]));
         if (r[1] != preserveTableId) continue;
-        for (const TypeTableWord* b = r + TypeTableWordCount(PRESERVE_TABLE);
-             preserveCount < kPreserveListMax && Fits(b, limit) && *b == PRESERVE_BYTE;
-             b += TypeTableWordCount(PRESERVE_BYTE)) {
+        for (const TypeTableWord* b : RecordRun(r + TypeTableWordCount(PRESERVE_TABLE), limit, OpcodeSet({PRESERVE_BYTE}))) {
+            if (preserveCount >= kPreserveListMax) break;
             preserveOffsets[preserveCount] = U32(b[1]);
             preserveMasks[preserveCount] = std::uint8_t(b[2] & 0xFF);
             ++preserveCount;
@@ -461,9 +451,7 @@ std::uint32_t CFlash::DecodeStrap(bool trace) {
     std::uint32_t subTableId = 0;
     if (!typeEntries) return 0;
     if (trace) Log(1, "  looking up type table");
-    const TypeTableWord* limit = TableLimit();
-    for (const TypeTableWord* e = typeEntries;
-         Fits(e, limit) && (*e == TYPE_TABLE_ENTRY || *e == TYPE_TABLE_ENTRY2); e += TypeTableWordCount(*e)) {
+    for (const TypeTableWord* e : RecordRun(typeEntries, TableLimit(), OpcodeSet({TYPE_TABLE_ENTRY, TYPE_TABLE_ENTRY2}))) {
         if (trace) Log(1, ".");
         if (((TypeTableWord(strapValue) ^ e[1]) & e[2]) != 0) continue;
         if (trace) Log(1, " match");
@@ -481,76 +469,80 @@ std::uint32_t CFlash::DecodeStrap(bool trace) {
 }
 
 void CFlash::ApplySubTable(std::uint32_t subTableId, CGenSPI* engine) {
-    const TypeTableWord* table = Table();
+    if (subTableId == 0) return;
+    if (flashType == TYPE_SI2C || flashType == TYPE_SII1930) ApplyI2cTable(subTableId);
+    else if (IsSpiType(flashType) && engine) ApplySoftSpiTable(subTableId, engine);
+}
+
+void CFlash::ApplyI2cTable(std::uint32_t subTableId) {
     const TypeTableWord* limit = TableLimit();
-    if (flashType == TYPE_SI2C || flashType == TYPE_SII1930) {
-        if (subTableId == 0) return;
-        const TypeTableWord* t = FindById(I2C_TABLE, subTableId, table, limit);
-        if (!t) return;
-        subTable = t + TypeTableWordCount(I2C_TABLE);
-        CGenI2C* i2c = SharedProtocols().genI2c;
-        i2c->writeHeaderLength = 0;
-        i2c->readHeaderLength = 0;
-        for (std::uint32_t k = 0; k < kI2cAddressBits; ++k) {
-            i2c->writeAddressMap[k] = -1;
-            i2c->readAddressMap[k] = -1;
-        }
-        for (const TypeTableWord* r = subTable;
-             Fits(r, limit) && (*r == I2C_INFO || *r == I2C_WSEQ || *r == I2C_RSEQ); r += TypeTableWordCount(*r)) {
-            if (*r == I2C_INFO) {
-                i2c->writeAlign = U32(r[1]);
-                i2c->writePage = U32(r[2]);
-                i2c->readAlign = U32(r[3]);
-                i2c->readPage = U32(r[4]);
-                i2c->delay = U32(r[5]);
-                continue;
-            }
-            const bool write = *r == I2C_WSEQ;
-            std::uint32_t& length = write ? i2c->writeHeaderLength : i2c->readHeaderLength;
-            if (length >= kI2cHeaderMax) continue;
-            std::uint8_t* header = write ? i2c->writeHeader : i2c->readHeader;
-            std::int32_t* map = write ? i2c->writeAddressMap : i2c->readAddressMap;
-            std::uint8_t byte = 0;
-            for (std::uint32_t i = 0; i < 8; ++i) {
-                const std::uint32_t bit = 7 - i;
-                const TypeTableWord source = r[1 + i];
-                if (source == 1) byte = std::uint8_t(byte | (1u << bit));
-                else if (source > 1) map[source & 31] = std::int32_t(length * 8 + bit);
-            }
-            header[length] = byte;
-            (write ? i2c->writeStopAfter : i2c->readStopAfter)[length] = r[9] != 0 ? 1 : 0;
-            (write ? i2c->writeStartAfter : i2c->readStartAfter)[length] = r[10] != 0 ? 1 : 0;
-            ++length;
-        }
-        return;
+    const TypeTableWord* t = FindById(I2C_TABLE, subTableId, Table(), limit);
+    if (!t) return;
+    subTable = t + TypeTableWordCount(I2C_TABLE);
+    CGenI2C* i2c = SharedProtocols().genI2c;
+    i2c->writeHeaderLength = 0;
+    i2c->readHeaderLength = 0;
+    for (std::uint32_t k = 0; k < kI2cAddressBits; ++k) {
+        i2c->writeAddressMap[k] = -1;
+        i2c->readAddressMap[k] = -1;
     }
-    if (IsSpiType(flashType)) {
-        if (subTableId == 0 || !engine) return;
-        const TypeTableWord* t = FindById(SWSPI_TABLE, subTableId, table, limit);
-        if (!t) return;
-        subTable = t + TypeTableWordCount(SWSPI_TABLE);
-        engine->csLine = {};
-        engine->clkLine = {};
-        engine->doutLine = {};
-        engine->dinLine = {};
-        engine->part = nullptr;
-        for (const TypeTableWord* r = subTable;
-             Fits(r, limit) && (*r == SWSPI_REG || *r == SWSPI_BIT || *r == SWSPI_DELAY);
-             r += TypeTableWordCount(*r)) {
-            if (*r == SWSPI_REG) {
-                engine->csLine.reg = U32(r[1]);
-                engine->clkLine.reg = U32(r[2]);
-                engine->doutLine.reg = U32(r[3]);
-                engine->dinLine.reg = U32(r[4]);
-            } else if (*r == SWSPI_BIT) {
-                SpiLine* lines[4] = {&engine->csLine, &engine->clkLine, &engine->doutLine, &engine->dinLine};
-                for (int i = 0; i < 4; ++i) {
-                    lines[i]->bit = std::int32_t(U32(r[1 + 2 * i]));
-                    lines[i]->invert = std::uint16_t(r[2 + 2 * i]);
-                }
-            } else {
-                engine->bitDelay = U32(r[1]);
+    for (const TypeTableWord* r : RecordRun(subTable, limit, OpcodeSet({I2C_INFO, I2C_WSEQ, I2C_RSEQ}))) {
+        if (*r == I2C_INFO) {
+            i2c->writeAlign = U32(r[1]);
+            i2c->writePage = U32(r[2]);
+            i2c->readAlign = U32(r[3]);
+            i2c->readPage = U32(r[4]);
+            i2c->delay = U32(r[5]);
+        } else {
+            AppendI2cHeaderByte(*i2c, r);
+        }
+    }
+}
+
+void CFlash::AppendI2cHeaderByte(CGenI2C& i2c, const TypeTableWord* r) {
+    const bool write = *r == I2C_WSEQ;
+    std::uint32_t& length = write ? i2c.writeHeaderLength : i2c.readHeaderLength;
+    if (length >= kI2cHeaderMax) return;
+    std::uint8_t* header = write ? i2c.writeHeader : i2c.readHeader;
+    std::int32_t* map = write ? i2c.writeAddressMap : i2c.readAddressMap;
+    // Each bit source is 0, 1, or the ROM address bit that goes there.
+    std::uint8_t byte = 0;
+    for (std::uint32_t i = 0; i < 8; ++i) {
+        const std::uint32_t bit = 7 - i;
+        const TypeTableWord source = r[1 + i];
+        if (source == 1) byte = std::uint8_t(byte | (1u << bit));
+        else if (source > 1) map[source & 31] = std::int32_t(length * 8 + bit);
+    }
+    header[length] = byte;
+    (write ? i2c.writeStopAfter : i2c.readStopAfter)[length] = r[9] != 0 ? 1 : 0;
+    (write ? i2c.writeStartAfter : i2c.readStartAfter)[length] = r[10] != 0 ? 1 : 0;
+    ++length;
+}
+
+void CFlash::ApplySoftSpiTable(std::uint32_t subTableId, CGenSPI* engine) {
+    const TypeTableWord* limit = TableLimit();
+    const TypeTableWord* t = FindById(SWSPI_TABLE, subTableId, Table(), limit);
+    if (!t) return;
+    subTable = t + TypeTableWordCount(SWSPI_TABLE);
+    engine->csLine = {};
+    engine->clkLine = {};
+    engine->doutLine = {};
+    engine->dinLine = {};
+    engine->part = nullptr;
+    for (const TypeTableWord* r : RecordRun(subTable, limit, OpcodeSet({SWSPI_REG, SWSPI_BIT, SWSPI_DELAY}))) {
+        if (*r == SWSPI_REG) {
+            engine->csLine.reg = U32(r[1]);
+            engine->clkLine.reg = U32(r[2]);
+            engine->doutLine.reg = U32(r[3]);
+            engine->dinLine.reg = U32(r[4]);
+        } else if (*r == SWSPI_BIT) {
+            SpiLine* lines[4] = {&engine->csLine, &engine->clkLine, &engine->doutLine, &engine->dinLine};
+            for (int i = 0; i < 4; ++i) {
+                lines[i]->bit = std::int32_t(U32(r[1 + 2 * i]));
+                lines[i]->invert = std::uint16_t(r[2 + 2 * i]);
             }
+        } else {
+            engine->bitDelay = U32(r[1]);
         }
     }
 }
@@ -587,8 +579,7 @@ void CFlash::IdentifyParallelPart() {
     for (parallelMethod = 0; parallelMethod < 2; ++parallelMethod) {
         parallel->swizzle = parallelMethod;
         parallelId = std::uint16_t(parallel->ReadId());
-        for (const TypeTableWord* r = FindRecord(PARALLEL, table, limit); r != nullptr;
-             r = FindRecord(PARALLEL, r + TypeTableWordCount(PARALLEL), limit)) {
+        for (const TypeTableWord* r : Records(PARALLEL, table, limit)) {
             if (r[1] != parallelId) continue;
             CopyName(parallelName, TypeTableName(r[2]));
             romSize = U32(r[3]);

@@ -6,6 +6,7 @@
 
 #include "engine/BuiltinTypeTable.h"
 #include "platform/COsDepend.h"
+#include "platform/Bytes.h"
 
 namespace {
 
@@ -125,14 +126,6 @@ constexpr EnumInfo kFlashTypes[kFlashTypeCount] = {
     {"TYPE_QUORSPI    ", "type_quorspi"},
     {"TYPE_POMVEKSPI  ", "type_pomvek"},
 };
-
-bool EqualsNoCase(const char* a, const char* b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
-            return false;
-    }
-    return *a == *b;
-}
 
 // Index of the keyword in a table, or -1.
 int FindKeyword(const EnumInfo* table, std::uint32_t count, const char* token) {
@@ -309,6 +302,22 @@ const TypeTableWord* FindTypeTableRecord(TypeTableWord opcode, const TypeTableWo
     return nullptr;
 }
 
+const TypeTableWord* TypeTableRecords::InRun(const TypeTableWord* r) const {
+    if (r == nullptr || r >= end_) return nullptr;
+    const std::uint32_t words = TypeTableWordCount(*r);
+    if (words == 0 || words > static_cast<std::uint64_t>(end_ - r)) return nullptr;
+    return (kinds_ >> *r) & 1 ? r : nullptr;
+}
+
+const TypeTableWord* TypeTableRecords::First() const {
+    return kinds_ ? InRun(from_) : FindTypeTableRecord(opcode_, from_, end_);
+}
+
+const TypeTableWord* TypeTableRecords::After(const TypeTableWord* record) const {
+    const TypeTableWord* next = record + TypeTableWordCount(*record);
+    return kinds_ ? InRun(next) : FindTypeTableRecord(opcode_, next, end_);
+}
+
 TypeTableStore::TypeTableStore() {
     recordArea[0] = END;
     nameArea[0] = '\0';
@@ -357,10 +366,7 @@ void TypeTableStore::BuildSpiPartList() {
     std::memset(&spiPartList, 0, sizeof spiPartList);
     const TypeTableWord* table = Table();
     const TypeTableWord* limit = TableLimit();
-    const TypeTableWord* firstSet = FindRecord(SPI_CMD_TABLE, table, limit);
-
-    for (const TypeTableWord* p = FindRecord(SPI_TYPEP, table, limit); p != nullptr;
-         p = FindRecord(SPI_TYPEP, p + TypeTableWordCount(SPI_TYPEP), limit)) {
+    for (const TypeTableWord* p : Records(SPI_TYPEP, table, limit)) {
         SpiPart& part = spiPartList.entries[spiPartList.count];
         part.name = TypeTableName(p[1]);
         part.size = U(p[2]);
@@ -371,38 +377,40 @@ void TypeTableStore::BuildSpiPartList() {
         part.id[2] = static_cast<std::uint8_t>(p[8]);
         part.id[3] = 0;
 
-        const TypeTableWord* set = firstSet;
-        while (set != nullptr && set[1] != p[5])
-            set = FindRecord(SPI_CMD_TABLE, set + TypeTableWordCount(SPI_CMD_TABLE), limit);
+        const TypeTableWord* set = nullptr;
+        for (const TypeTableWord* r : Records(SPI_CMD_TABLE, table, limit)) {
+            if (r[1] != p[5]) continue;
+            set = r;
+            break;
+        }
         if (set == nullptr) {
             part = SpiPart{};
             return;
         }
-
-        for (const TypeTableWord* c = set + TypeTableWordCount(SPI_CMD_TABLE); c < limit;) {
-            const std::uint32_t words = TypeTableWordCount(*c);
-            if (words == 0 || words > static_cast<std::uint64_t>(limit - c)) break;
-            const TypeTableWord* a = c + 1;
-            if (*c == SPI_CMD_CODE || *c == SPI_CMD_ADDR || *c == SPI_CMD_DUMMY) {
-                for (std::uint32_t i = 0; i < kSpiCommandCount; ++i) {
-                    const auto v = static_cast<std::uint8_t>(a[i]);
-                    if (*c == SPI_CMD_CODE) part.commands[i].opcode = v;
-                    else if (*c == SPI_CMD_ADDR) part.commands[i].addressBytes = v;
-                    else part.commands[i].dummyBytes = v;
-                }
-            } else if (*c == SPI_CMD_STATUS) {
-                part.busy = {static_cast<std::uint8_t>(a[0]), static_cast<std::uint8_t>(a[1])};
-                part.wel = {static_cast<std::uint8_t>(a[2]), static_cast<std::uint8_t>(a[3])};
-            } else if (*c == SPI_CMD_WP) {
-                for (int i = 0; i < 4; ++i)
-                    part.wp[i] = {static_cast<std::uint8_t>(a[2 * i]), static_cast<std::uint8_t>(a[2 * i + 1])};
-            } else {
-                break;
-            }
-            c += words;
-        }
-
+        ApplyCommandSet(part, set + TypeTableWordCount(SPI_CMD_TABLE), limit);
         if (++spiPartList.count == kSpiPartListMax) return;
+    }
+}
+
+void TypeTableStore::ApplyCommandSet(SpiPart& part, const TypeTableWord* from, const TypeTableWord* limit) {
+    static constexpr std::uint64_t kSetRecords =
+        OpcodeSet({SPI_CMD_CODE, SPI_CMD_ADDR, SPI_CMD_DUMMY, SPI_CMD_STATUS, SPI_CMD_WP});
+    for (const TypeTableWord* c : RecordRun(from, limit, kSetRecords)) {
+        const TypeTableWord* a = c + 1;
+        if (*c == SPI_CMD_CODE || *c == SPI_CMD_ADDR || *c == SPI_CMD_DUMMY) {
+            for (std::uint32_t i = 0; i < kSpiCommandCount; ++i) {
+                const auto v = static_cast<std::uint8_t>(a[i]);
+                if (*c == SPI_CMD_CODE) part.commands[i].opcode = v;
+                else if (*c == SPI_CMD_ADDR) part.commands[i].addressBytes = v;
+                else part.commands[i].dummyBytes = v;
+            }
+        } else if (*c == SPI_CMD_STATUS) {
+            part.busy = {static_cast<std::uint8_t>(a[0]), static_cast<std::uint8_t>(a[1])};
+            part.wel = {static_cast<std::uint8_t>(a[2]), static_cast<std::uint8_t>(a[3])};
+        } else {
+            for (int i = 0; i < 4; ++i)
+                part.wp[i] = {static_cast<std::uint8_t>(a[2 * i]), static_cast<std::uint8_t>(a[2 * i + 1])};
+        }
     }
 }
 
@@ -431,8 +439,7 @@ int TypeTableStore::LoadTextTable(COsDepend& os, FILE* f, std::int32_t& errorCod
             successFlag = 0;
             // The tokenizer reuses its buffer for the arguments.
             char keyword[128];
-            std::strncpy(keyword, token, sizeof keyword - 1);
-            keyword[sizeof keyword - 1] = '\0';
+            CopyBounded(keyword, sizeof keyword, token);
             bool ended = false;
             if (!ParseLine(os, f, keyword, ended)) {
                 os.Log(1, "error in line %d", line);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 
 #include "protocols/AsicFamily.h"
 #include "protocols/SpiPart.h"
@@ -147,6 +148,60 @@ bool ParseTypeTableHex(const char* text, std::uint32_t& value);
 const TypeTableWord* FindTypeTableRecord(TypeTableWord opcode, const TypeTableWord* from,
                                          const TypeTableWord* end);
 
+// Range-for over the records of a table:
+//   Records(opcode, from, end)   every record of kind opcode at or after
+//                                from, as FindTypeTableRecord finds them;
+//   RecordRun(from, end, kinds)  the records one right after the other from
+//                                `from` on while their opcode is in kinds
+//                                (a mask made by OpcodeSet) and they fit.
+constexpr std::uint64_t OpcodeSet(std::initializer_list<TypeTableWord> opcodes) {
+    std::uint64_t mask = 0;
+    for (TypeTableWord op : opcodes) mask |= op < 64 ? std::uint64_t(1) << op : 0;
+    return mask;
+}
+
+class TypeTableRecords {
+public:
+    class Iterator {
+    public:
+        Iterator(const TypeTableWord* record, const TypeTableRecords* range) : record_(record), range_(range) {}
+        const TypeTableWord* operator*() const { return record_; }
+        Iterator& operator++() {
+            record_ = range_->After(record_);
+            return *this;
+        }
+        bool operator!=(const Iterator& other) const { return record_ != other.record_; }
+
+    private:
+        const TypeTableWord* record_;
+        const TypeTableRecords* range_;
+    };
+
+    TypeTableRecords(const TypeTableWord* from, const TypeTableWord* end, TypeTableWord opcode, std::uint64_t kinds)
+        : from_(from), end_(end), opcode_(opcode), kinds_(kinds) {}
+    Iterator begin() const { return {First(), this}; }
+    Iterator end() const { return {nullptr, this}; }
+
+private:
+    const TypeTableWord* First() const;
+    const TypeTableWord* After(const TypeTableWord* record) const;
+    // The record at r, when it fits before end_ and its kind is in the run.
+    const TypeTableWord* InRun(const TypeTableWord* r) const;
+
+    const TypeTableWord* from_;
+    const TypeTableWord* end_;
+    TypeTableWord opcode_;  // Records: the kind looked for
+    std::uint64_t kinds_;   // RecordRun: the kinds of the run; 0 for Records
+};
+
+inline TypeTableRecords Records(TypeTableWord opcode, const TypeTableWord* from, const TypeTableWord* end) {
+    return TypeTableRecords(from, end, opcode, 0);
+}
+
+inline TypeTableRecords RecordRun(const TypeTableWord* from, const TypeTableWord* end, std::uint64_t kinds) {
+    return TypeTableRecords(from, end, END, kinds);
+}
+
 // The type table of one engine: the record and name areas of a text table,
 // which table is in use, and the serial-flash part list built from it.
 // Names of a text table point into nameArea, so the object is not copyable.
@@ -195,6 +250,9 @@ private:
     bool ReadArguments(COsDepend& os, FILE* f, TypeTableWord opcode, const char* kinds);
     bool AppendName(const char* token);
     const TypeTableWord* LimitOf(const TypeTableWord* table) const;
+    // Fills the commands and status bits of part from the records of a
+    // command set.
+    static void ApplyCommandSet(SpiPart& part, const TypeTableWord* from, const TypeTableWord* limit);
 
     TypeTableWord* cursor_ = nullptr;  // next free word while parsing
     std::uint32_t nameUsed_ = 0;

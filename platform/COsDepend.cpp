@@ -6,19 +6,14 @@
 #include <cctype>
 #include <cstring>
 
+#include "platform/Bytes.h"
+
 namespace {
 
 std::uint32_t g_globalLogLevel = 0;
 char g_globalLogFile[256] = {};
 
-void CopyPath(char (&dst)[256], const char* src) {
-    if (!src) {
-        dst[0] = '\0';
-        return;
-    }
-    std::strncpy(dst, src, sizeof dst - 1);
-    dst[sizeof dst - 1] = '\0';
-}
+void CopyPath(char (&dst)[256], const char* src) { CopyBounded(dst, sizeof dst, src); }
 
 // Opens the trace file for one message and closes it again, so the file is
 // complete whenever the process stops. An unopenable file falls back to
@@ -134,12 +129,7 @@ int COsDepend::IsTimedOut(std::uint64_t until) { return Hw().CpuClockMicros() > 
 // Tokenizer
 
 void COsDepend::SetDelimiters(const char* chars) {
-    if (!chars) {
-        delimiters[0] = '\0';
-        return;
-    }
-    std::strncpy(delimiters, chars, sizeof delimiters - 1);
-    delimiters[sizeof delimiters - 1] = '\0';
+    CopyBounded(delimiters, sizeof delimiters, chars);
 }
 
 int COsDepend::ReadWord(FILE* f, char* buffer, int size) {

@@ -8,18 +8,11 @@
 #include "ui/CommandTable.h"
 #include "ui/HelpLines.h"
 #include "ui/Package.h"
+#include "platform/Bytes.h"
 
 const char* CTevUI::GetProgramName() { return kProgramName; }
 const char* CTevUI::GetVersion() { return kProgramVersion; }
 const char* const* CTevUI::GetHelpLines() { return HelpLines; }
-
-namespace {
-std::uint32_t ReadLe32(const std::uint8_t* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-}  // namespace
 
 bool CTevUI::LoadPackageRecord(std::uint32_t* position, char** words, int* count) {
     std::uint64_t pos = *position;

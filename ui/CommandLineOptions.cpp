@@ -8,6 +8,7 @@
 #include "commands/CFlashCmd.h"
 #include "engine/CFlash.h"
 #include "ui/CFlashUI.h"
+#include "platform/Bytes.h"
 
 namespace {
 
@@ -144,14 +145,6 @@ const SwitchRow kSwitches[] = {
 };
 static_assert(sizeof kSwitches / sizeof kSwitches[0] == 45);
 
-bool StartsWithIgnoringCase(const char* word, const char* prefix) {
-    for (; *prefix; ++word, ++prefix) {
-        if (std::tolower(static_cast<unsigned char>(*word)) != std::tolower(static_cast<unsigned char>(*prefix)))
-            return false;  // also stops at the end of word
-    }
-    return true;
-}
-
 // Whether argv[j] is this switch; *value receives its value text (null when
 // the word is exactly the name of a value switch and no word follows it).
 bool Matches(const SwitchRow& row, int argc, char** argv, int j, const char** value) {
@@ -170,7 +163,7 @@ bool Matches(const SwitchRow& row, int argc, char** argv, int j, const char** va
         }
         return true;
     case Match::PrefixIgnoreCase:
-        if (!StartsWithIgnoringCase(word, row.name)) return false;
+        if (!StartsWithNoCase(word, row.name)) return false;
         *value = word + length;
         return true;
     }
