@@ -12,11 +12,23 @@ constexpr std::uint32_t kApertureReadPadMask = 0xFFF7F8FF;
 // ROM_SW_CNTL: the frame receives its byte count instead of sending it.
 constexpr std::uint32_t kSwCntlReceive = 0x40000;
 
+// The first-generation controller, in the register aperture.
+constexpr RomControllerRegisters kQuorRegisters{
+    .padA = 0x1798, .padB = 0x17A0, .padOut = 0x179C, .padIn = 0x17A4, .aux = 0,
+    .cntl = 0x1604, .swCntl = 0x1618, .swStatus = 0x161C, .swCommand = 0x1620, .data = 0x1624,
+};
+// The second-generation controller behind the indirect pair; its pads stay
+// in the aperture.
+constexpr RomControllerRegisters kIndirectRegisters{
+    .padA = 0x608, .padB = 0x610, .padOut = 0x60C, .padIn = 0x614, .aux = 0xC0600000,
+    .cntl = 0xC0600004, .swCntl = 0xC060001C, .swStatus = 0xC0600020, .swCommand = 0xC0600024, .data = 0xC0600028,
+};
+
 }  // namespace
 
 CQuorSPI::CQuorSPI(ProtocolHost* owner) : CGenSPI(owner) {
-    SetControllerRegisters({0x1798, 0x17A0, 0x179C, 0x17A4, 0, 0x1604, 0x1618, 0x161C, 0x1620});
-    BuildDataTable(0x1624);
+    SetControllerRegisters(kQuorRegisters);
+    BuildDataTable(kQuorRegisters.data);
     maxReadBurst = kRomControllerDataBytes;
     maxWriteBurst = kRomControllerDataBytes;
     SetLines(22, 1, 10, 9, 8);
@@ -41,9 +53,8 @@ void CQuorSPI::SetControllerRegisters(const ControllerRegisters& r) {
 }
 
 void CQuorSPI::UseIndirectControllerRegisters() {
-    SetControllerRegisters(
-        {0x608, 0x610, 0x60C, 0x614, 0xC0600000, 0xC0600004, 0xC060001C, 0xC0600020, 0xC0600024});
-    BuildDataTable(0xC0600028);
+    SetControllerRegisters(kIndirectRegisters);
+    BuildDataTable(kIndirectRegisters.data);
     indirectController = true;
 }
 
@@ -74,8 +85,10 @@ std::uint32_t CQuorSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, 
                                  const std::uint8_t* tx, std::uint32_t rxLen, std::uint8_t* rx,
                                  std::int16_t verify) {
     if (forceBitbangTransfer == 1) return CGenSPI::Transfer(cmdLen, cmd, txLen, tx, rxLen, rx, verify);
-    static const FrameStyle kStyle{0xFFF7F8FF, 0xF3FFFFFF, 0x04000000,
-                                   "Quor spi - read rom controller status timeout"};
+    static constexpr FrameStyle kStyle{.padMask = 0xFFF7F8FF,
+                                       .modeClear = 0xF3FFFFFF,
+                                       .modeSet = 0x04000000,
+                                       .timeoutMessage = "Quor spi - read rom controller status timeout"};
     return ControllerTransfer(kStyle, cmdLen, cmd, txLen, tx, rxLen, rx, verify);
 }
 

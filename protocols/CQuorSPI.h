@@ -15,6 +15,15 @@ inline constexpr std::uint32_t kRomControllerDataBytes = 256;
 // Status wait of one frame, in microseconds of process CPU time.
 inline constexpr std::uint64_t kRomControllerStatusTimeoutUs = 250000;
 
+// Pad and ROM controller registers of one register layout, and its first
+// data register.
+struct RomControllerRegisters {
+    std::uint32_t padA, padB, padOut, padIn;
+    std::uint32_t aux;  // 0: the layout has none
+    std::uint32_t cntl, swCntl, swStatus, swCommand;
+    std::uint32_t data;
+};
+
 class CQuorSPI : public CGenSPI {
 public:
     explicit CQuorSPI(ProtocolHost* flash);
@@ -95,10 +104,7 @@ protected:
     void WriteController(std::uint32_t reg, std::uint32_t value);
     // ROM_SW_DATA[k] = first + k.
     void BuildDataTable(std::uint32_t first);
-    // Pad and ROM controller registers of one register layout.
-    struct ControllerRegisters {
-        std::uint32_t padA, padB, padOut, padIn, aux, cntl, swCntl, swStatus, swCommand;
-    };
+    using ControllerRegisters = RomControllerRegisters;
     void SetControllerRegisters(const ControllerRegisters& r);
     // The second-generation controller: ROM registers behind the indirect
     // pair, pads in the register aperture.

@@ -49,7 +49,7 @@ public:
 private:
     // Registers of one Pomvek layout, its first data register and the
     // settings every layout shares.
-    void UseLayout(const ControllerRegisters& r, std::uint32_t firstData);
+    void UseLayout(const ControllerRegisters& r);
     void UseSharedLayout23To27();
     void FillOneTimeHooks();
     // Probe of the family-24 layout: 2 for each of four probe reads with bit 16 clear.

@@ -78,6 +78,7 @@ std::uint32_t TarselSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd,
         return 0;
     }
     RunFamilyHook(flash);
-    static const FrameStyle kStyle{0xFFF7F8FF, 0xF1FFFFFF, 0x06000000, nullptr};
+    static constexpr FrameStyle kStyle{
+        .padMask = 0xFFF7F8FF, .modeClear = 0xF1FFFFFF, .modeSet = 0x06000000, .timeoutMessage = nullptr};
     return ControllerTransfer(kStyle, cmdLen, cmd, txLen, tx, rxLen, rx, verify);
 }
