@@ -6,6 +6,7 @@
 #include "commands/RomDirectory.h"
 #include "engine/CFlash.h"
 #include "platform/Bytes.h"
+#include "platform/PciRegisters.h"
 
 namespace {
 
@@ -55,6 +56,10 @@ int CFlashCmd::SetSpiTarget(std::uint16_t deviceId, std::uint8_t revisionLow, st
 // ---------------------------------------------------------------------------
 // Adapter scan and selection
 
+std::uint16_t CFlashCmd::ScanSegmentLimit() const { return engine ? engine->maxSegmentToScan : 0; }
+
+std::uint8_t CFlashCmd::ScanBusLimit() const { return engine ? engine->maxBusToScan : 0; }
+
 std::uint32_t CFlashCmd::EnumerateAdapters(std::uint16_t segmentLimit, std::uint8_t busLimit, std::uint32_t maxCount,
                                            std::uint16_t skipAccess, std::uint16_t readRom) {
     const std::uint32_t limit = maxCount == 0 ? 1 : std::min(maxCount, kMaxAdapters);
@@ -72,8 +77,8 @@ std::uint32_t CFlashCmd::EnumerateAdapters(std::uint16_t segmentLimit, std::uint
         for (std::uint32_t i = 0; i < functions && adapterCount < limit; ++i) {
             const std::uint8_t bus = std::uint8_t(i >> 8);
             const std::uint8_t devfn = std::uint8_t(i & 0xFF);
-            const std::uint16_t vendor = engine->ReadPciConfigWord(segment, bus, devfn, 0x00);
-            if (vendor != 0x1002 && vendor != 0x1022) continue;
+            const std::uint16_t vendor = engine->ReadPciConfigWord(segment, bus, devfn, kPciVendorId);
+            if (vendor != kVendorTev && vendor != kVendorKov) continue;
             // The limit is checked before every ordinal, so one function
             // carrying several matches cannot overfill the table.
             for (std::uint32_t m = 0; m < 256 && adapterCount < limit; ++m) {
@@ -104,8 +109,8 @@ void CFlashCmd::FillRow(std::uint32_t r, std::uint8_t match, std::uint16_t skipA
     row.devfn = engine->pciDevfn;
     row.matchIndex = match;
     row.deviceId = engine->deviceId;
-    row.vendorId = engine->ReadPciConfigWord(row.segment, row.bus, row.devfn, 0x00);
-    row.subsystem = engine->ReadPciConfigDword(row.segment, row.bus, row.devfn, 0x2C);
+    row.vendorId = engine->ReadPciConfigWord(row.segment, row.bus, row.devfn, kPciVendorId);
+    row.subsystem = engine->ReadPciConfigDword(row.segment, row.bus, row.devfn, kPciSubsystem);
     CopyBounded(row.asicName, sizeof row.asicName, engine->asicName);
     row.partNumber[0] = '\0';
     row.productName[0] = '\0';

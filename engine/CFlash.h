@@ -136,9 +136,9 @@ public:
     std::int16_t optPci = 0;
     std::int16_t softI2cDetect = 1;
     std::int16_t capabilityFixup = 0;
-    // Chip families that device selection skips; the DDC family (8) by default.
+    // Chip families that device selection skips; the DDC family by default.
     std::uint32_t excludedFamilyCount = 1;
-    std::uint32_t excludedFamilies[32] = {8};
+    std::uint32_t excludedFamilies[32] = {TEV_DDC};
     std::int16_t acceptKovVendor = 0;
 
     // Selected PCI location.
