@@ -216,8 +216,9 @@ private:
     bool CollectPreserveList(std::uint32_t preserveTableId);
     std::int16_t FailSelection(bool unmapped);
 
-    // Strap decode and type entry (OpenAccess steps 4-6); returns the
-    // sub-table id of the matched entry.
+    // Strap decode and type entry, after the device check of opening
+    // access and before its init lists; returns the sub-table id of the
+    // matched entry.
     std::uint32_t DecodeStrap(bool trace);
     void ResetIdentification(bool spiEngines);
     void ApplySubTable(std::uint32_t subTableId, CGenSPI* engine);
