@@ -73,9 +73,7 @@ CFlash::~CFlash() {
             engine->part = nullptr;
     };
     drop(s.genSpi);
-    CQuorSPI* engines[SharedProtocolObjects::kHardwareSpiEngines];
-    const std::uint32_t count = s.HardwareSpiEngines(engines);
-    for (std::uint32_t i = 0; i < count; ++i) drop(engines[i]);
+    s.ForEachHardwareSpiEngine(drop);
     ReleaseSharedProtocols(this);
 }
 

@@ -139,12 +139,10 @@ void CFlash::ClearSelection() {
     wrdis.count = 0;
 
     BindSharedProtocols(this);
-    CQuorSPI* engines[SharedProtocolObjects::kHardwareSpiEngines];
-    const std::uint32_t engineCount = SharedProtocols().HardwareSpiEngines(engines);
-    for (std::uint32_t i = 0; i < engineCount; ++i) {
-        engines[i]->forceBitbangTransfer = std::uint16_t(forceSoftSpi);
-        engines[i]->forceBitbangRead = std::uint16_t(noAperture);
-    }
+    SharedProtocols().ForEachHardwareSpiEngine([this](CQuorSPI* engine) {
+        engine->forceBitbangTransfer = std::uint16_t(forceSoftSpi);
+        engine->forceBitbangRead = std::uint16_t(noAperture);
+    });
 }
 
 bool CFlash::IsSelectableFunction(std::uint16_t segment, std::uint8_t bus, std::uint8_t devfn) {
@@ -424,9 +422,7 @@ void CFlash::ResetIdentification(bool spiEngines) {
     if (spiEngines) {
         SharedProtocolObjects& s = SharedProtocols();
         if (s.genSpi) s.genSpi->part = nullptr;
-        CQuorSPI* engines[SharedProtocolObjects::kHardwareSpiEngines];
-        const std::uint32_t n = s.HardwareSpiEngines(engines);
-        for (std::uint32_t i = 0; i < n; ++i) engines[i]->part = nullptr;
+        s.ForEachHardwareSpiEngine([](CQuorSPI* engine) { engine->part = nullptr; });
     }
     romSize = 0;
     sectorSize = 0;
