@@ -67,27 +67,23 @@ constexpr OpcodeInfo kOpcodes[kTypeTableOpcodeCount] = {
     {"SPI_TYPEP", "spi_type", 9, "nhhhhhhh", "nxxxxxxx"},
 };
 
-// Every line form but "format" and "end" fills its record exactly.
-constexpr bool KindsMatchWordCounts() {
-    for (std::uint32_t op = 2; op < kTypeTableOpcodeCount; ++op) {
-        std::uint32_t n = 0;
-        while (kOpcodes[op].kinds[n] != '\0') ++n;
-        if (n + 1 != kOpcodes[op].words) return false;
-    }
-    return true;
+// One letter per argument word in the columns below.
+constexpr std::uint32_t Letters(const char* column) {
+    std::uint32_t n = 0;
+    while (column[n] != '\0') ++n;
+    return n;
 }
-static_assert(KindsMatchWordCounts(), "argument kinds disagree with word counts");
 
-// Every record dumps all of its argument words.
-constexpr bool DumpMatchesWordCounts() {
+// Every record dumps all of its argument words, and every line form but
+// "format" and "end" fills its record exactly.
+constexpr bool ColumnsMatchWordCounts() {
     for (std::uint32_t op = 0; op < kTypeTableOpcodeCount; ++op) {
-        std::uint32_t n = 0;
-        while (kOpcodes[op].dump[n] != '\0') ++n;
-        if (n + 1 != kOpcodes[op].words) return false;
+        if (Letters(kOpcodes[op].dump) + 1 != kOpcodes[op].words) return false;
+        if (op >= TYPE_TABLE && Letters(kOpcodes[op].kinds) + 1 != kOpcodes[op].words) return false;
     }
     return true;
 }
-static_assert(DumpMatchesWordCounts(), "dump formats disagree with word counts");
+static_assert(ColumnsMatchWordCounts(), "argument kinds or dump formats disagree with word counts");
 
 struct EnumInfo {
     const char* name;
