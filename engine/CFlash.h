@@ -44,6 +44,8 @@ enum FlashStatusCode : std::int32_t {
 inline constexpr std::uint32_t kRomImageSize = 0x100000;
 // Length of names copied into the engine (the buffers hold one more byte).
 inline constexpr std::uint32_t kEngineNameMax = 127;
+// Capacity of the list of chip families device selection skips.
+inline constexpr std::uint32_t kExcludedFamilyMax = 32;
 // PCI vendor ids of the adapters the engine selects (the second only with
 // "-KOV").
 inline constexpr std::uint16_t kVendorTev = 0x1002;
@@ -138,7 +140,7 @@ public:
     std::int16_t capabilityFixup = 0;
     // Chip families that device selection skips; the DDC family by default.
     std::uint32_t excludedFamilyCount = 1;
-    std::uint32_t excludedFamilies[32] = {TEV_DDC};
+    std::uint32_t excludedFamilies[kExcludedFamilyMax] = {TEV_DDC};
     std::int16_t acceptKovVendor = 0;
 
     // Selected PCI location.

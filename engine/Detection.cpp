@@ -1,18 +1,19 @@
 // Device selection and detection: the vendor and class checks, device
 // mapping, the detection-programme interpreter, the init lists, strap
 // decoding, sub-tables and part identification, opening and closing access.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "engine/CFlash.h"
 #include "engine/SharedProtocolObjects.h"
+#include "platform/Bytes.h"
 #include "platform/PciRegisters.h"
 #include "protocols/CGenI2C.h"
 #include "protocols/CGenSPI.h"
 #include "protocols/CParallel.h"
 #include "protocols/CQuorSPI.h"
 #include "protocols/TarselSPI.h"
-#include "platform/Bytes.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ const TypeTableWord* FindById(TypeTableWord opcode, TypeTableWord id, const Type
 // ---------------------------------------------------------------- selection
 
 bool CFlash::FamilyExcluded(std::uint32_t family) const {
-    const std::uint32_t n = excludedFamilyCount < 32 ? excludedFamilyCount : 32;
+    const std::uint32_t n = std::min(excludedFamilyCount, kExcludedFamilyMax);
     for (std::uint32_t i = 0; i < n; ++i)
         if (excludedFamilies[i] == family) return true;
     return false;

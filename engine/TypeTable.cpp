@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "engine/BuiltinTypeTable.h"
-#include "platform/COsDepend.h"
 #include "platform/Bytes.h"
+#include "platform/COsDepend.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <ctime>
 
 #include "commands/CFlashCmd.h"
+#include "platform/Bytes.h"
 #include "platform/HardwareBackend.h"
 #include "ui/CommandTable.h"
 #include "ui/HelpLines.h"
 #include "ui/Package.h"
-#include "platform/Bytes.h"
 
 const char* CTevUI::GetProgramName() { return kProgramName; }
 const char* CTevUI::GetVersion() { return kProgramVersion; }

@@ -1,18 +1,18 @@
 // The switches: recognised anywhere on the command line, applied to the
 // front end, the command layer and the engine, and removed before the
 // command word is looked up.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cctype>
 
 #include "commands/CFlashCmd.h"
 #include "engine/CFlash.h"
-#include "ui/CFlashUI.h"
 #include "platform/Bytes.h"
+#include "ui/CFlashUI.h"
 
 namespace {
 
-constexpr std::uint32_t kDdcFamily = 8;
 const char* const kLogFileName = "vorbanmill.log";
 
 enum class Match {
@@ -108,9 +108,9 @@ const SwitchRow kSwitches[] = {
      [](const Targets& t, const char*) {
          CFlash& e = *t.engine;
          std::uint32_t kept = 0;
-         std::uint32_t count = e.excludedFamilyCount < 32 ? e.excludedFamilyCount : 32;
+         std::uint32_t count = std::min(e.excludedFamilyCount, kExcludedFamilyMax);
          for (std::uint32_t i = 0; i < count; ++i) {
-             if (e.excludedFamilies[i] != kDdcFamily) e.excludedFamilies[kept++] = e.excludedFamilies[i];
+             if (e.excludedFamilies[i] != TEV_DDC) e.excludedFamilies[kept++] = e.excludedFamilies[i];
          }
          e.excludedFamilyCount = kept;
      }},
