@@ -5,28 +5,18 @@
 
 #include "commands/RomDirectory.h"
 #include "engine/CFlash.h"
+#include "platform/Bytes.h"
+#include "platform/PciRegisters.h"
 
 namespace {
 
 constexpr std::uint32_t kScanReadLength = 1024;
 constexpr std::uint32_t kMibReadLength = 512;
 
-// Copies at most size - 1 characters and terminates.
-void CopyName(char* out, std::size_t size, const char* text) {
-    std::size_t n = 0;
-    if (text)
-        for (; n + 1 < size && text[n]; ++n) out[n] = text[n];
-    out[n] = '\0';
-}
-
 bool AllBytes(const std::uint8_t* p, std::uint32_t n, std::uint8_t value) {
     for (std::uint32_t i = 0; i < n; ++i)
         if (p[i] != value) return false;
     return true;
-}
-
-bool IsSerialFlashType(std::uint32_t type) {
-    return type == TYPE_SWSPI || type == TYPE_QUORSPI || type == TYPE_POMVEKSPI;
 }
 
 }  // namespace
@@ -66,6 +56,10 @@ int CFlashCmd::SetSpiTarget(std::uint16_t deviceId, std::uint8_t revisionLow, st
 // ---------------------------------------------------------------------------
 // Adapter scan and selection
 
+std::uint16_t CFlashCmd::ScanSegmentLimit() const { return engine ? engine->maxSegmentToScan : 0; }
+
+std::uint8_t CFlashCmd::ScanBusLimit() const { return engine ? engine->maxBusToScan : 0; }
+
 std::uint32_t CFlashCmd::EnumerateAdapters(std::uint16_t segmentLimit, std::uint8_t busLimit, std::uint32_t maxCount,
                                            std::uint16_t skipAccess, std::uint16_t readRom) {
     const std::uint32_t limit = maxCount == 0 ? 1 : std::min(maxCount, kMaxAdapters);
@@ -83,8 +77,8 @@ std::uint32_t CFlashCmd::EnumerateAdapters(std::uint16_t segmentLimit, std::uint
         for (std::uint32_t i = 0; i < functions && adapterCount < limit; ++i) {
             const std::uint8_t bus = std::uint8_t(i >> 8);
             const std::uint8_t devfn = std::uint8_t(i & 0xFF);
-            const std::uint16_t vendor = engine->ReadPciConfigWord(segment, bus, devfn, 0x00);
-            if (vendor != 0x1002 && vendor != 0x1022) continue;
+            const std::uint16_t vendor = engine->ReadPciConfigWord(segment, bus, devfn, kPciVendorId);
+            if (vendor != kVendorTev && vendor != kVendorKov) continue;
             // The limit is checked before every ordinal, so one function
             // carrying several matches cannot overfill the table.
             for (std::uint32_t m = 0; m < 256 && adapterCount < limit; ++m) {
@@ -103,8 +97,8 @@ std::uint32_t CFlashCmd::EnumerateAdapters(std::uint16_t segmentLimit, std::uint
 }
 
 void CFlashCmd::CopyFlashName(AdapterEntry& row) {
-    const char* name = IsSerialFlashType(engine->flashType) ? engine->currentPartName : engine->flashTypeName;
-    CopyName(row.flashName, sizeof row.flashName, name);
+    const char* name = IsSpiType(engine->flashType) ? engine->currentPartName : engine->flashTypeName;
+    CopyBounded(row.flashName, sizeof row.flashName, name);
 }
 
 void CFlashCmd::FillRow(std::uint32_t r, std::uint8_t match, std::uint16_t skipAccess, std::uint16_t readRom) {
@@ -115,9 +109,9 @@ void CFlashCmd::FillRow(std::uint32_t r, std::uint8_t match, std::uint16_t skipA
     row.devfn = engine->pciDevfn;
     row.matchIndex = match;
     row.deviceId = engine->deviceId;
-    row.vendorId = engine->ReadPciConfigWord(row.segment, row.bus, row.devfn, 0x00);
-    row.subsystem = engine->ReadPciConfigDword(row.segment, row.bus, row.devfn, 0x2C);
-    CopyName(row.asicName, sizeof row.asicName, engine->asicName);
+    row.vendorId = engine->ReadPciConfigWord(row.segment, row.bus, row.devfn, kPciVendorId);
+    row.subsystem = engine->ReadPciConfigDword(row.segment, row.bus, row.devfn, kPciSubsystem);
+    CopyBounded(row.asicName, sizeof row.asicName, engine->asicName);
     row.partNumber[0] = '\0';
     row.productName[0] = '\0';
     row.biosVersion[0] = '\0';
@@ -156,7 +150,7 @@ void CFlashCmd::ReadRomStart(std::uint32_t r) {
             MibIdentity id = RomImage::FindMibIdentity(romBuffer, valid, [this] { ReportLengthOverflow(); });
             if (id.found) {
                 engine->romSize = std::uint32_t(id.romSizeUnits) * 128;
-                CopyName(row.partNumber, sizeof row.partNumber, id.partNumber);
+                CopyBounded(row.partNumber, sizeof row.partNumber, id.partNumber);
             }
         }
         n = std::uint16_t(engine->romSize);

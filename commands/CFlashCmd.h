@@ -34,6 +34,9 @@ public:
     // 1 when the row exists (rescanning when needed); the engine has then
     // been told to select and open it. 0 otherwise.
     virtual std::int16_t SelectAdapter(std::uint32_t adapter, std::uint16_t segmentLimit, std::uint8_t busLimit);
+    // Highest PCI segment and bus the adapter scan visits (0 without an engine).
+    std::uint16_t ScanSegmentLimit() const;
+    std::uint8_t ScanBusLimit() const;
 
     // ROM read, checksum and status operations.
     virtual std::uint32_t GetBiosSize(const std::uint8_t* buffer);  // null = romBuffer

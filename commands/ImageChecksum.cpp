@@ -6,6 +6,7 @@
 #include "commands/CFlashCmd.h"
 #include "commands/RomImage.h"
 #include "engine/CFlash.h"
+#include "platform/Bytes.h"
 
 std::uint32_t CFlashCmd::LegacyLength(const std::uint8_t* image, std::uint32_t length) {
     if (length <= PciExpansionRomHeader::kSize512) return 0;

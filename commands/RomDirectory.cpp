@@ -6,6 +6,7 @@
 #include "commands/RomImage.h"
 #include "crypto/RsaPss.h"
 #include "crypto/Sha256.h"
+#include "platform/Bytes.h"
 
 const DeviceIdRange SignedDeviceIdRanges[11] = {
     {0x6860, 0x687F}, {0x69A0, 0x69BF}, {0x66A0, 0x66BF}, {0x7310, 0x731F}, {0x7330, 0x7330}, {0x7340, 0x7345},
@@ -43,13 +44,9 @@ bool Inside(std::uint64_t offset, std::uint64_t size, std::uint32_t length) {
     return offset <= length && size <= length - offset;
 }
 
-std::uint16_t U16(const std::uint8_t* p) {
-    return std::uint16_t(p[0] | p[1] << 8);
-}
+std::uint16_t U16(const std::uint8_t* p) { return ReadLe16(p); }
 
-std::uint32_t U32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
+std::uint32_t U32(const std::uint8_t* p) { return ReadLe32(p); }
 
 // Data offset of the first entry of the type with a nonzero size.
 bool FindEntryData(const std::uint8_t* image, std::uint32_t length, std::uint32_t type, std::uint32_t* offset) {

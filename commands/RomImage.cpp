@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Bytes.h"
+
 namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
@@ -18,12 +20,10 @@ public:
 
     int At(std::size_t i) const { return i < n_ ? p_[i] : -1; }
     std::uint16_t U16(std::size_t i) const {
-        return (i < n_ && n_ - i >= 2) ? static_cast<std::uint16_t>(p_[i] | (p_[i + 1] << 8)) : 0;
+        return (i < n_ && n_ - i >= 2) ? ReadLe16(p_ + i) : 0;
     }
     std::uint32_t U32(std::size_t i) const {
-        if (i >= n_ || n_ - i < 4) return 0;
-        return std::uint32_t(p_[i]) | (std::uint32_t(p_[i + 1]) << 8) | (std::uint32_t(p_[i + 2]) << 16) |
-               (std::uint32_t(p_[i + 3]) << 24);
+        return (i < n_ && n_ - i >= 4) ? ReadLe32(p_ + i) : 0;
     }
     // Position after the first NUL at or after pos; kNone when there is none.
     std::size_t AfterNul(std::size_t pos) const {

@@ -28,14 +28,6 @@ constexpr std::uint32_t kPomvekProbePattern = 0xA5A5A5A5;
 // Largest hardware-SPI transfer of a checksum.
 constexpr std::uint32_t kChecksumChunk = 256;
 
-bool IsSpiType(std::uint32_t type) {
-    return type == TYPE_SWSPI || type == TYPE_QUORSPI || type == TYPE_POMVEKSPI;
-}
-
-bool IsSerialType(std::uint32_t type) {
-    return type == TYPE_VOSK_AT25F || type == TYPE_VOSK_STM25P || type == TYPE_VOSK_SST;
-}
-
 // offset + length <= limit without wrapping.
 bool RangeFits(std::uint32_t offset, std::uint32_t length, std::uint32_t limit) {
     return offset <= limit && length <= limit - offset;
@@ -45,7 +37,7 @@ bool RangeFits(std::uint32_t offset, std::uint32_t length, std::uint32_t limit) 
 
 // ---------------------------------------------------------------- lifetime
 
-CFlash::CFlash(FILE* typeTableText, std::uint32_t level) : COsDepend(nullptr, 0) {
+CFlash::CFlash(FILE* typeTableText, std::uint32_t level) : ProtocolHost(nullptr, 0) {
     romImage = new (std::nothrow) std::uint8_t[kRomImageSize];
     if (romImage) std::memset(romImage, 0xFF, kRomImageSize);
     logLevel = level;
@@ -81,9 +73,7 @@ CFlash::~CFlash() {
             engine->part = nullptr;
     };
     drop(s.genSpi);
-    CQuorSPI* engines[SharedProtocolObjects::kHardwareSpiEngines];
-    const std::uint32_t count = s.HardwareSpiEngines(engines);
-    for (std::uint32_t i = 0; i < count; ++i) drop(engines[i]);
+    s.ForEachHardwareSpiEngine(drop);
     ReleaseSharedProtocols(this);
 }
 
@@ -179,6 +169,13 @@ int CFlash::FlashThroughSmu(const std::uint8_t* image, int length) {
 }
 
 // ---------------------------------------------------------------- size, check, checksum
+
+bool CFlash::FitEngineBuffer(std::uint32_t offset, std::uint32_t& length) const {
+    // The engine buffer holds kRomImageSize bytes (1 MiB).
+    if (offset >= kRomImageSize || !romImage) return false;
+    length = std::min(length, kRomImageSize - offset);
+    return true;
+}
 
 std::uint32_t CFlash::BIOSSize(std::uint32_t offset, const std::uint8_t* buffer) {
     successFlag = 0;
@@ -283,9 +280,7 @@ std::uint32_t CFlash::Compare(std::uint32_t offset, std::uint32_t length, const 
     if (!buffer) {
         if (!RangeFits(offset, length, romSize)) return 0;
         if (length == 0) length = romSize - offset;
-        // The engine buffer holds 1 MiB.
-        if (offset >= kRomImageSize || !romImage) return 0;
-        length = std::min(length, kRomImageSize - offset);
+        if (!FitEngineBuffer(offset, length)) return 0;
         buffer = romImage;
     }
 
@@ -361,7 +356,7 @@ std::uint32_t CFlash::BulkErase() {
         CParallel* p = ParallelForOperation();
         result = p->ChipErase();
         retried = p->retryCount;
-    } else if (IsSerialType(flashType)) {
+    } else if (IsDrivenSerialEepromType(flashType)) {
         CVoskSerial* serial = SerialForOperation();
         if (flashType == TYPE_VOSK_AT25F) result = serial->EraseAT25F();
         else if (flashType == TYPE_VOSK_STM25P) result = serial->EraseSTM25P();
@@ -401,92 +396,21 @@ std::uint32_t CFlash::Write(std::uint32_t offset, std::uint32_t length, const st
     errorCode = FLASH_NOT_COMPLETED;
     successFlag = 0;
 
-    SharedProtocolObjects& s = SharedProtocols();
     std::uint32_t result = 0;
-    bool dispatch = true;
-    if (flashType == TYPE_NOROM || flashType == TYPE_NOFLASH || flashType == TYPE_NOT_SUPPORT) {
-        Log(1, flashType == TYPE_NOROM     ? "board configured to no rom\n"
-               : flashType == TYPE_NOFLASH ? "board configured to no flash\n"
-                                           : "no support for this flash type\n");
-        errorCode = FLASH_NOT_SUPPORTED;
-        dispatch = false;
-    }
-
-    if (dispatch) {
+    if (HasFlashToWrite()) {
         if (!data) {
             data = romImage;
             if (length == 0) {
                 offset = 0;
                 length = romSize;
             }
-            // The engine buffer holds 1 MiB.
-            if (offset >= kRomImageSize || !data) length = 0;
-            else length = std::min(length, kRomImageSize - offset);
+            if (!FitEngineBuffer(offset, length)) length = 0;
         }
-        if (flashType != TYPE_SII1930) {
-            if (length == 0) {
-                Log(1, "size = 0\n");
-                return 0;
-            }
-            if (!RangeFits(offset, length, romSize)) {
-                Log(1, "data size > rom size\n");
-                return 0;
-            }
-            if (WriteEnable() != 1) return 0;
-        }
-
-        switch (flashType) {
-        case TYPE_PARALLEL: {
-            CParallel* p = ParallelForOperation();
-            result = p->Write(data, offset, length);
-            retried = p->retryCount;
-            break;
-        }
-        case TYPE_VOSK_ISSI:
-            Log(1, "not implemented\n");
-            errorCode = FLASH_NOT_SUPPORTED;
-            break;
-        case TYPE_MIBI2C:
-            // The EEPROM is written from its start.
-            result = s.mibI2c->WriteEeprom(data, length);
-            break;
-        case TYPE_UNKNOWN:
-            break;
-        case TYPE_SI2C:
-            result = s.genI2c->Write(data, offset, length, 1);
-            break;
-        case TYPE_SII1930: {
-            CSiI1930* sii = s.sii1930;
-            if (sii->resetPin == -1) sii->resetPin = siiResetPin;
-            if (sii->programPin == -1) sii->programPin = siiProgramPin;
-            result = sii->Program(data, offset, length);
-            if (sii->identifyOnly) return result;
-            break;
-        }
-        case TYPE_SWSPI:
-        case TYPE_QUORSPI:
-        case TYPE_POMVEKSPI: {
-            CGenSPI* engine = SpiForOperation();
-            if (engine && currentPart) {
-                engine->retryLimit = retry;
-                result = engine->ProgramRange(data, offset, length, 1);
-                retried = engine->retryCount;
-            }
-            break;
-        }
-        case TYPE_VOSK_AT25F:
-        case TYPE_VOSK_STM25P:
-        case TYPE_VOSK_SST: {
-            CVoskSerial* serial = SerialForOperation();
-            if (flashType == TYPE_VOSK_AT25F) result = serial->WriteAT25F(data, offset, length);
-            else if (flashType == TYPE_VOSK_STM25P) result = serial->WriteSTM25P(data, offset, length);
-            else result = serial->WriteSST(data, offset, length);
-            retried = serial->retryCount;
-            break;
-        }
-        default:
-            break;
-        }
+        if (flashType != TYPE_SII1930 && !CheckWriteRange(offset, length)) return 0;
+        // The SiI1930's version query rides on a write and ends here.
+        if (flashType == TYPE_SII1930 && SharedProtocols().sii1930->identifyOnly)
+            return WriteSiI1930(data, offset, length);
+        result = WriteByType(data, offset, length);
     }
 
     successFlag = result >= length ? 1 : 0;
@@ -494,6 +418,78 @@ std::uint32_t CFlash::Write(std::uint32_t offset, std::uint32_t length, const st
     Log(1, "  retried = %d\n", int(retried));
     Log(1, "CFlash::Write() ends\n");
     return result;
+}
+
+bool CFlash::HasFlashToWrite() {
+    const char* none = flashType == TYPE_NOROM        ? "board configured to no rom\n"
+                       : flashType == TYPE_NOFLASH    ? "board configured to no flash\n"
+                       : flashType == TYPE_NOT_SUPPORT ? "no support for this flash type\n"
+                                                       : nullptr;
+    if (!none) return true;
+    Log(1, "%s", none);
+    errorCode = FLASH_NOT_SUPPORTED;
+    return false;
+}
+
+bool CFlash::CheckWriteRange(std::uint32_t offset, std::uint32_t length) {
+    if (length == 0) {
+        Log(1, "size = 0\n");
+        return false;
+    }
+    if (!RangeFits(offset, length, romSize)) {
+        Log(1, "data size > rom size\n");
+        return false;
+    }
+    return WriteEnable() == 1;
+}
+
+std::uint32_t CFlash::WriteSiI1930(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    CSiI1930* sii = SharedProtocols().sii1930;
+    if (sii->resetPin == -1) sii->resetPin = siiResetPin;
+    if (sii->programPin == -1) sii->programPin = siiProgramPin;
+    return sii->Program(data, offset, length);
+}
+
+std::uint32_t CFlash::WriteByType(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    SharedProtocolObjects& s = SharedProtocols();
+    if (flashType == TYPE_PARALLEL) {
+        CParallel* p = ParallelForOperation();
+        const std::uint32_t result = p->Write(data, offset, length);
+        retried = p->retryCount;
+        return result;
+    }
+    if (IsDrivenSerialEepromType(flashType)) {
+        CVoskSerial* serial = SerialForOperation();
+        std::uint32_t result;
+        if (flashType == TYPE_VOSK_AT25F) result = serial->WriteAT25F(data, offset, length);
+        else if (flashType == TYPE_VOSK_STM25P) result = serial->WriteSTM25P(data, offset, length);
+        else result = serial->WriteSST(data, offset, length);
+        retried = serial->retryCount;
+        return result;
+    }
+    if (IsSpiType(flashType)) {
+        CGenSPI* engine = SpiForOperation();
+        if (!engine || !currentPart) return 0;
+        engine->retryLimit = retry;
+        const std::uint32_t result = engine->ProgramRange(data, offset, length, 1);
+        retried = engine->retryCount;
+        return result;
+    }
+    switch (flashType) {
+    case TYPE_VOSK_ISSI:
+        Log(1, "not implemented\n");
+        errorCode = FLASH_NOT_SUPPORTED;
+        return 0;
+    case TYPE_MIBI2C:
+        // The EEPROM is written from its start.
+        return s.mibI2c->WriteEeprom(data, length);
+    case TYPE_SI2C:
+        return s.genI2c->Write(data, offset, length, 1);
+    case TYPE_SII1930:
+        return WriteSiI1930(data, offset, length);
+    default:
+        return 0;
+    }
 }
 
 std::uint32_t CFlash::ReadSiI1930Version() {
@@ -528,9 +524,7 @@ std::uint32_t CFlash::Read(std::uint32_t offset, std::uint32_t length, std::uint
             offset = 0;
             length = romSize;
         }
-        // The engine buffer holds 1 MiB.
-        if (offset >= kRomImageSize || !buffer) return 0;
-        length = std::min(length, kRomImageSize - offset);
+        if (!FitEngineBuffer(offset, length)) return 0;
     }
 
     SharedProtocolObjects& s = SharedProtocols();
@@ -571,7 +565,7 @@ std::uint32_t CFlash::ReadStatus() {
     errorCode = FLASH_OK;
     successFlag = 0;
     if (!RomReachable()) return 0xFFFFFFFF;
-    if (IsSerialType(flashType)) return SerialForOperation()->ReadStatus();
+    if (IsDrivenSerialEepromType(flashType)) return SerialForOperation()->ReadStatus();
     if (IsSpiType(flashType)) {
         CGenSPI* engine = SpiForOperation();
         // Without a part there is no status to report.
@@ -587,7 +581,7 @@ std::uint32_t CFlash::WriteStatus(std::uint32_t value) {
     successFlag = 0;
     if (!RomReachable()) return 0;
     if (WriteEnable() != 1) return 0;
-    if (IsSerialType(flashType)) {
+    if (IsDrivenSerialEepromType(flashType)) {
         return std::uint32_t(SerialForOperation()->WriteStatusRegister(std::uint8_t(value & 0xFF)));
     }
     if (IsSpiType(flashType)) {

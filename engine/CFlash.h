@@ -11,7 +11,9 @@
 #include "engine/InitLists.h"
 #include "engine/TypeTable.h"
 #include "platform/COsDepend.h"
+#include "protocols/ProtocolHost.h"
 
+class CGenI2C;
 class CGenSPI;
 class CParallel;
 class CVoskSerial;
@@ -42,8 +44,14 @@ enum FlashStatusCode : std::int32_t {
 inline constexpr std::uint32_t kRomImageSize = 0x100000;
 // Length of names copied into the engine (the buffers hold one more byte).
 inline constexpr std::uint32_t kEngineNameMax = 127;
+// Capacity of the list of chip families device selection skips.
+inline constexpr std::uint32_t kExcludedFamilyMax = 32;
+// PCI vendor ids of the adapters the engine selects (the second only with
+// "-KOV").
+inline constexpr std::uint16_t kVendorTev = 0x1002;
+inline constexpr std::uint16_t kVendorKov = 0x1022;
 
-class CFlash : public COsDepend, public TypeTableStore {
+class CFlash : public ProtocolHost, public TypeTableStore {
 public:
     CFlash(FILE* typeTableText, std::uint32_t logLevel);
     ~CFlash() override;
@@ -81,6 +89,8 @@ public:
     // The SPI engine for the current flash type and family.
     CGenSPI* GetSpiEngine();
     int SupportsTarget();
+    std::uint16_t TargetDeviceId() const override { return targetDeviceId; }
+    std::uint8_t TargetRevision() const override { return targetRevision; }
 
     // Type-table members.
     static const TypeTableWord* FindRecord(TypeTableWord opcode, const TypeTableWord* from,
@@ -132,9 +142,9 @@ public:
     std::int16_t optPci = 0;
     std::int16_t softI2cDetect = 1;
     std::int16_t capabilityFixup = 0;
-    // Chip families that device selection skips; the DDC family (8) by default.
+    // Chip families that device selection skips; the DDC family by default.
     std::uint32_t excludedFamilyCount = 1;
-    std::uint32_t excludedFamilies[32] = {8};
+    std::uint32_t excludedFamilies[kExcludedFamilyMax] = {TEV_DDC};
     std::int16_t acceptKovVendor = 0;
 
     // Selected PCI location.
@@ -176,10 +186,34 @@ public:
     std::int16_t forceSelectOnI2cFail = 0;
 
 private:
-    // Outcome of one detection programme.
+    // Outcome of one detection programme, and of one of its steps.
     enum class Programme { NoMatch, Match, Selected };
+    enum class Step { Next, NoMatch, Match, Selected };
+    // The ASIC record detection selected: its ids and the record after its
+    // programme.
+    struct AsicRecord {
+        std::uint32_t typeTableId = 0;
+        std::uint32_t preserveTableId = 0;
+        const TypeTableWord* next = nullptr;
+    };
+    // Steps of SelectDevice.
+    void ClearSelection();
+    bool IsSelectableFunction(std::uint16_t segment, std::uint8_t bus, std::uint8_t devfn);
+    void FixupLinkCapability();
+    BusFilter ScanBusFilter() const;
+    bool FindAsic(int matchIndex, AsicRecord& found);
+    void RestoreSavedRegisters();
     Programme RunDetection(const TypeTableWord*& step, const TypeTableWord* limit, int matchIndex,
                            std::uint32_t& matches);
+    // One detection step per record kind.
+    Step RunDetectionStep(const TypeTableWord* r);
+    Step StepPciRmw(const TypeTableWord* r);
+    Step StepRegRmw(const TypeTableWord* r);
+    Step StepRegSave(const TypeTableWord* r);
+    Step StepSoftI2cConfig(const TypeTableWord* r);
+    Step StepPciCompare(const TypeTableWord* r);
+    Step StepRegCompare(const TypeTableWord* r);
+    Step StepSoftI2cCompare(const TypeTableWord* r);
     bool FamilyExcluded(std::uint32_t family) const;
     std::uint32_t ReadConfigByAlignment(std::uint8_t offset);
     void WriteConfigByAlignment(std::uint8_t offset, std::uint32_t value);
@@ -188,11 +222,15 @@ private:
     bool CollectPreserveList(std::uint32_t preserveTableId);
     std::int16_t FailSelection(bool unmapped);
 
-    // Strap decode and type entry (OpenAccess steps 4-6); returns the
-    // sub-table id of the matched entry.
+    // Strap decode and type entry, after the device check of opening
+    // access and before its init lists; returns the sub-table id of the
+    // matched entry.
     std::uint32_t DecodeStrap(bool trace);
     void ResetIdentification(bool spiEngines);
     void ApplySubTable(std::uint32_t subTableId, CGenSPI* engine);
+    void ApplyI2cTable(std::uint32_t subTableId);
+    void AppendI2cHeaderByte(CGenI2C& i2c, const TypeTableWord* sequence);
+    void ApplySoftSpiTable(std::uint32_t subTableId, CGenSPI* engine);
     void IdentifySpiPart(CGenSPI* engine);
     void IdentifyParallelPart();
     void ApplyInitList(InitList& list, const char* name);
@@ -211,6 +249,15 @@ private:
     bool ApplySerialEepromGeometry();
     // Detection before BulkErase and Write.
     bool DetectBeforeWrite();
+    // Operations on the engine buffer: false when offset lies past its end
+    // (or there is no buffer), otherwise length is cut to the end.
+    bool FitEngineBuffer(std::uint32_t offset, std::uint32_t& length) const;
+    // Steps of Write: refusal of the types without flash, the range and
+    // write-enable check, and the write by flash type.
+    bool HasFlashToWrite();
+    bool CheckWriteRange(std::uint32_t offset, std::uint32_t length);
+    std::uint32_t WriteSiI1930(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t WriteByType(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
     void LogParameters();
 };
 

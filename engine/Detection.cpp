@@ -1,11 +1,14 @@
 // Device selection and detection: the vendor and class checks, device
 // mapping, the detection-programme interpreter, the init lists, strap
 // decoding, sub-tables and part identification, opening and closing access.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "engine/CFlash.h"
 #include "engine/SharedProtocolObjects.h"
+#include "platform/Bytes.h"
+#include "platform/PciRegisters.h"
 #include "protocols/CGenI2C.h"
 #include "protocols/CGenSPI.h"
 #include "protocols/CParallel.h"
@@ -14,13 +17,8 @@
 
 namespace {
 
-constexpr std::uint16_t kVendorTev = 0x1002;
-constexpr std::uint16_t kVendorKov = 0x1022;
 constexpr std::uint8_t kDisplayClass = 0x03;
-constexpr std::uint8_t kCapabilityPointer = 0x34;
-constexpr std::uint8_t kCapPcie = 0x10;
-constexpr std::uint8_t kCapAgp = 0x02;
-constexpr int kCapabilityWalkLimit = 10;
+// Bridge register the link fix-up rewrites on boards behind a bridge.
 constexpr std::uint8_t kFixupRegister = 0x18;
 // Bridge index/data pair of the bridge boards.
 constexpr std::uint32_t kBridgeIndex = 0xA0;
@@ -39,8 +37,6 @@ bool IsDetectionStep(TypeTableWord op) {
     return (op >= DET_PCIRMW && op <= DET_REGCMP) || (op >= DET_REGSAVE && op <= DET_SI2CW3CMP);
 }
 
-bool IsInitRecord(TypeTableWord op) { return op >= PINIT && op <= WRIS; }
-
 // The record at r fits before limit.
 bool Fits(const TypeTableWord* r, const TypeTableWord* limit) {
     if (r >= limit) return false;
@@ -48,33 +44,23 @@ bool Fits(const TypeTableWord* r, const TypeTableWord* limit) {
     return words != 0 && words <= static_cast<std::uint64_t>(limit - r);
 }
 
-void CopyName(char* out, const char* name) {
-    std::snprintf(out, kEngineNameMax + 1, "%s", name ? name : "");
-}
+void CopyName(char* out, const char* name) { CopyBounded(out, kEngineNameMax + 1, name); }
 
 // The first record of kind opcode whose id word equals id, searched from
 // the start of the table; null when none.
 const TypeTableWord* FindById(TypeTableWord opcode, TypeTableWord id, const TypeTableWord* table,
                               const TypeTableWord* limit) {
-    for (const TypeTableWord* r = CFlash::FindRecord(opcode, table, limit); r != nullptr;
-         r = CFlash::FindRecord(opcode, r + TypeTableWordCount(opcode), limit)) {
+    for (const TypeTableWord* r : Records(opcode, table, limit))
         if (r[1] == id) return r;
-    }
     return nullptr;
 }
-
-bool IsSpiType(std::uint32_t type) {
-    return type == TYPE_SWSPI || type == TYPE_QUORSPI || type == TYPE_POMVEKSPI;
-}
-
-bool IsSerialEepromType(std::uint32_t type) { return type >= TYPE_VOSK_AT25F && type <= TYPE_VOSK_SST; }
 
 }  // namespace
 
 // ---------------------------------------------------------------- selection
 
 bool CFlash::FamilyExcluded(std::uint32_t family) const {
-    const std::uint32_t n = excludedFamilyCount < 32 ? excludedFamilyCount : 32;
+    const std::uint32_t n = std::min(excludedFamilyCount, kExcludedFamilyMax);
     for (std::uint32_t i = 0; i < n; ++i)
         if (excludedFamilies[i] == family) return true;
     return false;
@@ -106,6 +92,45 @@ std::int16_t CFlash::FailSelection(bool unmap) {
 
 std::int16_t CFlash::SelectDevice(std::uint16_t segment, std::uint8_t bus, std::uint8_t devfn, int matchIndex) {
     CloseAccess();
+    ClearSelection();
+    Log(1, "CFlash::SelectDevice(%04X,%02X,%02X,%02X)\n", segment, bus, devfn, unsigned(std::uint8_t(matchIndex)));
+    if (!IsSelectableFunction(segment, bus, devfn)) {
+        errorCode = FLASH_NOT_COMPLETED;
+        successFlag = 0;
+        return 0;
+    }
+
+    pciSegment = segment;
+    pciBus = bus;
+    pciDevfn = devfn;
+    deviceId = ReadPciConfigWord(segment, bus, devfn, kPciDeviceId);
+    revisionId = ReadPciConfigByte(segment, bus, devfn, kPciClassRevision);
+    // Window size and the post-write read follow the selected chip.
+    SetEngineDevice(deviceId, revisionId);
+    if (capabilityFixup == 1 && bus != 0) FixupLinkCapability();
+
+    if (MapDevice(segment, bus, devfn, 1, ScanBusFilter()) != 1) {
+        successFlag = 0;
+        return 0;
+    }
+
+    AsicRecord asic;
+    if (!FindAsic(matchIndex, asic) || (asicFamily == TEV_MIB && std::uint8_t(matchIndex) != 0)) {
+        Log(1, "no information found for device ID %04X\n", deviceId);
+        return FailSelection(true);
+    }
+
+    SharedProtocols().tarselSpi->SetFamily(std::int32_t(asicFamily));
+    CollectInitLists(asic.next, TableLimit());
+    if (!FindTypeEntries(asic.typeTableId)) return FailSelection(true);
+    if (asic.preserveTableId != 0 && !CollectPreserveList(asic.preserveTableId)) return FailSelection(true);
+
+    deviceSelected = 1;
+    successFlag = 1;
+    return 1;
+}
+
+void CFlash::ClearSelection() {
     deviceSelected = 0;
     preserveCount = 0;
     pinit.count = 0;
@@ -115,53 +140,34 @@ std::int16_t CFlash::SelectDevice(std::uint16_t segment, std::uint8_t bus, std::
     wrdis.count = 0;
 
     BindSharedProtocols(this);
-    SharedProtocolObjects& shared = SharedProtocols();
-    CQuorSPI* engines[SharedProtocolObjects::kHardwareSpiEngines];
-    const std::uint32_t engineCount = shared.HardwareSpiEngines(engines);
-    for (std::uint32_t i = 0; i < engineCount; ++i) {
-        engines[i]->forceBitbangTransfer = std::uint16_t(forceSoftSpi);
-        engines[i]->forceBitbangRead = std::uint16_t(noAperture);
-    }
+    SharedProtocols().ForEachHardwareSpiEngine([this](CQuorSPI* engine) {
+        engine->forceBitbangTransfer = std::uint16_t(forceSoftSpi);
+        engine->forceBitbangRead = std::uint16_t(noAperture);
+    });
+}
 
-    Log(1, "CFlash::SelectDevice(%04X,%02X,%02X,%02X)\n", segment, bus, devfn, unsigned(std::uint8_t(matchIndex)));
-
-    const std::uint16_t vendor = ReadPciConfigWord(segment, bus, devfn, 0x00);
+bool CFlash::IsSelectableFunction(std::uint16_t segment, std::uint8_t bus, std::uint8_t devfn) {
+    const std::uint16_t vendor = ReadPciConfigWord(segment, bus, devfn, kPciVendorId);
     if (!(vendor == kVendorTev || (vendor == kVendorKov && acceptKovVendor == 1))) {
         Log(1, "non-TEV device\n");
-        errorCode = FLASH_NOT_COMPLETED;
-        successFlag = 0;
-        return 0;
+        return false;
     }
-    if ((ReadPciConfigDword(segment, bus, devfn, 0x08) >> 24) != kDisplayClass) {
+    if ((ReadPciConfigDword(segment, bus, devfn, kPciClassRevision) >> 24) != kDisplayClass) {
         Log(1, "non-Display device!\n");
-        errorCode = FLASH_NOT_COMPLETED;
-        successFlag = 0;
-        return 0;
+        return false;
     }
+    return true;
+}
 
-    pciSegment = segment;
-    pciBus = bus;
-    pciDevfn = devfn;
-    deviceId = ReadPciConfigWord(segment, bus, devfn, 0x02);
-    revisionId = ReadPciConfigByte(segment, bus, devfn, 0x08);
-    // Window size and the post-write read follow the selected chip.
-    SetEngineDevice(deviceId, revisionId);
+void CFlash::FixupLinkCapability() {
+    static constexpr std::uint8_t kLinkCapabilities[] = {kPciCapPcie, kPciCapAgp};
+    if (FindPciCapability(pciSegment, pciBus, pciDevfn, kLinkCapabilities, 2, 0) == 0) return;
+    const std::uint32_t v = ReadPciConfigDword(pciSegment, pciBus, pciDevfn, kFixupRegister);
+    if ((v & 0x70000) != 0 && (v & 0x9) == 0)
+        WritePciConfigDword(pciSegment, pciBus, pciDevfn, kFixupRegister, (v & 0xFFF8FFFF) ^ 0x80000);
+}
 
-    if (capabilityFixup == 1 && bus != 0) {
-        std::uint8_t ptr = ReadPciConfigByte(segment, bus, devfn, kCapabilityPointer);
-        for (int looked = 0; ptr != 0 && looked < kCapabilityWalkLimit; ++looked) {
-            const std::uint16_t entry = ReadPciConfigWord(segment, bus, devfn, ptr);
-            const std::uint8_t id = std::uint8_t(entry & 0xFF);
-            if (id == kCapPcie || id == kCapAgp) {
-                const std::uint32_t v = ReadPciConfigDword(segment, bus, devfn, kFixupRegister);
-                if ((v & 0x70000) != 0 && (v & 0x9) == 0)
-                    WritePciConfigDword(segment, bus, devfn, kFixupRegister, (v & 0xFFF8FFFF) ^ 0x80000);
-                break;
-            }
-            ptr = std::uint8_t(entry >> 8);
-        }
-    }
-
+BusFilter CFlash::ScanBusFilter() const {
     BusFilter filter;
     filter.noPci = optNoPci;
     filter.noAgp = optNoAgp;
@@ -170,171 +176,171 @@ std::int16_t CFlash::SelectDevice(std::uint16_t segment, std::uint8_t bus, std::
     filter.pci = optPci;
     filter.agp = optAgp;
     filter.pcie = optPcie;
-    if (MapDevice(segment, bus, devfn, 1, filter) != 1) {
-        successFlag = 0;
-        return 0;
-    }
+    return filter;
+}
 
-    // Detection: the ASIC records in table order.
-    const TypeTableWord* table = Table();
+bool CFlash::FindAsic(int matchIndex, AsicRecord& found) {
+    // The ASIC records in table order, each with its detection programme.
     const TypeTableWord* limit = TableLimit();
-    const TypeTableWord* at = table;
+    const TypeTableWord* at = Table();
     std::uint32_t matches = 0;
-    bool selected = false;
-    std::uint32_t typeTableId = 0;
-    std::uint32_t preserveTableId = 0;
     for (const TypeTableWord* asic = FindRecord(ASIC, at, limit); asic != nullptr;
          asic = FindRecord(ASIC, at, limit)) {
         at = asic + TypeTableWordCount(ASIC);
         CopyName(asicName, TypeTableName(asic[1]));
         asicFamily = U32(asic[2]);
-        typeTableId = U32(asic[3]);
+        found.typeTableId = U32(asic[3]);
         strapRegister = U32(asic[4]);
         strapShift = U32(asic[5]);
         strapMask = U32(asic[6]);
-        preserveTableId = U32(asic[7]);
+        found.preserveTableId = U32(asic[7]);
         if (FamilyExcluded(asicFamily)) continue;
 
         Log(1, "  check for %s ", asicName);
         g_registerSave.count = 0;
         const Programme outcome = RunDetection(at, limit, matchIndex, matches);
         Log(1, "\n");
-        for (std::uint32_t i = 0; i < g_registerSave.count; ++i) {
-            const RegisterSaveEntry& e = g_registerSave.entries[i];
-            WriteRegister(e.reg, (e.saved & e.andMask) | e.orValue);
-        }
-        g_registerSave.count = 0;
+        RestoreSavedRegisters();
         if (outcome == Programme::Selected) {
-            selected = true;
-            break;
+            found.next = at;
+            return true;
         }
     }
+    return false;
+}
 
-    if (!selected || (asicFamily == TEV_MIB && std::uint8_t(matchIndex) != 0)) {
-        Log(1, "no information found for device ID %04X\n", deviceId);
-        return FailSelection(true);
+void CFlash::RestoreSavedRegisters() {
+    for (std::uint32_t i = 0; i < g_registerSave.count; ++i) {
+        const RegisterSaveEntry& e = g_registerSave.entries[i];
+        WriteRegister(e.reg, (e.saved & e.andMask) | e.orValue);
     }
-
-    shared.tarselSpi->SetFamily(std::int32_t(asicFamily));
-    CollectInitLists(at, limit);
-    if (!FindTypeEntries(typeTableId)) return FailSelection(true);
-    if (preserveTableId != 0 && !CollectPreserveList(preserveTableId)) return FailSelection(true);
-
-    deviceSelected = 1;
-    successFlag = 1;
-    return 1;
+    g_registerSave.count = 0;
 }
 
 CFlash::Programme CFlash::RunDetection(const TypeTableWord*& step, const TypeTableWord* limit, int matchIndex,
                                        std::uint32_t& matches) {
-    SharedProtocolObjects& shared = SharedProtocols();
     for (;;) {
         Log(1, ".");
         const TypeTableWord* r = step;
         if (!Fits(r, limit) || !IsDetectionStep(*r)) return Programme::NoMatch;
-        const TypeTableWord op = *r;
-        step = r + TypeTableWordCount(op);
+        step = r + TypeTableWordCount(*r);
 
-        bool inRange = false;
-        std::uint32_t result = 0;
-        switch (op) {
-        case DET_PCIRMW: {
-            const std::uint8_t off = std::uint8_t(r[1]);
-            const std::uint32_t v = ReadConfigByAlignment(off);
-            WriteConfigByAlignment(off, ((v & U32(r[2])) | U32(r[3])) ^ U32(r[4]));
+        switch (RunDetectionStep(r)) {
+        case Step::Next:
             continue;
-        }
-        case DET_REGRMW: {
-            const std::uint32_t reg = U32(r[1]);
-            const unsigned s = 8 * (reg & 3);
-            const std::uint32_t v = ReadRegister(reg);
-            // Literal byte arithmetic: for an unaligned register the bytes
-            // below the target byte are cleared.
-            WriteRegister(reg, ((v & (U32(r[2]) << s)) | (U32(r[3]) << s)) ^ (U32(r[4]) << s));
-            continue;
-        }
-        case DET_REGSAVE: {
-            if (g_registerSave.count < kRegisterSaveMax) {
-                const std::uint32_t reg = U32(r[1]);
-                g_registerSave.entries[g_registerSave.count++] = {reg, U32(r[2]), U32(r[3]), ReadRegister(reg)};
-            }
-            continue;
-        }
-        case DET_SI2CCFG: {
-            if (softI2cDetect != 1) return Programme::NoMatch;
-            CGenI2C* i2c = shared.genI2c;
-            i2c->sclOut = {U32(r[1]), U32(r[2])};
-            i2c->sdaOut = {U32(r[3]), U32(r[4])};
-            i2c->sclIn = {U32(r[5]), U32(r[6])};
-            i2c->sdaIn = {U32(r[7]), U32(r[8])};
-            i2c->delay = 500;
-            i2c->readAlign = 1;
-            i2c->readPage = 256;
-            i2c->romSize = 256;
-            continue;
-        }
-        case DET_PCICMP: {
-            const std::uint32_t x = ReadConfigByAlignment(std::uint8_t(r[1])) & U32(r[2]);
-            inRange = x >= r[3] && x <= r[4];
-            result = U32(r[5]);
-            if (result == DET_FAIL) {
-                if (inRange) return Programme::NoMatch;
-                continue;
-            }
-            if (result == DET_RANGE) {
-                if (!inRange) return Programme::NoMatch;
-                continue;
-            }
-            if (result != DET_PASS || !inRange) continue;
-            Log(1, "\n  pcicmp(%x %x %x %x %x) match", U32(r[1]), U32(r[2]), U32(r[3]), U32(r[4]), 1u);
+        case Step::NoMatch:
+            return Programme::NoMatch;
+        case Step::Selected:
+            return Programme::Selected;
+        case Step::Match:
             break;
         }
-        case DET_REGCMP: {
-            Sleep(1);
-            const std::uint32_t reg = U32(r[1]);
-            const std::uint32_t x = (ReadRegister(reg) >> (8 * (reg & 3))) & U32(r[2]);
-            inRange = x >= r[3] && x <= r[4];
-            if (!inRange) continue;
-            if (U32(r[5]) != DET_PASS) return Programme::NoMatch;
-            Log(1, "\n  pcicmp(%x %x %x %x %x) match", reg, U32(r[2]), U32(r[3]), U32(r[4]), 1u);
-            break;
-        }
-        default: {  // DET_SI2CW1CMP .. DET_SI2CW3CMP
-            if (softI2cDetect != 1) return Programme::NoMatch;
-            const std::uint32_t n = std::uint32_t(op - DET_SI2CW1CMP + 1);
-            CGenI2C* i2c = shared.genI2c;
-            i2c->readHeaderLength = n;
-            for (std::uint32_t i = 0; i < n; ++i) {
-                i2c->readHeader[i] = std::uint8_t(r[1 + i]);
-                i2c->readStartAfter[i] = 0;
-                i2c->readStopAfter[i] = 0;
-            }
-            std::uint8_t byte = 0xFF;
-            if (i2c->Read(&byte, 0, 1, 0) == 0) {
-                if (forceSelectOnI2cFail == 1) {
-                    forceSelectOnI2cFail = 0;
-                    return Programme::Selected;
-                }
-                continue;
-            }
-            const TypeTableWord* cmp = r + 1 + n;  // mask, min, max, result
-            const std::uint32_t x = byte & U32(cmp[0]);
-            inRange = x >= cmp[1] && x <= cmp[2];
-            if (!inRange) continue;
-            if (U32(cmp[3]) != DET_PASS) return Programme::NoMatch;
-            Log(1, "\n  si2cw%dcmp(%x %x %x %x %x", int(n), U32(r[1]), U32(r[2]), U32(r[3]), U32(r[4]), U32(r[5]));
-            for (std::uint32_t i = 6; i <= n + 4; ++i) Log(1, " %x", U32(r[i]));
-            Log(1, ") match");
-            break;
-        }
-        }
-
         // A match: the (index + 1)-th one selects, a companion-chip record
         // its first one.
         const bool selects = std::uint8_t(matches) == std::uint8_t(matchIndex) || asicFamily == TEV_MIB;
         ++matches;
         return selects ? Programme::Selected : Programme::Match;
     }
+}
+
+CFlash::Step CFlash::RunDetectionStep(const TypeTableWord* r) {
+    switch (*r) {
+    case DET_PCIRMW: return StepPciRmw(r);
+    case DET_REGRMW: return StepRegRmw(r);
+    case DET_REGSAVE: return StepRegSave(r);
+    case DET_SI2CCFG: return StepSoftI2cConfig(r);
+    case DET_PCICMP: return StepPciCompare(r);
+    case DET_REGCMP: return StepRegCompare(r);
+    default: return StepSoftI2cCompare(r);  // DET_SI2CW1CMP .. DET_SI2CW3CMP
+    }
+}
+
+CFlash::Step CFlash::StepPciRmw(const TypeTableWord* r) {
+    const std::uint8_t off = std::uint8_t(r[1]);
+    const std::uint32_t v = ReadConfigByAlignment(off);
+    WriteConfigByAlignment(off, ((v & U32(r[2])) | U32(r[3])) ^ U32(r[4]));
+    return Step::Next;
+}
+
+CFlash::Step CFlash::StepRegRmw(const TypeTableWord* r) {
+    const std::uint32_t reg = U32(r[1]);
+    const unsigned s = 8 * (reg & 3);
+    const std::uint32_t v = ReadRegister(reg);
+    // Literal byte arithmetic: for an unaligned register the bytes below the
+    // target byte are cleared.
+    WriteRegister(reg, ((v & (U32(r[2]) << s)) | (U32(r[3]) << s)) ^ (U32(r[4]) << s));
+    return Step::Next;
+}
+
+CFlash::Step CFlash::StepRegSave(const TypeTableWord* r) {
+    if (g_registerSave.count < kRegisterSaveMax) {
+        const std::uint32_t reg = U32(r[1]);
+        g_registerSave.entries[g_registerSave.count++] = {reg, U32(r[2]), U32(r[3]), ReadRegister(reg)};
+    }
+    return Step::Next;
+}
+
+CFlash::Step CFlash::StepSoftI2cConfig(const TypeTableWord* r) {
+    if (softI2cDetect != 1) return Step::NoMatch;
+    CGenI2C* i2c = SharedProtocols().genI2c;
+    i2c->sclOut = {U32(r[1]), U32(r[2])};
+    i2c->sdaOut = {U32(r[3]), U32(r[4])};
+    i2c->sclIn = {U32(r[5]), U32(r[6])};
+    i2c->sdaIn = {U32(r[7]), U32(r[8])};
+    i2c->delay = 500;
+    i2c->readAlign = 1;
+    i2c->readPage = 256;
+    i2c->romSize = 256;
+    return Step::Next;
+}
+
+CFlash::Step CFlash::StepPciCompare(const TypeTableWord* r) {
+    const std::uint32_t x = ReadConfigByAlignment(std::uint8_t(r[1])) & U32(r[2]);
+    const bool inRange = x >= r[3] && x <= r[4];
+    const std::uint32_t result = U32(r[5]);
+    // A failing compare ends the programme on a hit, a range compare on a
+    // miss; a passing one matches on a hit.
+    if (result == DET_FAIL) return inRange ? Step::NoMatch : Step::Next;
+    if (result == DET_RANGE) return inRange ? Step::Next : Step::NoMatch;
+    if (result != DET_PASS || !inRange) return Step::Next;
+    Log(1, "\n  pcicmp(%x %x %x %x %x) match", U32(r[1]), U32(r[2]), U32(r[3]), U32(r[4]), 1u);
+    return Step::Match;
+}
+
+CFlash::Step CFlash::StepRegCompare(const TypeTableWord* r) {
+    Sleep(1);
+    const std::uint32_t reg = U32(r[1]);
+    const std::uint32_t x = (ReadRegister(reg) >> (8 * (reg & 3))) & U32(r[2]);
+    if (!(x >= r[3] && x <= r[4])) return Step::Next;
+    if (U32(r[5]) != DET_PASS) return Step::NoMatch;
+    Log(1, "\n  pcicmp(%x %x %x %x %x) match", reg, U32(r[2]), U32(r[3]), U32(r[4]), 1u);
+    return Step::Match;
+}
+
+CFlash::Step CFlash::StepSoftI2cCompare(const TypeTableWord* r) {
+    if (softI2cDetect != 1) return Step::NoMatch;
+    const std::uint32_t n = std::uint32_t(*r - DET_SI2CW1CMP + 1);
+    CGenI2C* i2c = SharedProtocols().genI2c;
+    i2c->readHeaderLength = n;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        i2c->readHeader[i] = std::uint8_t(r[1 + i]);
+        i2c->readStartAfter[i] = 0;
+        i2c->readStopAfter[i] = 0;
+    }
+    std::uint8_t byte = 0xFF;
+    if (i2c->Read(&byte, 0, 1, 0) == 0) {
+        if (forceSelectOnI2cFail != 1) return Step::Next;
+        forceSelectOnI2cFail = 0;
+        return Step::Selected;
+    }
+    const TypeTableWord* cmp = r + 1 + n;  // mask, min, max, result
+    const std::uint32_t x = byte & U32(cmp[0]);
+    if (!(x >= cmp[1] && x <= cmp[2])) return Step::Next;
+    if (U32(cmp[3]) != DET_PASS) return Step::NoMatch;
+    Log(1, "\n  si2cw%dcmp(%x %x %x %x %x", int(n), U32(r[1]), U32(r[2]), U32(r[3]), U32(r[4]), U32(r[5]));
+    for (std::uint32_t i = 6; i <= n + 4; ++i) Log(1, " %x", U32(r[i]));
+    Log(1, ") match");
+    return Step::Match;
 }
 
 void CFlash::CollectInitLists(const TypeTableWord* from, const TypeTableWord* limit) {
@@ -354,23 +360,22 @@ void CFlash::CollectInitLists(const TypeTableWord* from, const TypeTableWord* li
         used += std::size_t(std::snprintf(line + used, sizeof line - used, " %08X", U32(p[i])));
     Log(1, "%s\n", line);
 
-    while (Fits(p, limit) && IsInitRecord(*p)) {
-        switch (*p) {
+    for (const TypeTableWord* r : RecordRun(p, limit, OpcodeSet({PINIT, SINIT, CINIT, WRENA, WRIS}))) {
+        switch (*r) {
         case PINIT:
         case SINIT:
         case CINIT: {
-            InitList& list = *p == PINIT ? pinit : *p == SINIT ? sinit : cinit;
-            list.Append({U32(p[1]), 0, U32(p[2]), U32(p[3]), U32(p[4]), U32(p[5])});
+            InitList& list = *r == PINIT ? pinit : *r == SINIT ? sinit : cinit;
+            list.Append({U32(r[1]), 0, U32(r[2]), U32(r[3]), U32(r[4]), U32(r[5])});
             break;
         }
         case WRENA:
-            wrena.Append({U32(p[1]), U32(p[2]), U32(p[3])});
+            wrena.Append({U32(r[1]), U32(r[2]), U32(r[3])});
             break;
         default:
-            wrdis.Append({U32(p[1]), U32(p[2]), U32(p[3])});
+            wrdis.Append({U32(r[1]), U32(r[2]), U32(r[3])});
             break;
         }
-        p += TypeTableWordCount(*p);
     }
 }
 
@@ -378,9 +383,7 @@ bool CFlash::FindTypeEntries(std::uint32_t typeTableId) {
     typeEntries = nullptr;
     subTable = nullptr;
     Log(1, "  search for type table(%x)\n", typeTableId);
-    const TypeTableWord* limit = TableLimit();
-    for (const TypeTableWord* r = FindRecord(TYPE_TABLE, Table(), limit); r != nullptr;
-         r = FindRecord(TYPE_TABLE, r + TypeTableWordCount(TYPE_TABLE), limit)) {
+    for (const TypeTableWord* r : Records(TYPE_TABLE, Table(), TableLimit())) {
         Log(1, "    found type table(%x)\n", U32(r[1]));
         if (r[1] == typeTableId) {
             typeEntries = r + TypeTableWordCount(TYPE_TABLE);
@@ -393,13 +396,11 @@ bool CFlash::FindTypeEntries(std::uint32_t typeTableId) {
 bool CFlash::CollectPreserveList(std::uint32_t preserveTableId) {
     Log(1, "  search for preserve table(%x)\n", preserveTableId);
     const TypeTableWord* limit = TableLimit();
-    for (const TypeTableWord* r = FindRecord(PRESERVE_TABLE, Table(), limit); r != nullptr;
-         r = FindRecord(PRESERVE_TABLE, r + TypeTableWordCount(PRESERVE_TABLE), limit)) {
+    for (const TypeTableWord* r : Records(PRESERVE_TABLE, Table(), limit)) {
         Log(1, "    found preserve table(%x)\n", U32(r[1]));
         if (r[1] != preserveTableId) continue;
-        for (const TypeTableWord* b = r + TypeTableWordCount(PRESERVE_TABLE);
-             preserveCount < kPreserveListMax && Fits(b, limit) && *b == PRESERVE_BYTE;
-             b += TypeTableWordCount(PRESERVE_BYTE)) {
+        for (const TypeTableWord* b : RecordRun(r + TypeTableWordCount(PRESERVE_TABLE), limit, OpcodeSet({PRESERVE_BYTE}))) {
+            if (preserveCount >= kPreserveListMax) break;
             preserveOffsets[preserveCount] = U32(b[1]);
             preserveMasks[preserveCount] = std::uint8_t(b[2] & 0xFF);
             ++preserveCount;
@@ -422,9 +423,7 @@ void CFlash::ResetIdentification(bool spiEngines) {
     if (spiEngines) {
         SharedProtocolObjects& s = SharedProtocols();
         if (s.genSpi) s.genSpi->part = nullptr;
-        CQuorSPI* engines[SharedProtocolObjects::kHardwareSpiEngines];
-        const std::uint32_t n = s.HardwareSpiEngines(engines);
-        for (std::uint32_t i = 0; i < n; ++i) engines[i]->part = nullptr;
+        s.ForEachHardwareSpiEngine([](CQuorSPI* engine) { engine->part = nullptr; });
     }
     romSize = 0;
     sectorSize = 0;
@@ -449,9 +448,7 @@ std::uint32_t CFlash::DecodeStrap(bool trace) {
     std::uint32_t subTableId = 0;
     if (!typeEntries) return 0;
     if (trace) Log(1, "  looking up type table");
-    const TypeTableWord* limit = TableLimit();
-    for (const TypeTableWord* e = typeEntries;
-         Fits(e, limit) && (*e == TYPE_TABLE_ENTRY || *e == TYPE_TABLE_ENTRY2); e += TypeTableWordCount(*e)) {
+    for (const TypeTableWord* e : RecordRun(typeEntries, TableLimit(), OpcodeSet({TYPE_TABLE_ENTRY, TYPE_TABLE_ENTRY2}))) {
         if (trace) Log(1, ".");
         if (((TypeTableWord(strapValue) ^ e[1]) & e[2]) != 0) continue;
         if (trace) Log(1, " match");
@@ -469,76 +466,80 @@ std::uint32_t CFlash::DecodeStrap(bool trace) {
 }
 
 void CFlash::ApplySubTable(std::uint32_t subTableId, CGenSPI* engine) {
-    const TypeTableWord* table = Table();
+    if (subTableId == 0) return;
+    if (flashType == TYPE_SI2C || flashType == TYPE_SII1930) ApplyI2cTable(subTableId);
+    else if (IsSpiType(flashType) && engine) ApplySoftSpiTable(subTableId, engine);
+}
+
+void CFlash::ApplyI2cTable(std::uint32_t subTableId) {
     const TypeTableWord* limit = TableLimit();
-    if (flashType == TYPE_SI2C || flashType == TYPE_SII1930) {
-        if (subTableId == 0) return;
-        const TypeTableWord* t = FindById(I2C_TABLE, subTableId, table, limit);
-        if (!t) return;
-        subTable = t + TypeTableWordCount(I2C_TABLE);
-        CGenI2C* i2c = SharedProtocols().genI2c;
-        i2c->writeHeaderLength = 0;
-        i2c->readHeaderLength = 0;
-        for (std::uint32_t k = 0; k < kI2cAddressBits; ++k) {
-            i2c->writeAddressMap[k] = -1;
-            i2c->readAddressMap[k] = -1;
-        }
-        for (const TypeTableWord* r = subTable;
-             Fits(r, limit) && (*r == I2C_INFO || *r == I2C_WSEQ || *r == I2C_RSEQ); r += TypeTableWordCount(*r)) {
-            if (*r == I2C_INFO) {
-                i2c->writeAlign = U32(r[1]);
-                i2c->writePage = U32(r[2]);
-                i2c->readAlign = U32(r[3]);
-                i2c->readPage = U32(r[4]);
-                i2c->delay = U32(r[5]);
-                continue;
-            }
-            const bool write = *r == I2C_WSEQ;
-            std::uint32_t& length = write ? i2c->writeHeaderLength : i2c->readHeaderLength;
-            if (length >= kI2cHeaderMax) continue;
-            std::uint8_t* header = write ? i2c->writeHeader : i2c->readHeader;
-            std::int32_t* map = write ? i2c->writeAddressMap : i2c->readAddressMap;
-            std::uint8_t byte = 0;
-            for (std::uint32_t i = 0; i < 8; ++i) {
-                const std::uint32_t bit = 7 - i;
-                const TypeTableWord source = r[1 + i];
-                if (source == 1) byte = std::uint8_t(byte | (1u << bit));
-                else if (source > 1) map[source & 31] = std::int32_t(length * 8 + bit);
-            }
-            header[length] = byte;
-            (write ? i2c->writeStopAfter : i2c->readStopAfter)[length] = r[9] != 0 ? 1 : 0;
-            (write ? i2c->writeStartAfter : i2c->readStartAfter)[length] = r[10] != 0 ? 1 : 0;
-            ++length;
-        }
-        return;
+    const TypeTableWord* t = FindById(I2C_TABLE, subTableId, Table(), limit);
+    if (!t) return;
+    subTable = t + TypeTableWordCount(I2C_TABLE);
+    CGenI2C* i2c = SharedProtocols().genI2c;
+    i2c->writeHeaderLength = 0;
+    i2c->readHeaderLength = 0;
+    for (std::uint32_t k = 0; k < kI2cAddressBits; ++k) {
+        i2c->writeAddressMap[k] = -1;
+        i2c->readAddressMap[k] = -1;
     }
-    if (IsSpiType(flashType)) {
-        if (subTableId == 0 || !engine) return;
-        const TypeTableWord* t = FindById(SWSPI_TABLE, subTableId, table, limit);
-        if (!t) return;
-        subTable = t + TypeTableWordCount(SWSPI_TABLE);
-        engine->csLine = {};
-        engine->clkLine = {};
-        engine->doutLine = {};
-        engine->dinLine = {};
-        engine->part = nullptr;
-        for (const TypeTableWord* r = subTable;
-             Fits(r, limit) && (*r == SWSPI_REG || *r == SWSPI_BIT || *r == SWSPI_DELAY);
-             r += TypeTableWordCount(*r)) {
-            if (*r == SWSPI_REG) {
-                engine->csLine.reg = U32(r[1]);
-                engine->clkLine.reg = U32(r[2]);
-                engine->doutLine.reg = U32(r[3]);
-                engine->dinLine.reg = U32(r[4]);
-            } else if (*r == SWSPI_BIT) {
-                SpiLine* lines[4] = {&engine->csLine, &engine->clkLine, &engine->doutLine, &engine->dinLine};
-                for (int i = 0; i < 4; ++i) {
-                    lines[i]->bit = std::int32_t(U32(r[1 + 2 * i]));
-                    lines[i]->invert = std::uint16_t(r[2 + 2 * i]);
-                }
-            } else {
-                engine->bitDelay = U32(r[1]);
+    for (const TypeTableWord* r : RecordRun(subTable, limit, OpcodeSet({I2C_INFO, I2C_WSEQ, I2C_RSEQ}))) {
+        if (*r == I2C_INFO) {
+            i2c->writeAlign = U32(r[1]);
+            i2c->writePage = U32(r[2]);
+            i2c->readAlign = U32(r[3]);
+            i2c->readPage = U32(r[4]);
+            i2c->delay = U32(r[5]);
+        } else {
+            AppendI2cHeaderByte(*i2c, r);
+        }
+    }
+}
+
+void CFlash::AppendI2cHeaderByte(CGenI2C& i2c, const TypeTableWord* r) {
+    const bool write = *r == I2C_WSEQ;
+    std::uint32_t& length = write ? i2c.writeHeaderLength : i2c.readHeaderLength;
+    if (length >= kI2cHeaderMax) return;
+    std::uint8_t* header = write ? i2c.writeHeader : i2c.readHeader;
+    std::int32_t* map = write ? i2c.writeAddressMap : i2c.readAddressMap;
+    // Each bit source is 0, 1, or the ROM address bit that goes there.
+    std::uint8_t byte = 0;
+    for (std::uint32_t i = 0; i < 8; ++i) {
+        const std::uint32_t bit = 7 - i;
+        const TypeTableWord source = r[1 + i];
+        if (source == 1) byte = std::uint8_t(byte | (1u << bit));
+        else if (source > 1) map[source & 31] = std::int32_t(length * 8 + bit);
+    }
+    header[length] = byte;
+    (write ? i2c.writeStopAfter : i2c.readStopAfter)[length] = r[9] != 0 ? 1 : 0;
+    (write ? i2c.writeStartAfter : i2c.readStartAfter)[length] = r[10] != 0 ? 1 : 0;
+    ++length;
+}
+
+void CFlash::ApplySoftSpiTable(std::uint32_t subTableId, CGenSPI* engine) {
+    const TypeTableWord* limit = TableLimit();
+    const TypeTableWord* t = FindById(SWSPI_TABLE, subTableId, Table(), limit);
+    if (!t) return;
+    subTable = t + TypeTableWordCount(SWSPI_TABLE);
+    engine->csLine = {};
+    engine->clkLine = {};
+    engine->doutLine = {};
+    engine->dinLine = {};
+    engine->part = nullptr;
+    for (const TypeTableWord* r : RecordRun(subTable, limit, OpcodeSet({SWSPI_REG, SWSPI_BIT, SWSPI_DELAY}))) {
+        if (*r == SWSPI_REG) {
+            engine->csLine.reg = U32(r[1]);
+            engine->clkLine.reg = U32(r[2]);
+            engine->doutLine.reg = U32(r[3]);
+            engine->dinLine.reg = U32(r[4]);
+        } else if (*r == SWSPI_BIT) {
+            SpiLine* lines[4] = {&engine->csLine, &engine->clkLine, &engine->doutLine, &engine->dinLine};
+            for (int i = 0; i < 4; ++i) {
+                lines[i]->bit = std::int32_t(U32(r[1 + 2 * i]));
+                lines[i]->invert = std::uint16_t(r[2 + 2 * i]);
             }
+        } else {
+            engine->bitDelay = U32(r[1]);
         }
     }
 }
@@ -575,8 +576,7 @@ void CFlash::IdentifyParallelPart() {
     for (parallelMethod = 0; parallelMethod < 2; ++parallelMethod) {
         parallel->swizzle = parallelMethod;
         parallelId = std::uint16_t(parallel->ReadId());
-        for (const TypeTableWord* r = FindRecord(PARALLEL, table, limit); r != nullptr;
-             r = FindRecord(PARALLEL, r + TypeTableWordCount(PARALLEL), limit)) {
+        for (const TypeTableWord* r : Records(PARALLEL, table, limit)) {
             if (r[1] != parallelId) continue;
             CopyName(parallelName, TypeTableName(r[2]));
             romSize = U32(r[3]);
@@ -644,7 +644,7 @@ std::int16_t CFlash::OpenAccess() {
 }
 
 bool CFlash::ApplySerialEepromGeometry() {
-    if (flashType != TYPE_VOSK_AT25F && flashType != TYPE_VOSK_STM25P && flashType != TYPE_VOSK_SST) return false;
+    if (!IsDrivenSerialEepromType(flashType)) return false;
     // The SST parts program byte by byte; the others in 128-byte pages.
     sectorSize = flashType == TYPE_VOSK_SST ? 0 : 128;
     eraseSize = 0;
@@ -687,19 +687,8 @@ std::int16_t CFlash::CloseAccess() {
         if (flashType == TYPE_PARALLEL) RestoreInitList(pinit, "pinit");
         else if (IsSerialEepromType(flashType)) RestoreInitList(sinit, "sinit");
 
-        typeDetected = 0;
-        parallelId = 0;
-        parallelName[0] = '\0';
-        parallelMethod = 0;
-        currentPart = nullptr;
-        currentPartName[0] = '\0';
-        SharedProtocolObjects& s = SharedProtocols();
-        if (s.genSpi) s.genSpi->part = nullptr;
-        if (s.quorSpi) s.quorSpi->part = nullptr;
-        romSize = 0;
-        sectorSize = 0;
-        eraseSize = 0;
-        bulkEraseOnly = 0;
+        // No SPI engine keeps pointing at the part of a closed device.
+        ResetIdentification(true);
         accessOpen = 0;
         Log(1, "CFlash::CloseAccess() ends\n");
     }

@@ -41,6 +41,13 @@ struct SharedProtocolObjects {
     static constexpr std::uint32_t kHardwareSpiEngines = 3 + kPomvekObjects;
     // Fills list with them; returns the count.
     std::uint32_t HardwareSpiEngines(CQuorSPI** list) const;
+    // Calls visit(CQuorSPI*) for each of them.
+    template <typename Visit>
+    void ForEachHardwareSpiEngine(Visit visit) const {
+        CQuorSPI* list[kHardwareSpiEngines];
+        const std::uint32_t count = HardwareSpiEngines(list);
+        for (std::uint32_t i = 0; i < count; ++i) visit(list[i]);
+    }
     // The variant object of families 21 (base) to 27; null outside.
     PomvekSPI* PomvekForFamily(std::uint32_t family) const;
 };

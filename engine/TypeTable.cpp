@@ -1,10 +1,12 @@
 #include "engine/TypeTable.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 #include "engine/BuiltinTypeTable.h"
+#include "platform/Bytes.h"
 #include "platform/COsDepend.h"
 
 namespace {
@@ -13,64 +15,75 @@ namespace {
 // h hex number, n name, t flash type without a sub-table (types 10-13
 // refused), T any flash type, f family, r compare result, i hex number
 // optionally preceded by "i2cad".
+// Dump format, one letter per argument word: d decimal, x and X hex, S
+// "0x%05X", n name, F flash type, A family, R compare result. A record
+// without arguments dumps its name alone.
 struct OpcodeInfo {
     const char* name;
     const char* keyword;
     std::uint32_t words;
     const char* kinds;
+    const char* dump;
 };
 
 constexpr OpcodeInfo kOpcodes[kTypeTableOpcodeCount] = {
-    {"END", "end", 1, ""},
-    {"FORMAT", "format", 2, ""},
-    {"TYPE_TABLE", "type_table", 2, "h"},
-    {"TYPE_TABLE_ENTRY", "type_table_entry", 8, "hhnthhh"},
-    {"ASIC", "asic", 8, "nfhhhhh"},
-    {"PINIT", "pinit", 6, "hhhhh"},
-    {"SINIT", "sinit", 6, "hhhhh"},
-    {"CINIT", "cinit", 6, "hhhhh"},
-    {"WRENA", "wrena", 4, "hhh"},
-    {"WRIS", "wrdis", 4, "hhh"},
-    {"PARALLEL", "parallel", 5, "hnhh"},
-    {"DET_PCIRMW", "det_pcirmw", 5, "hhhh"},
-    {"DET_PCICMP", "det_pcicmp", 6, "hhhhr"},
-    {"DET_REGRMW", "det_regrmw", 5, "hhhh"},
-    {"DET_REGCMP", "det_regcmp", 6, "hhhhr"},
-    {"PRESERVE_TABLE", "preserve_table", 2, "h"},
-    {"PRESERVE_BYTE", "preserve_byte", 3, "hh"},
-    {"DET_REGSAVE", "det_regsave", 4, "hhh"},
-    {"DET_SI2CCFG", "det_si2ccfg", 9, "hhhhhhhh"},
-    {"DET_SI2CW1CMP", "det_si2cw1cmp", 6, "hhhhr"},
-    {"DET_SI2CW2CMP", "det_si2cw2cmp", 7, "hhhhhr"},
-    {"DET_SI2CW3CMP", "det_si2cw3cmp", 8, "hhhhhhr"},
-    {"I2C_TABLE", "i2c_table", 2, "h"},
-    {"I2C_INFO", "i2c_info", 6, "hhhhh"},
-    {"I2C_WSEQ", "i2c_wseq", 11, "iiiiiiiiii"},
-    {"I2C_RSEQ", "i2c_rseq", 11, "iiiiiiiiii"},
-    {"TYPE_TABLE_ENTRY2", "type_table_entry2", 9, "hhnThhhh"},
-    {"SWSPI_TABLE", "swspi_table", 2, "h"},
-    {"SWSPI_REG", "swspi_reg", 5, "hhhh"},
-    {"SWSPI_BIT", "swspi_bit", 9, "hhhhhhhh"},
-    {"SWSPI_DELAY", "swspi_delay", 2, "h"},
-    {"SPI_CMD_TABLE", "spi_cmd_table", 2, "h"},
-    {"SPI_CMD_CODE", "spi_cmd_code", 11, "hhhhhhhhhh"},
-    {"SPI_CMD_ADDR", "spi_cmd_addr", 11, "hhhhhhhhhh"},
-    {"SPI_CMD_DUMMY", "spi_cmd_dummy", 11, "hhhhhhhhhh"},
-    {"SPI_CMD_STATUS", "spi_cmd_status", 5, "hhhh"},
-    {"SPI_CMD_WP", "spi_cmd_wp", 9, "hhhhhhhh"},
-    {"SPI_TYPEP", "spi_type", 9, "nhhhhhhh"},
+    {"END", "end", 1, "", ""},
+    {"FORMAT", "format", 2, "", "d"},
+    {"TYPE_TABLE", "type_table", 2, "h", "d"},
+    {"TYPE_TABLE_ENTRY", "type_table_entry", 8, "hhnthhh", "xxnFSdd"},
+    {"ASIC", "asic", 8, "nfhhhhh", "nAdXdXX"},
+    {"PINIT", "pinit", 6, "hhhhh", "XXXXX"},
+    {"SINIT", "sinit", 6, "hhhhh", "XXXXX"},
+    {"CINIT", "cinit", 6, "hhhhh", "XXXXX"},
+    {"WRENA", "wrena", 4, "hhh", "XXX"},
+    {"WRIS", "wrdis", 4, "hhh", "XXX"},
+    {"PARALLEL", "parallel", 5, "hnhh", "XnXX"},
+    {"DET_PCIRMW", "det_pcirmw", 5, "hhhh", "XXXX"},
+    {"DET_PCICMP", "det_pcicmp", 6, "hhhhr", "XXXXR"},
+    {"DET_REGRMW", "det_regrmw", 5, "hhhh", "XXXX"},
+    {"DET_REGCMP", "det_regcmp", 6, "hhhhr", "XXXXR"},
+    {"PRESERVE_TABLE", "preserve_table", 2, "h", "X"},
+    {"PRESERVE_BYTE", "preserve_byte", 3, "hh", "XX"},
+    {"DET_REGSAVE", "det_regsave", 4, "hhh", "XXX"},
+    {"DET_SI2CCFG", "det_si2ccfg", 9, "hhhhhhhh", "XXXXXXXX"},
+    {"DET_SI2CW1CMP", "det_si2cw1cmp", 6, "hhhhr", "XXXXX"},
+    {"DET_SI2CW2CMP", "det_si2cw2cmp", 7, "hhhhhr", "XXXXXX"},
+    {"DET_SI2CW3CMP", "det_si2cw3cmp", 8, "hhhhhhr", "XXXXXXX"},
+    {"I2C_TABLE", "i2c_table", 2, "h", "d"},
+    {"I2C_INFO", "i2c_info", 6, "hhhhh", "xxxxx"},
+    {"I2C_WSEQ", "i2c_wseq", 11, "iiiiiiiiii", "xxxxxxxxxx"},
+    {"I2C_RSEQ", "i2c_rseq", 11, "iiiiiiiiii", "xxxxxxxxxx"},
+    {"TYPE_TABLE_ENTRY2", "type_table_entry2", 9, "hhnThhhh", "xxnFSddd"},
+    {"SWSPI_TABLE", "swspi_table", 2, "h", "x"},
+    {"SWSPI_REG", "swspi_reg", 5, "hhhh", "xxxx"},
+    {"SWSPI_BIT", "swspi_bit", 9, "hhhhhhhh", "xxxxxxxx"},
+    {"SWSPI_DELAY", "swspi_delay", 2, "h", "x"},
+    {"SPI_CMD_TABLE", "spi_cmd_table", 2, "h", "x"},
+    {"SPI_CMD_CODE", "spi_cmd_code", 11, "hhhhhhhhhh", "xxxxxxxxxx"},
+    {"SPI_CMD_ADDR", "spi_cmd_addr", 11, "hhhhhhhhhh", "xxxxxxxxxx"},
+    {"SPI_CMD_DUMMY", "spi_cmd_dummy", 11, "hhhhhhhhhh", "xxxxxxxxxx"},
+    {"SPI_CMD_STATUS", "spi_cmd_status", 5, "hhhh", "xxxx"},
+    {"SPI_CMD_WP", "spi_cmd_wp", 9, "hhhhhhhh", "xxxxxxxx"},
+    {"SPI_TYPEP", "spi_type", 9, "nhhhhhhh", "nxxxxxxx"},
 };
 
-// Every line form but "format" and "end" fills its record exactly.
-constexpr bool KindsMatchWordCounts() {
-    for (std::uint32_t op = 2; op < kTypeTableOpcodeCount; ++op) {
-        std::uint32_t n = 0;
-        while (kOpcodes[op].kinds[n] != '\0') ++n;
-        if (n + 1 != kOpcodes[op].words) return false;
+// One letter per argument word in the columns below.
+constexpr std::uint32_t Letters(const char* column) {
+    std::uint32_t n = 0;
+    while (column[n] != '\0') ++n;
+    return n;
+}
+
+// Every record dumps all of its argument words, and every line form but
+// "format" and "end" fills its record exactly.
+constexpr bool ColumnsMatchWordCounts() {
+    for (std::uint32_t op = 0; op < kTypeTableOpcodeCount; ++op) {
+        if (Letters(kOpcodes[op].dump) + 1 != kOpcodes[op].words) return false;
+        if (op >= TYPE_TABLE && Letters(kOpcodes[op].kinds) + 1 != kOpcodes[op].words) return false;
     }
     return true;
 }
-static_assert(KindsMatchWordCounts(), "argument kinds disagree with word counts");
+static_assert(ColumnsMatchWordCounts(), "argument kinds or dump formats disagree with word counts");
 
 struct EnumInfo {
     const char* name;
@@ -126,14 +139,6 @@ constexpr EnumInfo kFlashTypes[kFlashTypeCount] = {
     {"TYPE_POMVEKSPI  ", "type_pomvek"},
 };
 
-bool EqualsNoCase(const char* a, const char* b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
-            return false;
-    }
-    return *a == *b;
-}
-
 // Index of the keyword in a table, or -1.
 int FindKeyword(const EnumInfo* table, std::uint32_t count, const char* token) {
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -161,94 +166,42 @@ const char* ResultLabel(TypeTableWord w) {
     }
 }
 
-void DumpRecord(COsDepend& os, const TypeTableWord* r) {
-    const TypeTableWord* a = r + 1;
-    switch (r[0]) {
-    case END: os.Log(1, "END\n"); break;
-    case FORMAT: os.Log(1, "FORMAT (%d)\n", D(a[0])); break;
-    case TYPE_TABLE: os.Log(1, "TYPE_TABLE (%d)\n", D(a[0])); break;
-    case TYPE_TABLE_ENTRY:
-        os.Log(1, "TYPE_TABLE_ENTRY (%x, %x, %s, %s, 0x%05X, %d, %d)\n", U(a[0]), U(a[1]), TypeTableName(a[2]),
-               FlashTypeDisplayName(a[3]), U(a[4]), D(a[5]), D(a[6]));
-        break;
-    case TYPE_TABLE_ENTRY2:
-        os.Log(1, "TYPE_TABLE_ENTRY2 (%x, %x, %s, %s, 0x%05X, %d, %d, %d)\n", U(a[0]), U(a[1]),
-               TypeTableName(a[2]), FlashTypeDisplayName(a[3]), U(a[4]), D(a[5]), D(a[6]), D(a[7]));
-        break;
-    case ASIC:
-        os.Log(1, "ASIC (%s, %s, %d, %X, %d, %X, %X)\n", TypeTableName(a[0]), AsicFamilyName(a[1]), D(a[2]),
-               U(a[3]), D(a[4]), U(a[5]), U(a[6]));
-        break;
-    case PINIT:
-    case SINIT:
-    case CINIT:
-        os.Log(1, "%s (%X, %X, %X, %X, %X)\n", TypeTableOpcodeName(r[0]), U(a[0]), U(a[1]), U(a[2]), U(a[3]),
-               U(a[4]));
-        break;
-    case WRENA:
-    case WRIS:
-    case DET_REGSAVE:
-        os.Log(1, "%s (%X, %X, %X)\n", TypeTableOpcodeName(r[0]), U(a[0]), U(a[1]), U(a[2]));
-        break;
-    case PARALLEL:
-        os.Log(1, "PARALLEL (%X, %s, %X, %X)\n", U(a[0]), TypeTableName(a[1]), U(a[2]), U(a[3]));
-        break;
-    case DET_PCIRMW:
-    case DET_REGRMW:
-        os.Log(1, "%s (%X, %X, %X, %X)\n", TypeTableOpcodeName(r[0]), U(a[0]), U(a[1]), U(a[2]), U(a[3]));
-        break;
-    case DET_PCICMP:
-    case DET_REGCMP:
-        os.Log(1, "%s (%X, %X, %X, %X, %s)\n", TypeTableOpcodeName(r[0]), U(a[0]), U(a[1]), U(a[2]), U(a[3]),
-               ResultLabel(a[4]));
-        break;
-    case PRESERVE_TABLE: os.Log(1, "PRESERVE_TABLE (%X)\n", U(a[0])); break;
-    case PRESERVE_BYTE: os.Log(1, "PRESERVE_BYTE (%X, %X)\n", U(a[0]), U(a[1])); break;
-    case DET_SI2CCFG:
-        os.Log(1, "DET_SI2CCFG (%X, %X, %X, %X, %X, %X, %X, %X)\n", U(a[0]), U(a[1]), U(a[2]), U(a[3]), U(a[4]),
-               U(a[5]), U(a[6]), U(a[7]));
-        break;
-    case DET_SI2CW1CMP:
-        os.Log(1, "DET_SI2CW1CMP (%X, %X, %X, %X, %X)\n", U(a[0]), U(a[1]), U(a[2]), U(a[3]), U(a[4]));
-        break;
-    case DET_SI2CW2CMP:
-        os.Log(1, "DET_SI2CW2CMP (%X, %X, %X, %X, %X, %X)\n", U(a[0]), U(a[1]), U(a[2]), U(a[3]), U(a[4]),
-               U(a[5]));
-        break;
-    case DET_SI2CW3CMP:
-        os.Log(1, "DET_SI2CW3CMP (%X, %X, %X, %X, %X, %X, %X)\n", U(a[0]), U(a[1]), U(a[2]), U(a[3]), U(a[4]),
-               U(a[5]), U(a[6]));
-        break;
-    case I2C_TABLE: os.Log(1, "I2C_TABLE (%d)\n", D(a[0])); break;
-    case I2C_INFO:
-        os.Log(1, "I2C_INFO (%x, %x, %x, %x, %x)\n", U(a[0]), U(a[1]), U(a[2]), U(a[3]), U(a[4]));
-        break;
-    case I2C_WSEQ:
-    case I2C_RSEQ:
-    case SPI_CMD_CODE:
-    case SPI_CMD_ADDR:
-    case SPI_CMD_DUMMY:
-        os.Log(1, "%s (%x, %x, %x, %x, %x, %x, %x, %x, %x, %x)\n", TypeTableOpcodeName(r[0]), U(a[0]), U(a[1]),
-               U(a[2]), U(a[3]), U(a[4]), U(a[5]), U(a[6]), U(a[7]), U(a[8]), U(a[9]));
-        break;
-    case SWSPI_TABLE: os.Log(1, "SWSPI_TABLE (%x)\n", U(a[0])); break;
-    case SWSPI_REG: os.Log(1, "SWSPI_REG (%x, %x, %x, %x)\n", U(a[0]), U(a[1]), U(a[2]), U(a[3])); break;
-    case SWSPI_BIT:
-    case SPI_CMD_WP:
-        os.Log(1, "%s (%x, %x, %x, %x, %x, %x, %x, %x)\n", TypeTableOpcodeName(r[0]), U(a[0]), U(a[1]), U(a[2]),
-               U(a[3]), U(a[4]), U(a[5]), U(a[6]), U(a[7]));
-        break;
-    case SWSPI_DELAY: os.Log(1, "SWSPI_DELAY (%x)\n", U(a[0])); break;
-    case SPI_CMD_TABLE: os.Log(1, "SPI_CMD_TABLE (%x)\n", U(a[0])); break;
-    case SPI_CMD_STATUS:
-        os.Log(1, "SPI_CMD_STATUS (%x, %x, %x, %x)\n", U(a[0]), U(a[1]), U(a[2]), U(a[3]));
-        break;
-    case SPI_TYPEP:
-        os.Log(1, "SPI_TYPEP (%s, %x, %x, %x, %x, %x, %x, %x)\n", TypeTableName(a[0]), U(a[1]), U(a[2]), U(a[3]),
-               U(a[4]), U(a[5]), U(a[6]), U(a[7]));
-        break;
-    default: break;
+// Appends one argument word in its dump format at line[used]; returns the
+// new length (never past the line's end).
+std::size_t AppendArgument(char* line, std::size_t size, std::size_t used, char format, TypeTableWord w) {
+    char* at = line + used;
+    const std::size_t room = size - used;
+    int n = 0;
+    switch (format) {
+    case 'd': n = std::snprintf(at, room, "%d", D(w)); break;
+    case 'x': n = std::snprintf(at, room, "%x", U(w)); break;
+    case 'X': n = std::snprintf(at, room, "%X", U(w)); break;
+    case 'S': n = std::snprintf(at, room, "0x%05X", U(w)); break;
+    case 'n': n = std::snprintf(at, room, "%s", TypeTableName(w)); break;
+    case 'F': n = std::snprintf(at, room, "%s", FlashTypeDisplayName(w)); break;
+    case 'A': n = std::snprintf(at, room, "%s", AsicFamilyName(w)); break;
+    default: n = std::snprintf(at, room, "%s", ResultLabel(w)); break;
     }
+    return n < 0 ? used : std::min(size - 1, used + std::size_t(n));
+}
+
+std::size_t AppendText(char* line, std::size_t size, std::size_t used, const char* text) {
+    const int n = std::snprintf(line + used, size - used, "%s", text);
+    return n < 0 ? used : std::min(size - 1, used + std::size_t(n));
+}
+
+// One line per record: its name and its arguments in parentheses.
+void DumpRecord(COsDepend& os, const TypeTableWord* r) {
+    const OpcodeInfo& info = kOpcodes[r[0]];
+    char line[512];
+    std::size_t used = AppendText(line, sizeof line, 0, info.name);
+    for (std::size_t i = 0; info.dump[i] != '\0'; ++i) {
+        used = AppendText(line, sizeof line, used, i == 0 ? " (" : ", ");
+        used = AppendArgument(line, sizeof line, used, info.dump[i], r[1 + i]);
+    }
+    if (info.dump[0] != '\0') used = AppendText(line, sizeof line, used, ")");
+    AppendText(line, sizeof line, used, "\n");
+    os.Log(1, "%s", line);
 }
 
 }  // namespace
@@ -309,6 +262,22 @@ const TypeTableWord* FindTypeTableRecord(TypeTableWord opcode, const TypeTableWo
     return nullptr;
 }
 
+const TypeTableWord* TypeTableRecords::InRun(const TypeTableWord* r) const {
+    if (r == nullptr || r >= end_) return nullptr;
+    const std::uint32_t words = TypeTableWordCount(*r);
+    if (words == 0 || words > static_cast<std::uint64_t>(end_ - r)) return nullptr;
+    return (kinds_ >> *r) & 1 ? r : nullptr;
+}
+
+const TypeTableWord* TypeTableRecords::First() const {
+    return kinds_ ? InRun(from_) : FindTypeTableRecord(opcode_, from_, end_);
+}
+
+const TypeTableWord* TypeTableRecords::After(const TypeTableWord* record) const {
+    const TypeTableWord* next = record + TypeTableWordCount(*record);
+    return kinds_ ? InRun(next) : FindTypeTableRecord(opcode_, next, end_);
+}
+
 TypeTableStore::TypeTableStore() {
     recordArea[0] = END;
     nameArea[0] = '\0';
@@ -357,10 +326,7 @@ void TypeTableStore::BuildSpiPartList() {
     std::memset(&spiPartList, 0, sizeof spiPartList);
     const TypeTableWord* table = Table();
     const TypeTableWord* limit = TableLimit();
-    const TypeTableWord* firstSet = FindRecord(SPI_CMD_TABLE, table, limit);
-
-    for (const TypeTableWord* p = FindRecord(SPI_TYPEP, table, limit); p != nullptr;
-         p = FindRecord(SPI_TYPEP, p + TypeTableWordCount(SPI_TYPEP), limit)) {
+    for (const TypeTableWord* p : Records(SPI_TYPEP, table, limit)) {
         SpiPart& part = spiPartList.entries[spiPartList.count];
         part.name = TypeTableName(p[1]);
         part.size = U(p[2]);
@@ -371,38 +337,40 @@ void TypeTableStore::BuildSpiPartList() {
         part.id[2] = static_cast<std::uint8_t>(p[8]);
         part.id[3] = 0;
 
-        const TypeTableWord* set = firstSet;
-        while (set != nullptr && set[1] != p[5])
-            set = FindRecord(SPI_CMD_TABLE, set + TypeTableWordCount(SPI_CMD_TABLE), limit);
+        const TypeTableWord* set = nullptr;
+        for (const TypeTableWord* r : Records(SPI_CMD_TABLE, table, limit)) {
+            if (r[1] != p[5]) continue;
+            set = r;
+            break;
+        }
         if (set == nullptr) {
             part = SpiPart{};
             return;
         }
-
-        for (const TypeTableWord* c = set + TypeTableWordCount(SPI_CMD_TABLE); c < limit;) {
-            const std::uint32_t words = TypeTableWordCount(*c);
-            if (words == 0 || words > static_cast<std::uint64_t>(limit - c)) break;
-            const TypeTableWord* a = c + 1;
-            if (*c == SPI_CMD_CODE || *c == SPI_CMD_ADDR || *c == SPI_CMD_DUMMY) {
-                for (std::uint32_t i = 0; i < kSpiCommandCount; ++i) {
-                    const auto v = static_cast<std::uint8_t>(a[i]);
-                    if (*c == SPI_CMD_CODE) part.commands[i].opcode = v;
-                    else if (*c == SPI_CMD_ADDR) part.commands[i].addressBytes = v;
-                    else part.commands[i].dummyBytes = v;
-                }
-            } else if (*c == SPI_CMD_STATUS) {
-                part.busy = {static_cast<std::uint8_t>(a[0]), static_cast<std::uint8_t>(a[1])};
-                part.wel = {static_cast<std::uint8_t>(a[2]), static_cast<std::uint8_t>(a[3])};
-            } else if (*c == SPI_CMD_WP) {
-                for (int i = 0; i < 4; ++i)
-                    part.wp[i] = {static_cast<std::uint8_t>(a[2 * i]), static_cast<std::uint8_t>(a[2 * i + 1])};
-            } else {
-                break;
-            }
-            c += words;
-        }
-
+        ApplyCommandSet(part, set + TypeTableWordCount(SPI_CMD_TABLE), limit);
         if (++spiPartList.count == kSpiPartListMax) return;
+    }
+}
+
+void TypeTableStore::ApplyCommandSet(SpiPart& part, const TypeTableWord* from, const TypeTableWord* limit) {
+    static constexpr std::uint64_t kSetRecords =
+        OpcodeSet({SPI_CMD_CODE, SPI_CMD_ADDR, SPI_CMD_DUMMY, SPI_CMD_STATUS, SPI_CMD_WP});
+    for (const TypeTableWord* c : RecordRun(from, limit, kSetRecords)) {
+        const TypeTableWord* a = c + 1;
+        if (*c == SPI_CMD_CODE || *c == SPI_CMD_ADDR || *c == SPI_CMD_DUMMY) {
+            for (std::uint32_t i = 0; i < kSpiCommandCount; ++i) {
+                const auto v = static_cast<std::uint8_t>(a[i]);
+                if (*c == SPI_CMD_CODE) part.commands[i].opcode = v;
+                else if (*c == SPI_CMD_ADDR) part.commands[i].addressBytes = v;
+                else part.commands[i].dummyBytes = v;
+            }
+        } else if (*c == SPI_CMD_STATUS) {
+            part.busy = {static_cast<std::uint8_t>(a[0]), static_cast<std::uint8_t>(a[1])};
+            part.wel = {static_cast<std::uint8_t>(a[2]), static_cast<std::uint8_t>(a[3])};
+        } else {
+            for (int i = 0; i < 4; ++i)
+                part.wp[i] = {static_cast<std::uint8_t>(a[2 * i]), static_cast<std::uint8_t>(a[2 * i + 1])};
+        }
     }
 }
 
@@ -431,8 +399,7 @@ int TypeTableStore::LoadTextTable(COsDepend& os, FILE* f, std::int32_t& errorCod
             successFlag = 0;
             // The tokenizer reuses its buffer for the arguments.
             char keyword[128];
-            std::strncpy(keyword, token, sizeof keyword - 1);
-            keyword[sizeof keyword - 1] = '\0';
+            CopyBounded(keyword, sizeof keyword, token);
             bool ended = false;
             if (!ParseLine(os, f, keyword, ended)) {
                 os.Log(1, "error in line %d", line);

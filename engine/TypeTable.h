@@ -7,6 +7,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
+
+#include "protocols/AsicFamily.h"
+#include "protocols/SpiPart.h"
 
 class COsDepend;
 
@@ -72,37 +76,6 @@ enum DetectResult : std::uint32_t {
     DET_RANGE = 2,
 };
 
-enum AsicFamily : std::uint32_t {
-    TEV_GRAPHIC = 0,
-    TEV_HALM = 1,
-    TEV_IRVAST = 2,
-    TEV_JORN = 3,
-    TEV_KELT = 4,
-    TEV_LUSK = 5,
-    TEV_MIB = 6,
-    TEV_NERROW = 7,
-    TEV_DDC = 8,
-    KOV_BRELL = 9,
-    KOV_CORVAT = 10,
-    KOV_DUNMOR = 11,
-    KOV_FELSK = 12,
-    KOV_FELSK_OMBREL = 13,
-    KOV_FELSK_ULVANE = 14,
-    KOV_GAVREL = 15,
-    KOV_GAVREL_WENMAR = 16,
-    KOV_GAVREL_YESKEL = 17,
-    KOV_HOLLIN_ZADRIN = 18,
-    KOV_JESPA_ALDRUN = 19,
-    KOV_JESPA_BEVRIN = 20,
-    KOV_GETHRA = 21,
-    KOV_HOBRAN = 22,
-    KOV_IVREL = 23,
-    KOV_CRESSA = 24,
-    KOV_DORVEL = 25,
-    KOV_ELMASK = 26,
-    KOV_FYRAND = 27,
-};
-constexpr std::uint32_t kAsicFamilyCount = 28;
 
 enum FlashType : std::uint32_t {
     TYPE_NOROM = 0,
@@ -123,52 +96,17 @@ enum FlashType : std::uint32_t {
 };
 constexpr std::uint32_t kFlashTypeCount = 15;
 
-enum SpiCommandIndex : std::uint32_t {
-    SPI_READ_ID = 0,
-    SPI_CHIP_ERASE = 1,
-    SPI_SECTOR_ERASE = 2,
-    SPI_WREN = 3,
-    SPI_WRDI = 4,
-    SPI_RDSR = 5,
-    SPI_WRSR = 6,
-    SPI_EWSR = 7,
-    SPI_READ = 8,
-    SPI_PAGE_PROGRAM = 9,
-};
-constexpr std::uint32_t kSpiCommandCount = 10;
-
-struct SpiCommand {
-    std::uint8_t opcode;        // 0 = not supported
-    std::uint8_t addressBytes;
-    std::uint8_t dummyBytes;
-};
-
-// A status shows the pair when (status & mask) == value.
-struct SpiStatusBits {
-    std::uint8_t mask;
-    std::uint8_t value;
-};
-
-// Index of the write-protect pairs in SpiPart::wp.
-enum SpiWriteProtect : std::uint32_t {
-    SPI_WP_PARTIAL = 0,
-    SPI_WP_ALL = 1,
-    SPI_WP_LOCK = 2,
-    SPI_WP_UNPROTECT = 3,
-};
-
-// One serial-flash part as the SPI engines use it.
-struct SpiPart {
-    const char* name;
-    std::uint32_t size;
-    std::uint32_t pageSize;
-    std::uint32_t sectorSize;
-    std::uint8_t id[4];                    // a 0 byte matches any value
-    SpiCommand commands[kSpiCommandCount]; // by SpiCommandIndex
-    SpiStatusBits busy;
-    SpiStatusBits wel;                     // write-enable latch
-    SpiStatusBits wp[4];                   // by SpiWriteProtect
-};
+// Serial flash driven by an SPI engine (bit-banged or a ROM controller).
+constexpr bool IsSpiType(std::uint32_t type) {
+    return type == TYPE_SWSPI || type == TYPE_QUORSPI || type == TYPE_POMVEKSPI;
+}
+// Every serial-EEPROM type; their boards share the "sinit" list.
+constexpr bool IsSerialEepromType(std::uint32_t type) { return type >= TYPE_VOSK_AT25F && type <= TYPE_VOSK_SST; }
+// The serial-EEPROM types that can be read, erased and written (the ISSI
+// one has no driver).
+constexpr bool IsDrivenSerialEepromType(std::uint32_t type) {
+    return type == TYPE_VOSK_AT25F || type == TYPE_VOSK_STM25P || type == TYPE_VOSK_SST;
+}
 
 struct SpiPartList {
     SpiPart entries[kSpiPartListMax];
@@ -209,6 +147,60 @@ bool ParseTypeTableHex(const char* text, std::uint32_t& value);
 // itself is asked for.
 const TypeTableWord* FindTypeTableRecord(TypeTableWord opcode, const TypeTableWord* from,
                                          const TypeTableWord* end);
+
+// Range-for over the records of a table:
+//   Records(opcode, from, end)   every record of kind opcode at or after
+//                                from, as FindTypeTableRecord finds them;
+//   RecordRun(from, end, kinds)  the records one right after the other from
+//                                `from` on while their opcode is in kinds
+//                                (a mask made by OpcodeSet) and they fit.
+constexpr std::uint64_t OpcodeSet(std::initializer_list<TypeTableWord> opcodes) {
+    std::uint64_t mask = 0;
+    for (TypeTableWord op : opcodes) mask |= op < 64 ? std::uint64_t(1) << op : 0;
+    return mask;
+}
+
+class TypeTableRecords {
+public:
+    class Iterator {
+    public:
+        Iterator(const TypeTableWord* record, const TypeTableRecords* range) : record_(record), range_(range) {}
+        const TypeTableWord* operator*() const { return record_; }
+        Iterator& operator++() {
+            record_ = range_->After(record_);
+            return *this;
+        }
+        bool operator!=(const Iterator& other) const { return record_ != other.record_; }
+
+    private:
+        const TypeTableWord* record_;
+        const TypeTableRecords* range_;
+    };
+
+    TypeTableRecords(const TypeTableWord* from, const TypeTableWord* end, TypeTableWord opcode, std::uint64_t kinds)
+        : from_(from), end_(end), opcode_(opcode), kinds_(kinds) {}
+    Iterator begin() const { return {First(), this}; }
+    Iterator end() const { return {nullptr, this}; }
+
+private:
+    const TypeTableWord* First() const;
+    const TypeTableWord* After(const TypeTableWord* record) const;
+    // The record at r, when it fits before end_ and its kind is in the run.
+    const TypeTableWord* InRun(const TypeTableWord* r) const;
+
+    const TypeTableWord* from_;
+    const TypeTableWord* end_;
+    TypeTableWord opcode_;  // Records: the kind looked for
+    std::uint64_t kinds_;   // RecordRun: the kinds of the run; 0 for Records
+};
+
+inline TypeTableRecords Records(TypeTableWord opcode, const TypeTableWord* from, const TypeTableWord* end) {
+    return TypeTableRecords(from, end, opcode, 0);
+}
+
+inline TypeTableRecords RecordRun(const TypeTableWord* from, const TypeTableWord* end, std::uint64_t kinds) {
+    return TypeTableRecords(from, end, END, kinds);
+}
 
 // The type table of one engine: the record and name areas of a text table,
 // which table is in use, and the serial-flash part list built from it.
@@ -258,6 +250,9 @@ private:
     bool ReadArguments(COsDepend& os, FILE* f, TypeTableWord opcode, const char* kinds);
     bool AppendName(const char* token);
     const TypeTableWord* LimitOf(const TypeTableWord* table) const;
+    // Fills the commands and status bits of part from the records of a
+    // command set.
+    static void ApplyCommandSet(SpiPart& part, const TypeTableWord* from, const TypeTableWord* limit);
 
     TypeTableWord* cursor_ = nullptr;  // next free word while parsing
     std::uint32_t nameUsed_ = 0;

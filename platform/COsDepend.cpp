@@ -6,19 +6,14 @@
 #include <cctype>
 #include <cstring>
 
+#include "platform/Bytes.h"
+
 namespace {
 
 std::uint32_t g_globalLogLevel = 0;
 char g_globalLogFile[256] = {};
 
-void CopyPath(char (&dst)[256], const char* src) {
-    if (!src) {
-        dst[0] = '\0';
-        return;
-    }
-    std::strncpy(dst, src, sizeof dst - 1);
-    dst[sizeof dst - 1] = '\0';
-}
+void CopyPath(char (&dst)[256], const char* src) { CopyBounded(dst, sizeof dst, src); }
 
 // Opens the trace file for one message and closes it again, so the file is
 // complete whenever the process stops. An unopenable file falls back to
@@ -121,21 +116,22 @@ void COsDepend::Delay(int) {}
 std::uint64_t COsDepend::ProcessorMicros() { return Hw().CpuClockMicros(); }
 
 void COsDepend::StartTimeout(std::uint32_t seconds) {
-    deadline = Hw().CpuClockMicros() + static_cast<std::uint64_t>(seconds) * 1000000ULL;
+    deadline = StartTimeoutMicros(static_cast<std::uint64_t>(seconds) * 1000000ULL);
 }
 
-int COsDepend::IsTimedOut() { return Hw().CpuClockMicros() > deadline ? 1 : 0; }
+int COsDepend::IsTimedOut() { return IsTimedOut(deadline); }
+
+std::uint64_t COsDepend::StartTimeoutMicros(std::uint64_t microseconds) {
+    return Hw().CpuClockMicros() + microseconds;
+}
+
+int COsDepend::IsTimedOut(std::uint64_t until) { return Hw().CpuClockMicros() > until ? 1 : 0; }
 
 // ---------------------------------------------------------------------------
 // Tokenizer
 
 void COsDepend::SetDelimiters(const char* chars) {
-    if (!chars) {
-        delimiters[0] = '\0';
-        return;
-    }
-    std::strncpy(delimiters, chars, sizeof delimiters - 1);
-    delimiters[sizeof delimiters - 1] = '\0';
+    CopyBounded(delimiters, sizeof delimiters, chars);
 }
 
 int COsDepend::ReadWord(FILE* f, char* buffer, int size) {
@@ -245,19 +241,19 @@ void COsDepend::WriteIndirectRegister(std::uint32_t reg, std::uint32_t value) {
 }
 
 // ---------------------------------------------------------------------------
-// ROM aperture. State 1 (no ROM BAR) has no window: reads give 0xFF.
+// ROM aperture. A function without a ROM BAR has no window: reads give 0xFF.
 
-int COsDepend::IsRomMapped() { return romState != 0 ? 1 : 0; }
+int COsDepend::IsRomMapped() { return romState != kRomUnmapped ? 1 : 0; }
 
 int COsDepend::ReadRomByte(std::uint32_t offset) {
-    if (romState == 0) return -1;
-    if (romState == 1 || !ApertureLive(romMap) || offset >= romMap.length) return 0xFF;
+    if (romState == kRomUnmapped) return -1;
+    if (romState == kRomNoBar || !ApertureLive(romMap) || offset >= romMap.length) return 0xFF;
     return Hw().Read8(romMap, offset);
 }
 
 void COsDepend::ReadRom(std::uint32_t offset, std::uint8_t* buffer, int length) {
-    if (romState == 0 || !buffer) return;
-    const bool live = romState != 1 && ApertureLive(romMap);
+    if (romState == kRomUnmapped || !buffer) return;
+    const bool live = romState != kRomNoBar && ApertureLive(romMap);
     for (int i = 0; i < length; ++i) {
         const std::uint64_t at = static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(i);
         buffer[i] = live && at < romMap.length ? Hw().Read8(romMap, at) : 0xFF;
@@ -265,12 +261,12 @@ void COsDepend::ReadRom(std::uint32_t offset, std::uint8_t* buffer, int length) 
 }
 
 void COsDepend::WriteRomByte(std::uint32_t offset, std::uint8_t value) {
-    if (romState <= 1 || !ApertureLive(romMap) || offset >= romMap.length) return;
+    if (romState <= kRomNoBar || !ApertureLive(romMap) || offset >= romMap.length) return;
     Hw().Write8(romMap, offset, value);
 }
 
 void COsDepend::WriteRom(std::uint32_t offset, const std::uint8_t* data, int length) {
-    if (romState <= 1 || !data || !ApertureLive(romMap)) return;
+    if (romState <= kRomNoBar || !data || !ApertureLive(romMap)) return;
     for (int i = 0; i < length; ++i) {
         const std::uint64_t at = static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(i);
         if (at >= romMap.length) return;

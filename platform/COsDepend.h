@@ -83,6 +83,10 @@ public:
     virtual std::uint32_t IoDelay();
     virtual void StartTimeout(std::uint32_t seconds);
     virtual int IsTimedOut();
+    // A time limit of its own, for a wait that may run inside another one:
+    // returns the deadline to hand to IsTimedOut.
+    std::uint64_t StartTimeoutMicros(std::uint64_t microseconds);
+    int IsTimedOut(std::uint64_t until);
     virtual void ReadLegacyRom(std::uint32_t offset, std::uint8_t* buffer, int length);
     virtual int GetPciSegments(int highest, std::vector<int>& list);
 
@@ -124,7 +128,10 @@ protected:
     std::uint32_t savedRomBar = 0xFFFFFFFF;
     std::uint16_t savedCommand = 0xFFFF;
     PhysMap registerMap;
-    std::uintptr_t romState = 0;
+    // kRomUnmapped, kRomNoBar (reads give 0xFF), or the ROM BAR value mapped.
+    static constexpr std::uintptr_t kRomUnmapped = 0;
+    static constexpr std::uintptr_t kRomNoBar = 1;
+    std::uintptr_t romState = kRomUnmapped;
     std::uint64_t savedFrameBufferBar = ~0ULL;
     PhysMap romMap;
     // Backend that holds the open device and its mappings; when another
@@ -150,6 +157,13 @@ protected:
 private:
     int CloseDevice();
     bool ApertureLive(const PhysMap& m) const;
+    // Steps of MapDevice.
+    bool BusFilterAllows(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, const BusFilter& filter);
+    PhysMap MapRegisterBar(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, std::uint64_t window);
+    void EnableMemoryDecode(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn);
+    std::uint8_t FindFrameBufferBar(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn);
+    void DecodeRomAtFrameBuffer(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn);
+    void MapRomBar(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn);
 };
 
 // Process-wide logger (silent unless a level is set).

@@ -3,23 +3,40 @@
 #include <cstring>
 
 #include "platform/COsDepend.h"
+#include "platform/PciRegisters.h"
 
 namespace {
 
-constexpr std::uint8_t kCommand = 0x04;
-constexpr std::uint8_t kDeviceId = 0x02;
-constexpr std::uint8_t kFirstBar = 0x10;
-constexpr std::uint8_t kLastBar = 0x24;
+// The frame buffer is looked for in the first three BARs only.
 constexpr std::uint8_t kLastFrameBufferBar = 0x18;
-constexpr std::uint8_t kRomBar = 0x30;
-constexpr std::uint8_t kCapabilityPointer = 0x34;
-constexpr std::uint8_t kCapPcie = 0x10;
-constexpr std::uint8_t kCapAgp = 0x02;
 constexpr std::uint64_t kSmallRegisterWindow = 0x40000;
 constexpr std::uint64_t kLargeRegisterWindow = 0x80000;
 constexpr std::uint64_t kRomWindow = 0x40000;
+// Where a frame buffer moved out of the ROM's way goes: below or above the
+// 3 GiB line, whichever it was not in.
+constexpr std::uint32_t kHighFrameBufferLine = 0xC0000000;
+constexpr std::uint32_t kMovedFrameBufferLow = 0x80000000;
+constexpr std::uint32_t kMovedFrameBufferHigh = 0xF0000000;
 
-bool Is64BitBar(std::uint32_t bar) { return (bar & 6) == 4; }
+bool Is64BitBar(std::uint32_t bar) { return (bar & kBarTypeMask) == kBarType64; }
+
+bool IsMemoryBarWithBase(std::uint32_t bar, bool prefetchable) {
+    return (bar & kBarIo) == 0 && ((bar & kBarPrefetchable) != 0) == prefetchable && (bar & kBarAddressMask) != 0;
+}
+
+// Why the bus filters skip a function: the bus to name in the trace, "" for
+// a function claiming both buses (skipped without a word), or null when it
+// may be mapped.
+const char* BusFilterSkip(const BusFilter& filter, bool pcie, bool agp) {
+    if (agp && filter.noAgp) return "AGP";
+    if (pcie && filter.noPcie) return "PCIe";
+    if (filter.pcie && !filter.agp && agp) return "AGP";
+    if (filter.pci && pcie && !filter.pcie) return "PCIe";
+    if (filter.pci && agp && !filter.agp) return "AGP";
+    if (filter.agp && pcie && !filter.pcie) return "PCIe";
+    if (pcie && agp) return "";
+    return nullptr;
+}
 
 // Reads exactly `width` bytes little-endian; all ones unless every byte came.
 template <typename T>
@@ -158,10 +175,10 @@ std::uint8_t COsDepend::FindPciCapability(std::uint16_t seg, std::uint8_t bus, s
                                           const std::uint8_t* ids, std::uint8_t count, std::uint8_t nth) {
     if (!ids || count == 0) return 0;
     std::uint8_t ptr;
-    if (!ReadPciConfig8(seg, bus, devfn, kCapabilityPointer, &ptr) || ptr == 0 || ptr == 0xFF) return 0;
+    if (!ReadPciConfig8(seg, bus, devfn, kPciCapabilityPointer, &ptr) || ptr == 0 || ptr == 0xFF) return 0;
     unsigned matches = 0;
     // Bounded: a broken list may loop.
-    for (int entry = 0; entry < 10; ++entry) {
+    for (int entry = 0; entry < kPciCapabilityWalkLimit; ++entry) {
         std::uint8_t id;
         if (!ReadPciConfig8(seg, bus, devfn, ptr, &id)) return 0;
         for (unsigned i = 0; i < count; ++i) {
@@ -189,8 +206,8 @@ int COsDepend::CloseDevice() {
     if (deviceBackend == &Hw()) {
         UnmapPhysicalMemory(registerMap);
         UnmapPhysicalMemory(romMap);
-        if (savedCommand != 0xFFFF) WritePciConfigWord(openSegment, openBus, openDevfn, kCommand, savedCommand);
-        if (savedRomBar != 0xFFFFFFFF) WritePciConfigDword(openSegment, openBus, openDevfn, kRomBar, savedRomBar);
+        if (savedCommand != 0xFFFF) WritePciConfigWord(openSegment, openBus, openDevfn, kPciCommand, savedCommand);
+        if (savedRomBar != 0xFFFFFFFF) WritePciConfigDword(openSegment, openBus, openDevfn, kPciRomBar, savedRomBar);
         if (savedFrameBufferBar != ~0ULL)
             WritePciConfigDword(openSegment, openBus, openDevfn, movedBarRegister,
                                 static_cast<std::uint32_t>(savedFrameBufferBar));
@@ -202,7 +219,7 @@ int COsDepend::CloseDevice() {
     openDevfn = 0xFF;
     registerMap = {};
     romMap = {};
-    romState = 0;
+    romState = kRomUnmapped;
     movedBarRegister = 0;
     savedFrameBufferBar = ~0ULL;
     savedRomBar = 0xFFFFFFFF;
@@ -217,109 +234,24 @@ int COsDepend::MapDevice(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn
                                      ? kLargeRegisterWindow
                                      : kSmallRegisterWindow;
     CloseDevice();
+    if (!BusFilterAllows(seg, bus, devfn, filter)) return 0;
 
-    // Bus filters.
-    const bool pcie = FindPciCapability(seg, bus, devfn, &kCapPcie, 1, 0) != 0;
-    const bool agp = FindPciCapability(seg, bus, devfn, &kCapAgp, 1, 0) != 0;
-    if (agp && filter.noAgp) {
-        Log(1, "skip AGP device\n");
-        return 0;
-    }
-    if (pcie && filter.noPcie) {
-        Log(1, "skip PCIe device\n");
-        return 0;
-    }
-    if (filter.pcie && !filter.agp && agp) {
-        Log(1, "skip AGP device\n");
-        return 0;
-    }
-    if (filter.pci) {
-        if (pcie && !filter.pcie) {
-            Log(1, "skip PCIe device\n");
-            return 0;
-        }
-        if (agp && !filter.agp) {
-            Log(1, "skip AGP device\n");
-            return 0;
-        }
-    }
-    if (filter.agp && pcie && !filter.pcie) {
-        Log(1, "skip PCIe device\n");
-        return 0;
-    }
-    if (pcie && agp) return 0;
     // Only a device that is about to be mapped needs the I/O privilege.
     if (!Hw().RaiseIoPrivilege()) return 0;
-
-    // Register aperture: the first non-prefetchable memory BAR with a base.
-    PhysMap regs;
-    for (unsigned off = kFirstBar; off <= kLastBar; off += 4) {
-        const std::uint32_t bar = ReadPciConfigDword(seg, bus, devfn, static_cast<std::uint8_t>(off));
-        const bool wide = Is64BitBar(bar);
-        if ((bar & 1) == 0 && (bar & 8) == 0 && (bar & 0xFFFFFFF0) != 0) {
-            std::uint64_t base = bar & 0xFFFFFFF0;
-            if (wide) base |= static_cast<std::uint64_t>(ReadPciConfigDword(seg, bus, devfn, static_cast<std::uint8_t>(off + 4))) << 32;
-            regs = MapPhysicalMemory(base, window);
-            break;
-        }
-        if (wide) off += 4;
-    }
+    const PhysMap regs = MapRegisterBar(seg, bus, devfn, window);
     if (!regs.Valid()) return 0;
-
     registerMap = regs;
     deviceBackend = &Hw();
-    std::uint16_t command;
-    if (ReadPciConfig16(seg, bus, devfn, kCommand, &command)) {
-        savedCommand = command;
-        WritePciConfigWord(seg, bus, devfn, kCommand, static_cast<std::uint16_t>(command | 2));
-    }
+    EnableMemoryDecode(seg, bus, devfn);
+    movedBarRegister = FindFrameBufferBar(seg, bus, devfn);
 
-    // Frame-buffer BAR: the first prefetchable memory BAR with a base.
-    for (unsigned off = kFirstBar; off <= kLastFrameBufferBar; off += 4) {
-        const std::uint32_t bar = ReadPciConfigDword(seg, bus, devfn, static_cast<std::uint8_t>(off));
-        if ((bar & 1) == 0 && (bar & 8) != 0 && (bar & 0xFFFFFFF0) != 0) {
-            movedBarRegister = static_cast<std::uint8_t>(off);
-            break;
-        }
-        if (Is64BitBar(bar)) off += 4;
-    }
-
-    const std::uint16_t deviceId = ReadPciConfigWord(seg, bus, devfn, kDeviceId);
-    if (IsNoRomBarDevice(deviceId)) {
+    if (IsNoRomBarDevice(ReadPciConfigWord(seg, bus, devfn, kPciDeviceId))) {
         // Its flash sits behind another interface.
-        romState = 1;
+        romState = kRomNoBar;
     } else {
-        savedRomBar = ReadPciConfigDword(seg, bus, devfn, kRomBar);
-        if (savedRomBar == 0 && movedBarRegister != 0) {
-            // Empty ROM BAR: decode the ROM at the frame buffer's address and
-            // move the frame buffer out of its way.
-            const std::uint32_t fb = ReadPciConfigDword(seg, bus, devfn, movedBarRegister);
-            savedFrameBufferBar = fb;
-            if ((fb & 6) == 6) {
-                savedFrameBufferBar = ~0ULL;
-            } else {
-                WritePciConfigDword(seg, bus, devfn, kRomBar, fb);
-                if (ReadPciConfigDword(seg, bus, devfn, kRomBar) == 0) {
-                    savedFrameBufferBar = ~0ULL;
-                } else {
-                    WritePciConfigDword(seg, bus, devfn, movedBarRegister, fb < 0xC0000000 ? 0xF0000000 : 0x80000000);
-                    Log(1, "  rombase <- membase\n");
-                }
-            }
-        }
-
-        const std::uint32_t rom = ReadPciConfigDword(seg, bus, devfn, kRomBar);
-        // All ones: the function stopped answering; map nothing.
-        if ((rom & 0xFFFFFFF0) != 0 && rom != 0xFFFFFFFF) {
-            PhysMap map = MapPhysicalMemory(rom & 0xFFFFFFF0, kRomWindow);
-            if (!map.Valid()) {
-                Log(1, "rom mapping error\n");
-            } else {
-                romMap = map;
-                romState = rom;
-                WritePciConfigByte(seg, bus, devfn, kRomBar, 1);
-            }
-        }
+        savedRomBar = ReadPciConfigDword(seg, bus, devfn, kPciRomBar);
+        if (savedRomBar == 0 && movedBarRegister != 0) DecodeRomAtFrameBuffer(seg, bus, devfn);
+        MapRomBar(seg, bus, devfn);
     }
 
     openSegment = seg;
@@ -327,6 +259,76 @@ int COsDepend::MapDevice(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn
     openDevfn = devfn;
     deviceOpen = true;
     return 1;
+}
+
+bool COsDepend::BusFilterAllows(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, const BusFilter& filter) {
+    const bool pcie = FindPciCapability(seg, bus, devfn, &kPciCapPcie, 1, 0) != 0;
+    const bool agp = FindPciCapability(seg, bus, devfn, &kPciCapAgp, 1, 0) != 0;
+    const char* skip = BusFilterSkip(filter, pcie, agp);
+    if (!skip) return true;
+    if (*skip) Log(1, "skip %s device\n", skip);
+    return false;
+}
+
+PhysMap COsDepend::MapRegisterBar(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, std::uint64_t window) {
+    // The first non-prefetchable memory BAR with a base.
+    for (unsigned off = kPciFirstBar; off <= kPciLastBar; off += 4) {
+        const std::uint32_t bar = ReadPciConfigDword(seg, bus, devfn, static_cast<std::uint8_t>(off));
+        const bool wide = Is64BitBar(bar);
+        if (IsMemoryBarWithBase(bar, false)) {
+            std::uint64_t base = bar & kBarAddressMask;
+            if (wide) base |= static_cast<std::uint64_t>(ReadPciConfigDword(seg, bus, devfn, static_cast<std::uint8_t>(off + 4))) << 32;
+            return MapPhysicalMemory(base, window);
+        }
+        if (wide) off += 4;
+    }
+    return {};
+}
+
+void COsDepend::EnableMemoryDecode(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn) {
+    std::uint16_t command;
+    if (ReadPciConfig16(seg, bus, devfn, kPciCommand, &command)) {
+        savedCommand = command;
+        WritePciConfigWord(seg, bus, devfn, kPciCommand, static_cast<std::uint16_t>(command | kPciCommandMemory));
+    }
+}
+
+std::uint8_t COsDepend::FindFrameBufferBar(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn) {
+    // The first prefetchable memory BAR with a base.
+    for (unsigned off = kPciFirstBar; off <= kLastFrameBufferBar; off += 4) {
+        const std::uint32_t bar = ReadPciConfigDword(seg, bus, devfn, static_cast<std::uint8_t>(off));
+        if (IsMemoryBarWithBase(bar, true)) return static_cast<std::uint8_t>(off);
+        if (Is64BitBar(bar)) off += 4;
+    }
+    return 0;
+}
+
+void COsDepend::DecodeRomAtFrameBuffer(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn) {
+    // Empty ROM BAR: decode the ROM at the frame buffer's address and move
+    // the frame buffer out of its way. A BAR of the reserved location type
+    // is left alone.
+    const std::uint32_t fb = ReadPciConfigDword(seg, bus, devfn, movedBarRegister);
+    if ((fb & kBarTypeMask) == kBarTypeMask) return;
+    WritePciConfigDword(seg, bus, devfn, kPciRomBar, fb);
+    if (ReadPciConfigDword(seg, bus, devfn, kPciRomBar) == 0) return;
+    savedFrameBufferBar = fb;
+    WritePciConfigDword(seg, bus, devfn, movedBarRegister,
+                        fb < kHighFrameBufferLine ? kMovedFrameBufferHigh : kMovedFrameBufferLow);
+    Log(1, "  rombase <- membase\n");
+}
+
+void COsDepend::MapRomBar(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn) {
+    const std::uint32_t rom = ReadPciConfigDword(seg, bus, devfn, kPciRomBar);
+    // All ones: the function stopped answering; map nothing.
+    if ((rom & kBarAddressMask) == 0 || rom == 0xFFFFFFFF) return;
+    const PhysMap map = MapPhysicalMemory(rom & kBarAddressMask, kRomWindow);
+    if (!map.Valid()) {
+        Log(1, "rom mapping error\n");
+        return;
+    }
+    romMap = map;
+    romState = rom;
+    WritePciConfigByte(seg, bus, devfn, kPciRomBar, kRomBarEnable);
 }
 
 // ---------------------------------------------------------------------------

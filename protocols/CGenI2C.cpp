@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "engine/CFlash.h"
+#include "protocols/ProtocolHost.h"
 
-CGenI2C::CGenI2C(CFlash* owner) : flash(owner) { ResetHeaders(); }
+CGenI2C::CGenI2C(ProtocolHost* owner) : flash(owner) { ResetHeaders(); }
 
 CGenI2C::~CGenI2C() = default;
 

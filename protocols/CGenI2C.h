@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-class CFlash;
+class ProtocolHost;
 
 inline constexpr std::uint32_t kI2cHeaderMax = 16;
 inline constexpr std::uint32_t kI2cAddressBits = 32;
@@ -19,7 +19,7 @@ struct GpioLine {
 
 class CGenI2C {
 public:
-    explicit CGenI2C(CFlash* flash);
+    explicit CGenI2C(ProtocolHost* flash);
     virtual ~CGenI2C();
     CGenI2C(const CGenI2C&) = delete;
     CGenI2C& operator=(const CGenI2C&) = delete;
@@ -47,7 +47,7 @@ public:
     // Back to the defaults of a new object (headers, maps, timing).
     void ResetHeaders();
 
-    CFlash* flash;
+    ProtocolHost* flash;
     std::uint32_t romSize = 0;
     std::uint32_t delay = 5;
     std::uint32_t writeAlign = 1;

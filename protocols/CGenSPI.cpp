@@ -4,10 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/CFlash.h"
-#include "platform/HardwareBackend.h"
+#include "protocols/ProtocolHost.h"
 
-CGenSPI::CGenSPI(CFlash* owner) : flash(owner) {}
+CGenSPI::CGenSPI(ProtocolHost* owner) : flash(owner) {}
 
 CGenSPI::~CGenSPI() = default;
 
@@ -108,16 +107,40 @@ std::uint8_t CGenSPI::ReadStatusByte() {
     return status;
 }
 
-std::uint8_t CGenSPI::PollStatus(bool untilWelClear, std::uint64_t limitUs, const char* timeoutMessage) {
-    const std::uint64_t start = Hw().CpuClockMicros();
+std::uint8_t CGenSPI::PollStatus(const StatusPoll& poll) {
+    // A limit of its own: the frames of the status reads may time their
+    // controller too.
+    const std::uint64_t until = flash->StartTimeoutMicros(poll.limitUs);
     for (;;) {
         const std::uint8_t status = ReadStatusByte();
-        if (!Shows(status, part->busy) && !(untilWelClear && Shows(status, part->wel))) return status;
-        if (Hw().CpuClockMicros() - start > limitUs) {
-            std::printf("%s\n", timeoutMessage);
+        if (!Shows(status, part->busy) && !(poll.untilWelClear && Shows(status, part->wel))) return status;
+        if (flash->IsTimedOut(until)) {
+            std::printf("%s\n", poll.timeoutMessage);
             return status;
         }
     }
+}
+
+int CGenSPI::RunWriteCommand(SpiCommandIndex index, std::uint32_t address, std::uint32_t txLen,
+                             const std::uint8_t* tx, const StatusPoll& poll) {
+    const bool statusWrite = index == SPI_WRSR;
+    if (statusWrite && part->commands[SPI_EWSR].opcode != 0) {
+        // Enable-write-status sets no latch to check.
+        SendCommand(SPI_EWSR, 0, 0, nullptr, 0, nullptr, 0);
+    } else {
+        SendCommand(SPI_WREN, 0, 0, nullptr, 0, nullptr, 0);
+        if (!Shows(ReadStatusByte(), part->wel)) return -1;
+    }
+    std::uint32_t cmdLen = 0;
+    const std::uint32_t sent = SendCommand(index, address, txLen, tx, 0, nullptr, 0, &cmdLen);
+    if (cmdLen == 0) return -1;
+    // A status byte that did not go out whole changed nothing worth waiting for.
+    if (statusWrite && sent < cmdLen + txLen) return -1;
+    return PollStatus(poll);
+}
+
+bool CGenSPI::IdleAfterWrite(int status) const {
+    return status >= 0 && !Shows(std::uint32_t(status), part->busy) && !Shows(std::uint32_t(status), part->wel);
 }
 
 // ---------------------------------------------------------- identification
@@ -193,20 +216,14 @@ std::uint32_t CGenSPI::ProgramRange(const std::uint8_t* data, std::uint32_t addr
     std::uint32_t done = 0;
     while (address < end) {
         std::uint32_t chunk = ChunkAt(address, end, maxWriteBurst);
-        SendCommand(SPI_WREN, 0, 0, nullptr, 0, nullptr, 0);
-        if (!Shows(ReadStatusByte(), part->wel)) return done;
-
-        // A frame that did not go out leaves WEL set, which the poll below
-        // reports as a time-out.
-        std::uint32_t cmdLen = 0;
-        SendCommand(SPI_PAGE_PROGRAM, address, chunk, data + done, 0, nullptr, 0, &cmdLen);
-        if (cmdLen == 0) return done;
-
-        const std::uint8_t status =
-            PollStatus(true, kSpiPageProgramTimeoutUs, "Error: page program - read status register operation timeout");
-        if (Shows(status, part->busy) || Shows(status, part->wel)) return done;
+        // A frame that did not go out leaves WEL set, which the poll reports
+        // as a time-out.
+        static constexpr StatusPoll kPoll{true, kSpiPageProgramTimeoutUs,
+                                          "Error: page program - read status register operation timeout"};
+        if (!IdleAfterWrite(RunWriteCommand(SPI_PAGE_PROGRAM, address, chunk, data + done, kPoll))) return done;
 
         if (verify == 1) {
+            std::uint32_t cmdLen = 0;
             std::uint32_t r = SendCommand(SPI_READ, address, 0, nullptr, chunk, const_cast<std::uint8_t*>(data + done), 1,
                             &cmdLen);
             if (cmdLen == 0) return done;
@@ -243,15 +260,9 @@ std::uint32_t CGenSPI::ChipErase(std::int16_t verify, std::uint32_t blankCheckLe
         TestStatusBits(part->wp[SPI_WP_UNPROTECT]) != 1)
         WriteStatus(0);
 
-    SendCommand(SPI_WREN, 0, 0, nullptr, 0, nullptr, 0);
-    if (!Shows(ReadStatusByte(), part->wel)) return 0;
-    std::uint32_t cmdLen = 0;
-    SendCommand(SPI_CHIP_ERASE, 0, 0, nullptr, 0, nullptr, 0, &cmdLen);
-    if (cmdLen == 0) return 0;
-
-    const std::uint8_t status =
-        PollStatus(false, kSpiChipEraseTimeoutUs, "Error: bulk erase - read status register operation timeout");
-    if (Shows(status, part->wel) || Shows(status, part->busy)) return 0;
+    static constexpr StatusPoll kPoll{false, kSpiChipEraseTimeoutUs,
+                                      "Error: bulk erase - read status register operation timeout"};
+    if (!IdleAfterWrite(RunWriteCommand(SPI_CHIP_ERASE, 0, 0, nullptr, kPoll))) return 0;
     if (verify != 1) return length;
     return BlankCheck(0, length);
 }
@@ -262,15 +273,9 @@ std::uint32_t CGenSPI::SectorErase(std::uint32_t index, std::int16_t verify) {
     if (address64 > 0xFFFFFFFFu) return 0;
     std::uint32_t address = std::uint32_t(address64);
 
-    SendCommand(SPI_WREN, 0, 0, nullptr, 0, nullptr, 0);
-    if (!Shows(ReadStatusByte(), part->wel)) return 0;
-    std::uint32_t cmdLen = 0;
-    SendCommand(SPI_SECTOR_ERASE, address, 0, nullptr, 0, nullptr, 0, &cmdLen);
-    if (cmdLen == 0) return 0;
-
-    const std::uint8_t status =
-        PollStatus(false, kSpiSectorEraseTimeoutUs, "Error: sector erase - read status register operation timeout");
-    if (Shows(status, part->wel) || Shows(status, part->busy)) return 0;
+    static constexpr StatusPoll kPoll{false, kSpiSectorEraseTimeoutUs,
+                                      "Error: sector erase - read status register operation timeout"};
+    if (!IdleAfterWrite(RunWriteCommand(SPI_SECTOR_ERASE, address, 0, nullptr, kPoll))) return 0;
     if (verify != 1) return part->sectorSize;
     return BlankCheck(address, part->sectorSize);
 }
@@ -284,20 +289,11 @@ std::uint32_t CGenSPI::ReadStatus() {
 
 std::uint32_t CGenSPI::WriteStatus(std::uint32_t value) {
     if (!part) return 0;
-    if (part->commands[SPI_EWSR].opcode != 0) {
-        SendCommand(SPI_EWSR, 0, 0, nullptr, 0, nullptr, 0);
-    } else {
-        SendCommand(SPI_WREN, 0, 0, nullptr, 0, nullptr, 0);
-        ReadStatusByte();
-    }
-    std::uint8_t byte = std::uint8_t(value);
-    std::uint32_t cmdLen = 0;
-    std::uint32_t r = SendCommand(SPI_WRSR, 0, 1, &byte, 0, nullptr, 0, &cmdLen);
-    if (cmdLen == 0 || r < cmdLen + 1) return 0;
-
-    const std::uint8_t status =
-        PollStatus(false, kSpiWriteStatusTimeoutUs, "Error: write status register - operation timeout");
-    return Shows(status, part->busy) ? 0 : 1;
+    const std::uint8_t byte = std::uint8_t(value);
+    static constexpr StatusPoll kPoll{false, kSpiWriteStatusTimeoutUs,
+                                      "Error: write status register - operation timeout"};
+    const int status = RunWriteCommand(SPI_WRSR, 0, 1, &byte, kPoll);
+    return status >= 0 && !Shows(std::uint32_t(status), part->busy) ? 1 : 0;
 }
 
 // ---------------------------------------------------------- write protect
@@ -334,4 +330,4 @@ int CGenSPI::IsProtectedPartial() { return part ? TestStatusBits(part->wp[SPI_WP
 
 int CGenSPI::IsStatusRegisterLocked() { return part ? TestStatusBits(part->wp[SPI_WP_LOCK]) : 0; }
 
-int CGenSPI::SupportsTarget(CFlash*) { return 1; }
+int CGenSPI::SupportsTarget(ProtocolHost*) { return 1; }

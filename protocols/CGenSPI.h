@@ -7,10 +7,10 @@
 
 #include <cstdint>
 
-#include "engine/TypeTable.h"
+#include "protocols/SpiPart.h"
 #include "protocols/SpiLine.h"
 
-class CFlash;
+class ProtocolHost;
 
 // Largest command (opcode, address bytes, dummy bytes) BuildCommand makes.
 inline constexpr std::uint32_t kSpiCommandBufferSize = 8;
@@ -26,7 +26,7 @@ inline constexpr std::uint32_t kSpiStatusFailed = 0xFFFFFFFF;
 
 class CGenSPI {
 public:
-    explicit CGenSPI(CFlash* flash);
+    explicit CGenSPI(ProtocolHost* flash);
     virtual ~CGenSPI();
     CGenSPI(const CGenSPI&) = delete;
     CGenSPI& operator=(const CGenSPI&) = delete;
@@ -86,9 +86,9 @@ public:
     virtual int IsProtectedAll();
     virtual int IsProtectedPartial();
     virtual int IsStatusRegisterLocked();
-    virtual int SupportsTarget(CFlash* target);
+    virtual int SupportsTarget(ProtocolHost* target);
 
-    CFlash* flash;                   // not owned; all register access goes through it
+    ProtocolHost* flash;                   // not owned; all register access goes through it
     SpiPart* part = nullptr;         // identified part inside the engine's list; null = none
     std::uint32_t bitDelay = 0;      // stored from the software-SPI table; no pauses are made
     std::uint32_t retryLimit = 0;    // set by the engine; no retries are made here
@@ -108,10 +108,25 @@ protected:
                               std::int16_t verify, std::uint32_t* cmdLen = nullptr);
     // RDSR: the status byte, 0xFF when the frame failed.
     std::uint8_t ReadStatusByte();
+    // The wait after a write command.
+    struct StatusPoll {
+        bool untilWelClear;          // wait for the write-enable latch too
+        std::uint64_t limitUs;
+        const char* timeoutMessage;  // printed when the limit passes
+    };
     // Reads the status until busy (and, when asked, the write-enable latch)
     // clears or the time-out passes, printing the message then; returns the
     // last status read.
-    std::uint8_t PollStatus(bool untilWelClear, std::uint64_t limitUs, const char* timeoutMessage);
+    std::uint8_t PollStatus(const StatusPoll& poll);
+    // Every erase, program and status write: write enable and its latch
+    // check (a status write on a part with EWSR sends that instead, which
+    // sets no latch), command `index` with tx, then the poll. The status the
+    // poll ended on, or -1 when the latch did not set or the command was
+    // not sent (a status write also when its byte did not go out whole).
+    int RunWriteCommand(SpiCommandIndex index, std::uint32_t address, std::uint32_t txLen, const std::uint8_t* tx,
+                        const StatusPoll& poll);
+    // The command ran and the part ended idle with the latch clear.
+    bool IdleAfterWrite(int status) const;
     static bool Shows(std::uint32_t status, const SpiStatusBits& pair) {
         return (status & pair.mask) == pair.value;
     }

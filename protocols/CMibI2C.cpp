@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "engine/CFlash.h"
+#include "protocols/ProtocolHost.h"
 
-CMibI2C::CMibI2C(CFlash* owner) : COsDepend(nullptr, 0), flash(owner) {}
+CMibI2C::CMibI2C(ProtocolHost* owner) : COsDepend(nullptr, 0), flash(owner) {}
 
 CMibI2C::~CMibI2C() = default;
 

@@ -7,7 +7,7 @@
 
 #include "platform/COsDepend.h"
 
-class CFlash;
+class ProtocolHost;
 
 // I2C engine registers of the register aperture.
 inline constexpr std::uint32_t kMibI2cControl = 0x3E0;
@@ -26,7 +26,7 @@ enum MibI2cTransferFlag : std::uint32_t {
 // delay; all hardware access goes through flash.
 class CMibI2C : public COsDepend {
 public:
-    explicit CMibI2C(CFlash* flash);
+    explicit CMibI2C(ProtocolHost* flash);
     ~CMibI2C() override;
 
     virtual void WriteBytes(std::uint32_t length, const std::uint8_t* data, std::uint32_t flag);
@@ -49,5 +49,5 @@ public:
     std::uint8_t nackSeen = 0;
     std::uint8_t aborted = 0;
     std::uint8_t deviceAddress = 0xA0;
-    CFlash* flash;
+    ProtocolHost* flash;
 };

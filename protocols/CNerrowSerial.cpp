@@ -1,8 +1,8 @@
 #include "protocols/CNerrowSerial.h"
 
-#include "engine/CFlash.h"
+#include "protocols/ProtocolHost.h"
 
-CNerrowSerial::CNerrowSerial(CFlash* owner) : CVoskSerial(owner) {}
+CNerrowSerial::CNerrowSerial(ProtocolHost* owner) : CVoskSerial(owner) {}
 
 CNerrowSerial::~CNerrowSerial() = default;
 

@@ -13,7 +13,7 @@ inline constexpr std::uint32_t kBridgeDataRegister = 0xA4;
 
 class CNerrowSerial : public CVoskSerial {
 public:
-    explicit CNerrowSerial(CFlash* flash);
+    explicit CNerrowSerial(ProtocolHost* flash);
     ~CNerrowSerial() override;
 
     std::uint32_t RdSepromCntl1() override;

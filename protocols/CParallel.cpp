@@ -9,7 +9,7 @@ constexpr std::uint16_t kAddressLines[16] = {0x0002, 0x0004, 0x0008, 0x0010, 0x0
 
 }  // namespace
 
-CParallel::CParallel(CFlash* owner) : flash(owner) { BuildLineMaps(); }
+CParallel::CParallel(ProtocolHost* owner) : flash(owner) { BuildLineMaps(); }
 
 CParallel::~CParallel() = default;
 

@@ -6,11 +6,11 @@
 
 #include <cstdint>
 
-class CFlash;
+class ProtocolHost;
 
 class CParallel {
 public:
-    explicit CParallel(CFlash* flash);
+    explicit CParallel(ProtocolHost* flash);
     virtual ~CParallel();
     CParallel(const CParallel&) = delete;
     CParallel& operator=(const CParallel&) = delete;
@@ -33,7 +33,7 @@ public:
     std::uint8_t dataFromPart[256] = {};
     std::uint16_t addressHighMap[256] = {};
     std::uint16_t addressLowMap[256] = {};
-    CFlash* flash;
+    ProtocolHost* flash;
     std::uint32_t swizzle = 0;
     std::uint32_t romSize = 0;
     std::uint32_t pageSize = 0;

@@ -3,19 +3,32 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/CFlash.h"
-#include "platform/HardwareBackend.h"
+#include "protocols/ProtocolHost.h"
 
 namespace {
 
 // Pads the aperture read hands to the ROM controller, in every generation.
 constexpr std::uint32_t kApertureReadPadMask = 0xFFF7F8FF;
+// ROM_SW_CNTL: the frame receives its byte count instead of sending it.
+constexpr std::uint32_t kSwCntlReceive = 0x40000;
+
+// The first-generation controller, in the register aperture.
+constexpr RomControllerRegisters kQuorRegisters{
+    .padA = 0x1798, .padB = 0x17A0, .padOut = 0x179C, .padIn = 0x17A4, .aux = 0,
+    .cntl = 0x1604, .swCntl = 0x1618, .swStatus = 0x161C, .swCommand = 0x1620, .data = 0x1624,
+};
+// The second-generation controller behind the indirect pair; its pads stay
+// in the aperture.
+constexpr RomControllerRegisters kIndirectRegisters{
+    .padA = 0x608, .padB = 0x610, .padOut = 0x60C, .padIn = 0x614, .aux = 0xC0600000,
+    .cntl = 0xC0600004, .swCntl = 0xC060001C, .swStatus = 0xC0600020, .swCommand = 0xC0600024, .data = 0xC0600028,
+};
 
 }  // namespace
 
-CQuorSPI::CQuorSPI(CFlash* owner) : CGenSPI(owner) {
-    SetControllerRegisters({0x1798, 0x17A0, 0x179C, 0x17A4, 0, 0x1604, 0x1618, 0x161C, 0x1620});
-    BuildDataTable(0x1624);
+CQuorSPI::CQuorSPI(ProtocolHost* owner) : CGenSPI(owner) {
+    SetControllerRegisters(kQuorRegisters);
+    BuildDataTable(kQuorRegisters.data);
     maxReadBurst = kRomControllerDataBytes;
     maxWriteBurst = kRomControllerDataBytes;
     SetLines(22, 1, 10, 9, 8);
@@ -40,9 +53,8 @@ void CQuorSPI::SetControllerRegisters(const ControllerRegisters& r) {
 }
 
 void CQuorSPI::UseIndirectControllerRegisters() {
-    SetControllerRegisters(
-        {0x608, 0x610, 0x60C, 0x614, 0xC0600000, 0xC0600004, 0xC060001C, 0xC0600020, 0xC0600024});
-    BuildDataTable(0xC0600028);
+    SetControllerRegisters(kIndirectRegisters);
+    BuildDataTable(kIndirectRegisters.data);
     indirectController = true;
 }
 
@@ -56,7 +68,7 @@ void CQuorSPI::SetLines(std::int32_t csBit, std::uint16_t csInvert, std::int32_t
 
 void CQuorSPI::SetFamily(std::int32_t value) { family = value; }
 
-int CQuorSPI::SupportsTarget(CFlash*) { return 1; }
+int CQuorSPI::SupportsTarget(ProtocolHost*) { return 1; }
 
 std::uint32_t CQuorSPI::ReadController(std::uint32_t reg) {
     return indirectController ? flash->ReadIndirectRegister(reg) : flash->ReadRegister(reg);
@@ -73,9 +85,27 @@ std::uint32_t CQuorSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, 
                                  const std::uint8_t* tx, std::uint32_t rxLen, std::uint8_t* rx,
                                  std::int16_t verify) {
     if (forceBitbangTransfer == 1) return CGenSPI::Transfer(cmdLen, cmd, txLen, tx, rxLen, rx, verify);
-    static const FrameStyle kStyle{0xFFF7F8FF, 0xF3FFFFFF, 0x04000000,
-                                   "Quor spi - read rom controller status timeout"};
+    static constexpr FrameStyle kStyle{.padMask = 0xFFF7F8FF,
+                                       .modeClear = 0xF3FFFFFF,
+                                       .modeSet = 0x04000000,
+                                       .timeoutMessage = "Quor spi - read rom controller status timeout"};
     return ControllerTransfer(kStyle, cmdLen, cmd, txLen, tx, rxLen, rx, verify);
+}
+
+CQuorSPI::PadHandOver::PadHandOver(CQuorSPI& spi, std::uint32_t mask)
+    : host(*spi.flash), regA(spi.padRegA), regB(spi.padRegB), regOut(spi.padOutReg) {
+    savedA = host.ReadRegister(regA);
+    savedB = host.ReadRegister(regB);
+    savedOut = host.ReadRegister(regOut);
+    host.WriteRegister(regA, savedA & mask);
+    host.WriteRegister(regB, savedB & mask);
+    host.WriteRegister(regOut, savedOut & mask);
+}
+
+CQuorSPI::PadHandOver::~PadHandOver() {
+    host.WriteRegister(regOut, savedOut);
+    host.WriteRegister(regA, savedA);
+    host.WriteRegister(regB, savedB);
 }
 
 std::uint32_t CQuorSPI::ControllerTransfer(const FrameStyle& style, std::uint32_t cmdLen, const std::uint8_t* cmd,
@@ -88,76 +118,75 @@ std::uint32_t CQuorSPI::ControllerTransfer(const FrameStyle& style, std::uint32_
         rxLen > kRomControllerDataBytes || (txLen && !tx) || (rxLen && !rx))
         return 0;
 
-    std::uint32_t savedA = flash->ReadRegister(padRegA);
-    std::uint32_t savedB = flash->ReadRegister(padRegB);
-    std::uint32_t savedOut = flash->ReadRegister(padOutReg);
-    flash->WriteRegister(padRegA, savedA & style.padMask);
-    flash->WriteRegister(padRegB, savedB & style.padMask);
-    flash->WriteRegister(padOutReg, savedOut & style.padMask);
-
-    std::uint32_t savedCntl = ReadController(ROM_CNTL);
-    WriteController(ROM_CNTL, (savedCntl & style.modeClear) | style.modeSet);
-    ReadController(ROM_CNTL);
-
     std::uint32_t result = 0;
-    WriteController(ROM_SW_STATUS, 0);
-    std::uint32_t status = ReadController(ROM_SW_STATUS);
-    if (status != 0) {
-        flash->Log(1, "  ROM_SW_STATUS not cleared %08x\n", status);
-    } else {
-        std::uint8_t c[4] = {0, 0, 0, 0};
-        std::memcpy(c, cmd, cmdLen);
-        WriteController(ROM_SW_COMMAND,
-                        std::uint32_t(c[0]) | std::uint32_t(c[1]) << 24 | std::uint32_t(c[2]) << 16 |
-                            std::uint32_t(c[3]) << 8);
-        for (std::uint32_t k = 0; k < txLen; k += 4) {
-            std::uint32_t word = 0;
-            for (std::uint32_t j = 0; j < 4; ++j)
-                if (k + j < txLen) word |= std::uint32_t(tx[k + j]) << (24 - 8 * j);
-            WriteController(ROM_SW_DATA[k], word);
-        }
-        ReadController(ROM_SW_CNTL);
-        if (rxLen)
-            WriteController(ROM_SW_CNTL, rxLen | 0x40000 | (cmdLen - 1) << 16);
-        else
-            WriteController(ROM_SW_CNTL, txLen | (cmdLen - 1) << 16);
+    {
+        PadHandOver pads(*this, style.padMask);
+        const std::uint32_t savedCntl = ReadController(ROM_CNTL);
+        WriteController(ROM_CNTL, (savedCntl & style.modeClear) | style.modeSet);
+        ReadController(ROM_CNTL);
 
-        std::uint64_t start = Hw().CpuClockMicros();
-        bool done = false;
-        for (;;) {
-            if (ReadController(ROM_SW_STATUS) != 0) {
-                done = true;
-                break;
-            }
-            if (Hw().CpuClockMicros() - start > kRomControllerStatusTimeoutUs) break;
-        }
-        if (!done) {
-            if (style.timeoutMessage) std::printf("%s\n", style.timeoutMessage);
-            WriteController(ROM_SW_STATUS, 0);
-            flash->Log(1, "  ROM_SW_STATUS = %08x\n", 0u);
+        WriteController(ROM_SW_STATUS, 0);
+        const std::uint32_t status = ReadController(ROM_SW_STATUS);
+        if (status != 0) {
+            flash->Log(1, "  ROM_SW_STATUS not cleared %08x\n", status);
         } else {
-            WriteController(ROM_SW_STATUS, 0);
-            result = cmdLen + txLen;
-            std::uint32_t word = 0;
-            for (std::uint32_t k = 0; k < rxLen; ++k) {
-                if (k % 4 == 0) word = ReadController(ROM_SW_DATA[k]);
-                std::uint8_t byte = std::uint8_t(word >> (8 * (k % 4)));
-                if (verify == 1) {
-                    if (byte != rx[k]) break;
-                } else {
-                    rx[k] = byte;
-                }
-                ++result;
+            StartFrame(cmdLen, cmd, txLen, tx, rxLen);
+            if (!WaitForFrame()) {
+                if (style.timeoutMessage) std::printf("%s\n", style.timeoutMessage);
+                WriteController(ROM_SW_STATUS, 0);
+                flash->Log(1, "  ROM_SW_STATUS = %08x\n", 0u);
+            } else {
+                WriteController(ROM_SW_STATUS, 0);
+                result = cmdLen + txLen + CollectReceived(rxLen, rx, verify);
             }
         }
+        WriteController(ROM_CNTL, savedCntl);
     }
-
-    WriteController(ROM_CNTL, savedCntl);
-    flash->WriteRegister(padOutReg, savedOut);
-    flash->WriteRegister(padRegA, savedA);
-    flash->WriteRegister(padRegB, savedB);
     ReadController(ROM_CNTL);
     return result;
+}
+
+void CQuorSPI::StartFrame(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen, const std::uint8_t* tx,
+                          std::uint32_t rxLen) {
+    std::uint8_t c[4] = {0, 0, 0, 0};
+    std::memcpy(c, cmd, cmdLen);
+    WriteController(ROM_SW_COMMAND, std::uint32_t(c[0]) | std::uint32_t(c[1]) << 24 | std::uint32_t(c[2]) << 16 |
+                                        std::uint32_t(c[3]) << 8);
+    for (std::uint32_t k = 0; k < txLen; k += 4) {
+        std::uint32_t word = 0;
+        for (std::uint32_t j = 0; j < 4; ++j)
+            if (k + j < txLen) word |= std::uint32_t(tx[k + j]) << (24 - 8 * j);
+        WriteController(ROM_SW_DATA[k], word);
+    }
+    ReadController(ROM_SW_CNTL);
+    if (rxLen)
+        WriteController(ROM_SW_CNTL, rxLen | kSwCntlReceive | (cmdLen - 1) << 16);
+    else
+        WriteController(ROM_SW_CNTL, txLen | (cmdLen - 1) << 16);
+}
+
+bool CQuorSPI::WaitForFrame() {
+    const std::uint64_t until = flash->StartTimeoutMicros(kRomControllerStatusTimeoutUs);
+    for (;;) {
+        if (ReadController(ROM_SW_STATUS) != 0) return true;
+        if (flash->IsTimedOut(until)) return false;
+    }
+}
+
+std::uint32_t CQuorSPI::CollectReceived(std::uint32_t rxLen, std::uint8_t* rx, std::int16_t verify) {
+    std::uint32_t got = 0;
+    std::uint32_t word = 0;
+    for (std::uint32_t k = 0; k < rxLen; ++k) {
+        if (k % 4 == 0) word = ReadController(ROM_SW_DATA[k]);
+        const std::uint8_t byte = std::uint8_t(word >> (8 * (k % 4)));
+        if (verify == 1) {
+            if (byte != rx[k]) break;
+        } else {
+            rx[k] = byte;
+        }
+        ++got;
+    }
+    return got;
 }
 
 std::uint32_t CQuorSPI::ReadRange(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length,
@@ -166,31 +195,23 @@ std::uint32_t CQuorSPI::ReadRange(std::uint8_t* buffer, std::uint32_t address, s
     // Nothing to copy from without an aperture: report it as nothing read.
     if (!buffer || !flash->IsRomMapped()) return 0;
 
-    std::uint32_t savedA = flash->ReadRegister(padRegA);
-    std::uint32_t savedB = flash->ReadRegister(padRegB);
-    std::uint32_t savedOut = flash->ReadRegister(padOutReg);
-    flash->WriteRegister(padRegA, savedA & kApertureReadPadMask);
-    flash->WriteRegister(padRegB, savedB & kApertureReadPadMask);
-    flash->WriteRegister(padOutReg, savedOut & kApertureReadPadMask);
-    flash->ReadRegister(padRegB);
-
     std::uint32_t result = 0;
-    if (verify == 0) {
-        // ReadRom takes an int length; copy in slices.
-        std::uint32_t done = 0;
-        while (done < length) {
-            std::uint32_t n = length - done > 0x40000000u ? 0x40000000u : length - done;
-            flash->ReadRom(address + done, buffer + done, int(n));
-            done += n;
+    {
+        PadHandOver pads(*this, kApertureReadPadMask);
+        flash->ReadRegister(padRegB);
+        if (verify == 0) {
+            // ReadRom takes an int length; copy in slices.
+            std::uint32_t done = 0;
+            while (done < length) {
+                std::uint32_t n = length - done > 0x40000000u ? 0x40000000u : length - done;
+                flash->ReadRom(address + done, buffer + done, int(n));
+                done += n;
+            }
+            result = length;
+        } else {
+            while (result < length && flash->ReadRomByte(address + result) == buffer[result]) ++result;
         }
-        result = length;
-    } else {
-        while (result < length && flash->ReadRomByte(address + result) == buffer[result]) ++result;
     }
-
-    flash->WriteRegister(padOutReg, savedOut);
-    flash->WriteRegister(padRegA, savedA);
-    flash->WriteRegister(padRegB, savedB);
     flash->ReadRegister(padRegB);
     return result;
 }

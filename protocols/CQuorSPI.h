@@ -15,9 +15,18 @@ inline constexpr std::uint32_t kRomControllerDataBytes = 256;
 // Status wait of one frame, in microseconds of process CPU time.
 inline constexpr std::uint64_t kRomControllerStatusTimeoutUs = 250000;
 
+// Pad and ROM controller registers of one register layout, and its first
+// data register.
+struct RomControllerRegisters {
+    std::uint32_t padA, padB, padOut, padIn;
+    std::uint32_t aux;  // 0: the layout has none
+    std::uint32_t cntl, swCntl, swStatus, swCommand;
+    std::uint32_t data;
+};
+
 class CQuorSPI : public CGenSPI {
 public:
-    explicit CQuorSPI(CFlash* flash);
+    explicit CQuorSPI(ProtocolHost* flash);
     ~CQuorSPI() override;
 
     std::uint32_t Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen,
@@ -27,7 +36,7 @@ public:
     // Otherwise the bytes come from the ROM aperture (0 when none is mapped).
     std::uint32_t ReadRange(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length,
                             std::int16_t verify) override;
-    int SupportsTarget(CFlash* target) override;
+    int SupportsTarget(ProtocolHost* target) override;
     virtual void SetFamily(std::int32_t family);
 
     // GPIO pads around the SPI pins: the transfer saves and masks A, B and
@@ -68,16 +77,34 @@ protected:
     std::uint32_t ControllerTransfer(const FrameStyle& style, std::uint32_t cmdLen, const std::uint8_t* cmd,
                                      std::uint32_t txLen, const std::uint8_t* tx, std::uint32_t rxLen,
                                      std::uint8_t* rx, std::int16_t verify);
+    // Hands the SPI pads to the ROM controller for one scope: saves pads A,
+    // B and Out, masks them, and restores them (Out, A, B) when it ends.
+    class PadHandOver {
+    public:
+        PadHandOver(CQuorSPI& spi, std::uint32_t mask);
+        ~PadHandOver();
+        PadHandOver(const PadHandOver&) = delete;
+        PadHandOver& operator=(const PadHandOver&) = delete;
+
+    private:
+        ProtocolHost& host;
+        std::uint32_t regA, regB, regOut;
+        std::uint32_t savedA = 0, savedB = 0, savedOut = 0;
+    };
+    // Steps of a controller frame: load the command and transmit words and
+    // start it; wait for its status; read (or compare) the received bytes,
+    // returning how many were stored or matched.
+    void StartFrame(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen, const std::uint8_t* tx,
+                    std::uint32_t rxLen);
+    bool WaitForFrame();
+    std::uint32_t CollectReceived(std::uint32_t rxLen, std::uint8_t* rx, std::int16_t verify);
     // Controller-register access: direct, or through the flash's indirect
     // pair when indirectController is set.
     std::uint32_t ReadController(std::uint32_t reg);
     void WriteController(std::uint32_t reg, std::uint32_t value);
     // ROM_SW_DATA[k] = first + k.
     void BuildDataTable(std::uint32_t first);
-    // Pad and ROM controller registers of one register layout.
-    struct ControllerRegisters {
-        std::uint32_t padA, padB, padOut, padIn, aux, cntl, swCntl, swStatus, swCommand;
-    };
+    using ControllerRegisters = RomControllerRegisters;
     void SetControllerRegisters(const ControllerRegisters& r);
     // The second-generation controller: ROM registers behind the indirect
     // pair, pads in the register aperture.

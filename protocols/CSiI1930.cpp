@@ -1,9 +1,9 @@
 #include "protocols/CSiI1930.h"
 
-#include "engine/CFlash.h"
+#include "protocols/ProtocolHost.h"
 #include "protocols/CGenI2C.h"
 
-CSiI1930::CSiI1930(CFlash* owner, CGenI2C* i2c) : flash(owner), bus(i2c) {}
+CSiI1930::CSiI1930(ProtocolHost* owner, CGenI2C* i2c) : flash(owner), bus(i2c) {}
 
 CSiI1930::~CSiI1930() = default;
 

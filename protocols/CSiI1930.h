@@ -4,14 +4,14 @@
 
 #include <cstdint>
 
-class CFlash;
+class ProtocolHost;
 class CGenI2C;
 
 inline constexpr std::uint32_t kSiI1930PacketSize = 14;
 
 class CSiI1930 {
 public:
-    CSiI1930(CFlash* flash, CGenI2C* bus);
+    CSiI1930(ProtocolHost* flash, CGenI2C* bus);
     virtual ~CSiI1930();
     CSiI1930(const CSiI1930&) = delete;
     CSiI1930& operator=(const CSiI1930&) = delete;
@@ -31,7 +31,7 @@ public:
     std::uint16_t ReadFirmwareVersion();
     int EraseAll();
 
-    CFlash* flash;
+    ProtocolHost* flash;
     CGenI2C* bus;
     std::uint32_t attempt = 0;
     std::uint32_t failedPackets = 0;

@@ -1,8 +1,8 @@
 #include "protocols/CVoskSerial.h"
 
-#include "engine/CFlash.h"
+#include "protocols/ProtocolHost.h"
 
-CVoskSerial::CVoskSerial(CFlash* owner) : flash(owner) {}
+CVoskSerial::CVoskSerial(ProtocolHost* owner) : flash(owner) {}
 
 CVoskSerial::~CVoskSerial() = default;
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-class CFlash;
+class ProtocolHost;
 
 // Controller registers of the register aperture.
 inline constexpr std::uint32_t kSepromCntl1 = 0x1C0;
@@ -13,7 +13,7 @@ inline constexpr std::uint32_t kSepromCntl2 = 0x1C4;
 
 class CVoskSerial {
 public:
-    explicit CVoskSerial(CFlash* flash);
+    explicit CVoskSerial(ProtocolHost* flash);
     virtual ~CVoskSerial();
     CVoskSerial(const CVoskSerial&) = delete;
     CVoskSerial& operator=(const CVoskSerial&) = delete;
@@ -45,7 +45,7 @@ public:
     virtual std::int16_t WriteStatusRegister(std::uint8_t value);
 
     std::uint32_t timeoutSeconds = 0;
-    CFlash* flash;
+    ProtocolHost* flash;
     std::uint32_t romSize = 0;
     std::uint32_t pageSize = 0;
     std::uint32_t postProgramSleep = 0;

@@ -2,18 +2,33 @@
 
 #include <cstring>
 
-#include "engine/CFlash.h"
+#include "protocols/ProtocolHost.h"
 
 namespace {
 
 constexpr std::uint16_t kCheckedDevice = 0x731F;
 constexpr std::uint8_t kProbedRevision = 0xC1;
 
+// The third-generation controller in the register aperture, in the layout
+// of each family group.
+constexpr RomControllerRegisters kBaseRegisters{
+    .padA = 0x5A1BC, .padB = 0x5A1C8, .padOut = 0x5A1C0, .padIn = 0x5A1CC, .aux = 0x5A090,
+    .cntl = 0x5A094, .swCntl = 0x5A0AC, .swStatus = 0x5A0B0, .swCommand = 0x5A0B4, .data = 0x5A0B8,
+};
+constexpr RomControllerRegisters kFamily22Registers{
+    .padA = 0x5A1DC, .padB = 0x5A1E8, .padOut = 0x5A1E0, .padIn = 0x5A1EC, .aux = 0x5A0B0,
+    .cntl = 0x5A0B4, .swCntl = 0x5A0CC, .swStatus = 0x5A0D0, .swCommand = 0x5A0D4, .data = 0x5A0D8,
+};
+constexpr RomControllerRegisters kFamily23To27Registers{
+    .padA = 0x5A504, .padB = 0x5A510, .padOut = 0x5A508, .padIn = 0x5A514, .aux = 0x5A380,
+    .cntl = 0x5A384, .swCntl = 0x5A39C, .swStatus = 0x5A3A0, .swCommand = 0x5A3A4, .data = 0x5A3A8,
+};
+
 }  // namespace
 
-PomvekSPI::PomvekSPI(CFlash* owner) : TarselSPI(owner) {
+PomvekSPI::PomvekSPI(ProtocolHost* owner) : TarselSPI(owner) {
     indirectController = false;
-    UseLayout({0x5A1BC, 0x5A1C8, 0x5A1C0, 0x5A1CC, 0x5A090, 0x5A094, 0x5A0AC, 0x5A0B0, 0x5A0B4}, 0x5A0B8);
+    UseLayout(kBaseRegisters);
     firstDataReg = &ROM_SW_DATA[0];
     hookDone = 0;
 }
@@ -26,9 +41,9 @@ void PomvekSPI::FillOneTimeHooks() {
 
 void PomvekSPI::SetFamily(std::int32_t value) { family = value; }
 
-void PomvekSPI::UseLayout(const ControllerRegisters& r, std::uint32_t firstData) {
+void PomvekSPI::UseLayout(const ControllerRegisters& r) {
     SetControllerRegisters(r);
-    ROM_SW_DATA[0] = firstData;
+    ROM_SW_DATA[0] = r.data;
     maxReadBurst = kRomControllerDataBytes;
     maxWriteBurst = kRomControllerDataBytes;
     SetLines(10, 0, 7, 9, 8);
@@ -36,11 +51,11 @@ void PomvekSPI::UseLayout(const ControllerRegisters& r, std::uint32_t firstData)
 }
 
 void PomvekSPI::UseRegistersFamily22() {
-    UseLayout({0x5A1DC, 0x5A1E8, 0x5A1E0, 0x5A1EC, 0x5A0B0, 0x5A0B4, 0x5A0CC, 0x5A0D0, 0x5A0D4}, 0x5A0D8);
+    UseLayout(kFamily22Registers);
 }
 
 void PomvekSPI::UseSharedLayout23To27() {
-    UseLayout({0x5A504, 0x5A510, 0x5A508, 0x5A514, 0x5A380, 0x5A384, 0x5A39C, 0x5A3A0, 0x5A3A4}, 0x5A3A8);
+    UseLayout(kFamily23To27Registers);
 }
 
 void PomvekSPI::UseRegistersFamily23() { UseSharedLayout23To27(); }
@@ -58,12 +73,12 @@ void PomvekSPI::UseRegistersFamily26() { UseSharedLayout23To27(); }
 
 void PomvekSPI::UseRegistersFamily27() { UseSharedLayout23To27(); }
 
-void PomvekSPI::RunFamilyHook(CFlash* target) {
+void PomvekSPI::RunFamilyHook(ProtocolHost* target) {
     OneTimeHook hook = (family >= 0 && family < 256) ? oneTimeHooks[family] : nullptr;
     if (hook) (this->*hook)(target);
 }
 
-void PomvekSPI::HookSetRomAuxCntlBit0(CFlash* target) {
+void PomvekSPI::HookSetRomAuxCntlBit0(ProtocolHost* target) {
     target->WriteRegister(ROM_AUX_CNTL, target->ReadRegister(ROM_AUX_CNTL) | 1u);
 }
 
@@ -76,14 +91,16 @@ std::uint32_t PomvekSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd,
         RunFamilyHook(flash);
     }
     if (forceBitbangTransfer == 1) return CGenSPI::Transfer(cmdLen, cmd, txLen, tx, rxLen, rx, verify);
-    static const FrameStyle kStyle{0xFFFFF87F, 0xF1FFFFFF, 0x06000000,
-                                   "POMVEK spi - read rom controller status timeout"};
+    static constexpr FrameStyle kStyle{.padMask = 0xFFFFF87F,
+                                       .modeClear = 0xF1FFFFFF,
+                                       .modeSet = 0x06000000,
+                                       .timeoutMessage = "POMVEK spi - read rom controller status timeout"};
     return ControllerTransfer(kStyle, cmdLen, cmd, txLen, tx, rxLen, rx, verify);
 }
 
 // ----------------------------------------------------------------- target
 
-int PomvekSPI::SupportsTarget(CFlash* target) { return CheckTarget(target); }
+int PomvekSPI::SupportsTarget(ProtocolHost* target) { return CheckTarget(target); }
 
 std::uint32_t PomvekSPI::FillTargetTable(TargetEntry* table) {
     table[0] = TargetEntry{kCheckedDevice, 0xC0, 0xFFFF, 0};
@@ -103,9 +120,9 @@ std::uint32_t PomvekSPI::ProbeCount() {
     return count;
 }
 
-int PomvekSPI::CheckTarget(CFlash* target) {
+int PomvekSPI::CheckTarget(ProtocolHost* target) {
     if (!target) return 1;
-    return CheckTarget(target->targetDeviceId, target->targetRevision);
+    return CheckTarget(target->TargetDeviceId(), target->TargetRevision());
 }
 
 int PomvekSPI::CheckTarget(std::uint16_t deviceId, std::uint8_t revision) {

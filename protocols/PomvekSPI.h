@@ -9,13 +9,13 @@
 
 class PomvekSPI : public TarselSPI {
 public:
-    explicit PomvekSPI(CFlash* flash);
+    explicit PomvekSPI(ProtocolHost* flash);
     ~PomvekSPI() override;
 
     std::uint32_t Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen,
                            const std::uint8_t* tx, std::uint32_t rxLen, std::uint8_t* rx,
                            std::int16_t verify) override;
-    int SupportsTarget(CFlash* target) override;
+    int SupportsTarget(ProtocolHost* target) override;
     void SetFamily(std::int32_t family) override;
 
     // Layout set-ups of the variant objects.
@@ -36,12 +36,12 @@ public:
     // Fills table (kTargetEntries rows); returns the row count.
     std::uint32_t FillTargetTable(TargetEntry* table);
     // 1 when the target device/revision of `target` is supported.
-    int CheckTarget(CFlash* target);
+    int CheckTarget(ProtocolHost* target);
     int CheckTarget(std::uint16_t deviceId, std::uint8_t revision);
 
-    using OneTimeHook = void (PomvekSPI::*)(CFlash*);
-    void RunFamilyHook(CFlash* target);
-    void HookSetRomAuxCntlBit0(CFlash* target);
+    using OneTimeHook = void (PomvekSPI::*)(ProtocolHost*);
+    void RunFamilyHook(ProtocolHost* target);
+    void HookSetRomAuxCntlBit0(ProtocolHost* target);
 
     OneTimeHook oneTimeHooks[256] = {};
     std::int32_t hookDone = 0;
@@ -49,7 +49,7 @@ public:
 private:
     // Registers of one Pomvek layout, its first data register and the
     // settings every layout shares.
-    void UseLayout(const ControllerRegisters& r, std::uint32_t firstData);
+    void UseLayout(const ControllerRegisters& r);
     void UseSharedLayout23To27();
     void FillOneTimeHooks();
     // Probe of the family-24 layout: 2 for each of four probe reads with bit 16 clear.

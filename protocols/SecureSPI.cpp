@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/CFlash.h"
+#include "protocols/ProtocolHost.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ constexpr std::uint32_t kIndirectData = 0x20C;
 
 }  // namespace
 
-SecureSPI::SecureSPI(CFlash* owner) : CQuorSPI(owner) {
+SecureSPI::SecureSPI(ProtocolHost* owner) : CQuorSPI(owner) {
     UseIndirectControllerRegisters();
     maxReadBurst = kRomControllerDataBytes;
     maxWriteBurst = kRomControllerDataBytes;

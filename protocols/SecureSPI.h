@@ -11,7 +11,7 @@
 
 class SecureSPI : public CQuorSPI {
 public:
-    explicit SecureSPI(CFlash* flash);
+    explicit SecureSPI(ProtocolHost* flash);
     ~SecureSPI() override;
 
     std::uint32_t Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen,

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "engine/CFlash.h"
+#include "protocols/AsicFamily.h"
+#include "protocols/ProtocolHost.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ constexpr std::uint32_t kFamily13UpperData = 0xC0600110;
 
 }  // namespace
 
-TarselSPI::TarselSPI(CFlash* owner) : CQuorSPI(owner) {
+TarselSPI::TarselSPI(ProtocolHost* owner) : CQuorSPI(owner) {
     UseIndirectControllerRegisters();
     SetLines(22, 1, 10, 9, 8);
     family13ProbeReg = 0x5564;
@@ -32,7 +33,7 @@ void TarselSPI::SetFamily(std::int32_t value) {
     flash->SetIndirectRegisterPair(kIndirectIndex, kIndirectData);
 }
 
-int TarselSPI::SupportsTarget(CFlash*) { return 1; }
+int TarselSPI::SupportsTarget(ProtocolHost*) { return 1; }
 
 void TarselSPI::RebuildDataTable() {
     std::uint32_t first = 0xC0600028;
@@ -42,29 +43,29 @@ void TarselSPI::RebuildDataTable() {
                              : first + k;
 }
 
-void TarselSPI::RunFamilyHook(CFlash* target) {
+void TarselSPI::RunFamilyHook(ProtocolHost* target) {
     FamilyHook hook = (family >= 0 && family < 256) ? familyHooks[family] : &TarselSPI::HookNone;
     if (hook) (this->*hook)(target);
 }
 
-void TarselSPI::HookFamily13(CFlash* target) {
+void TarselSPI::HookFamily13(ProtocolHost* target) {
     if ((target->ReadRegister(family13ProbeReg) >> 28) != 0)
         target->WriteIndirectRegister(ROM_AUX_CNTL, target->ReadIndirectRegister(ROM_AUX_CNTL) & ~2u);
 }
 
-void TarselSPI::HookFamily14(CFlash* target) {
+void TarselSPI::HookFamily14(ProtocolHost* target) {
     target->WriteIndirectRegister(ROM_AUX_CNTL, target->ReadIndirectRegister(ROM_AUX_CNTL) | 2u);
 }
 
-void TarselSPI::HookFamily16(CFlash* target) {
+void TarselSPI::HookFamily16(ProtocolHost* target) {
     target->WriteIndirectRegister(ROM_AUX_CNTL, target->ReadIndirectRegister(ROM_AUX_CNTL) | 2u);
 }
 
-void TarselSPI::HookFamily17To27(CFlash* target) {
+void TarselSPI::HookFamily17To27(ProtocolHost* target) {
     target->WriteIndirectRegister(ROM_AUX_CNTL, target->ReadIndirectRegister(ROM_AUX_CNTL) | 2u);
 }
 
-void TarselSPI::HookNone(CFlash*) {}
+void TarselSPI::HookNone(ProtocolHost*) {}
 
 std::uint32_t TarselSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen,
                                   const std::uint8_t* tx, std::uint32_t rxLen, std::uint8_t* rx,
@@ -77,6 +78,7 @@ std::uint32_t TarselSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd,
         return 0;
     }
     RunFamilyHook(flash);
-    static const FrameStyle kStyle{0xFFF7F8FF, 0xF1FFFFFF, 0x06000000, nullptr};
+    static constexpr FrameStyle kStyle{
+        .padMask = 0xFFF7F8FF, .modeClear = 0xF1FFFFFF, .modeSet = 0x06000000, .timeoutMessage = nullptr};
     return ControllerTransfer(kStyle, cmdLen, cmd, txLen, tx, rxLen, rx, verify);
 }

@@ -9,24 +9,24 @@
 
 class TarselSPI : public CQuorSPI {
 public:
-    explicit TarselSPI(CFlash* flash);
+    explicit TarselSPI(ProtocolHost* flash);
     ~TarselSPI() override;
 
     std::uint32_t Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, std::uint32_t txLen,
                            const std::uint8_t* tx, std::uint32_t rxLen, std::uint8_t* rx,
                            std::int16_t verify) override;
-    int SupportsTarget(CFlash* target) override;
+    int SupportsTarget(ProtocolHost* target) override;
     // Stores the family and points the flash's indirect pair at 0x208/0x20C.
     void SetFamily(std::int32_t family) override;
 
-    using FamilyHook = void (TarselSPI::*)(CFlash*);
+    using FamilyHook = void (TarselSPI::*)(ProtocolHost*);
 
-    void RunFamilyHook(CFlash* target);
-    void HookFamily13(CFlash* target);
-    void HookFamily14(CFlash* target);
-    void HookFamily16(CFlash* target);
-    void HookFamily17To27(CFlash* target);
-    void HookNone(CFlash* target);
+    void RunFamilyHook(ProtocolHost* target);
+    void HookFamily13(ProtocolHost* target);
+    void HookFamily14(ProtocolHost* target);
+    void HookFamily16(ProtocolHost* target);
+    void HookFamily17To27(ProtocolHost* target);
+    void HookNone(ProtocolHost* target);
 
     std::uint32_t family13ProbeReg = 0x5564;
     FamilyHook familyHooks[256] = {};

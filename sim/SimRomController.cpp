@@ -6,95 +6,83 @@ constexpr std::uint32_t kDataWords = 64;
 constexpr std::uint32_t kUpperDataFirstWord = 54;
 constexpr std::uint32_t kReceiveBit = 0x40000;
 
+// Mode bits and SPI pad bits of each generation.
+constexpr std::uint32_t kQuorModeMask = 0x0C000000, kQuorModeValue = 0x04000000;
+constexpr std::uint32_t kLaterModeMask = 0x0E000000, kLaterModeValue = 0x06000000;
+constexpr std::uint32_t kEarlyPadBits = 0x00080700;
+constexpr std::uint32_t kPomvekPadBits = 0x00000780;
+
+constexpr SimRomControllerMap kQuorMap{
+    .padA = 0x1798, .padOut = 0x179C, .padB = 0x17A0, .padIn = 0x17A4,
+    .cntl = 0x1604, .swCntl = 0x1618, .swStatus = 0x161C, .swCommand = 0x1620,
+    .data = 0x1624,
+    .modeMask = kQuorModeMask, .modeValue = kQuorModeValue,
+    .padBits = kEarlyPadBits,
+    .first = 0x1604,
+};
+
+constexpr SimRomControllerMap kTarselMap{
+    .indirect = true,
+    .padA = 0x608, .padOut = 0x60C, .padB = 0x610, .padIn = 0x614,
+    .aux = 0xC0600000,
+    .cntl = 0xC0600004, .swCntl = 0xC060001C, .swStatus = 0xC0600020, .swCommand = 0xC0600024,
+    .data = 0xC0600028,
+    .modeMask = kLaterModeMask, .modeValue = kLaterModeValue,
+    .padBits = kEarlyPadBits,
+    .first = 0xC0600000,
+};
+
+// As the second generation, with data words 54-63 in a block of their own.
+constexpr SimRomControllerMap kTarselFamily13Map = [] {
+    SimRomControllerMap m = kTarselMap;
+    m.upperData = 0xC0600110;
+    return m;
+}();
+
+constexpr SimRomControllerMap kPomvekBaseMap{
+    .padA = 0x5A1BC, .padOut = 0x5A1C0, .padB = 0x5A1C8, .padIn = 0x5A1CC,
+    .aux = 0x5A090,
+    .cntl = 0x5A094, .swCntl = 0x5A0AC, .swStatus = 0x5A0B0, .swCommand = 0x5A0B4,
+    .data = 0x5A0B8,
+    .modeMask = kLaterModeMask, .modeValue = kLaterModeValue,
+    .padBits = kPomvekPadBits,
+    .first = 0x5A090,
+};
+
+constexpr SimRomControllerMap kPomvekHobranMap{
+    .padA = 0x5A1DC, .padOut = 0x5A1E0, .padB = 0x5A1E8, .padIn = 0x5A1EC,
+    .aux = 0x5A0B0,
+    .cntl = 0x5A0B4, .swCntl = 0x5A0CC, .swStatus = 0x5A0D0, .swCommand = 0x5A0D4,
+    .data = 0x5A0D8,
+    .modeMask = kLaterModeMask, .modeValue = kLaterModeValue,
+    .padBits = kPomvekPadBits,
+    .readOnlyZero = 0x5A0B8,
+    .first = 0x5A0B0,
+};
+
+constexpr SimRomControllerMap kPomvekLateMap{
+    .padA = 0x5A504, .padOut = 0x5A508, .padB = 0x5A510, .padIn = 0x5A514,
+    .aux = 0x5A380,
+    .cntl = 0x5A384, .swCntl = 0x5A39C, .swStatus = 0x5A3A0, .swCommand = 0x5A3A4,
+    .data = 0x5A3A8,
+    .modeMask = kLaterModeMask, .modeValue = kLaterModeValue,
+    .padBits = kPomvekPadBits,
+    .first = 0x5A380,
+};
+
 }  // namespace
 
 SimRomControllerMap SimRomControllerMapOf(SimRomLayout layout) {
     SimRomControllerMap m;
     switch (layout) {
-    case SimRomLayout::Quor:
-        m.padA = 0x1798;
-        m.padOut = 0x179C;
-        m.padB = 0x17A0;
-        m.padIn = 0x17A4;
-        m.cntl = 0x1604;
-        m.swCntl = 0x1618;
-        m.swStatus = 0x161C;
-        m.swCommand = 0x1620;
-        m.data = 0x1624;
-        m.modeMask = 0x0C000000;
-        m.modeValue = 0x04000000;
-        m.padBits = 0x00080700;
-        m.first = 0x1604;
-        break;
-    case SimRomLayout::Tarsel:
-    case SimRomLayout::TarselFamily13:
-        m.indirect = true;
-        m.padA = 0x608;
-        m.padOut = 0x60C;
-        m.padB = 0x610;
-        m.padIn = 0x614;
-        m.aux = 0xC0600000;
-        m.cntl = 0xC0600004;
-        m.swCntl = 0xC060001C;
-        m.swStatus = 0xC0600020;
-        m.swCommand = 0xC0600024;
-        m.data = 0xC0600028;
-        if (layout == SimRomLayout::TarselFamily13) m.upperData = 0xC0600110;
-        m.modeMask = 0x0E000000;
-        m.modeValue = 0x06000000;
-        m.padBits = 0x00080700;
-        m.first = 0xC0600000;
-        break;
-    case SimRomLayout::PomvekBase:
-        m.padA = 0x5A1BC;
-        m.padOut = 0x5A1C0;
-        m.padB = 0x5A1C8;
-        m.padIn = 0x5A1CC;
-        m.aux = 0x5A090;
-        m.cntl = 0x5A094;
-        m.swCntl = 0x5A0AC;
-        m.swStatus = 0x5A0B0;
-        m.swCommand = 0x5A0B4;
-        m.data = 0x5A0B8;
-        m.first = 0x5A090;
-        break;
-    case SimRomLayout::PomvekHobran:
-        m.padA = 0x5A1DC;
-        m.padOut = 0x5A1E0;
-        m.padB = 0x5A1E8;
-        m.padIn = 0x5A1EC;
-        m.aux = 0x5A0B0;
-        m.cntl = 0x5A0B4;
-        m.swCntl = 0x5A0CC;
-        m.swStatus = 0x5A0D0;
-        m.swCommand = 0x5A0D4;
-        m.data = 0x5A0D8;
-        m.readOnlyZero = 0x5A0B8;
-        m.first = 0x5A0B0;
-        break;
-    case SimRomLayout::PomvekLate:
-        m.padA = 0x5A504;
-        m.padOut = 0x5A508;
-        m.padB = 0x5A510;
-        m.padIn = 0x5A514;
-        m.aux = 0x5A380;
-        m.cntl = 0x5A384;
-        m.swCntl = 0x5A39C;
-        m.swStatus = 0x5A3A0;
-        m.swCommand = 0x5A3A4;
-        m.data = 0x5A3A8;
-        m.first = 0x5A380;
-        break;
+    case SimRomLayout::Quor: m = kQuorMap; break;
+    case SimRomLayout::Tarsel: m = kTarselMap; break;
+    case SimRomLayout::TarselFamily13: m = kTarselFamily13Map; break;
+    case SimRomLayout::PomvekBase: m = kPomvekBaseMap; break;
+    case SimRomLayout::PomvekHobran: m = kPomvekHobranMap; break;
+    case SimRomLayout::PomvekLate: m = kPomvekLateMap; break;
     }
-    if (layout == SimRomLayout::PomvekBase || layout == SimRomLayout::PomvekHobran ||
-        layout == SimRomLayout::PomvekLate) {
-        m.modeMask = 0x0E000000;
-        m.modeValue = 0x06000000;
-        m.padBits = 0x00000780;
-    }
-    std::uint32_t last = m.upperData ? m.upperData + 4 * (kDataWords - kUpperDataFirstWord)
-                                     : m.data + 4 * kDataWords;
-    m.end = last;
+    m.end = m.upperData ? m.upperData + 4 * (kDataWords - kUpperDataFirstWord) : m.data + 4 * kDataWords;
     return m;
 }
 

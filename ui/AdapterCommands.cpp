@@ -20,8 +20,7 @@ int ScanForListing(CFlashUI& ui, int count, char** args, std::uint32_t* first, s
         maxCount = n + 1;
     }
     CFlashCmd& cmd = *ui.cmd;
-    *rows = cmd.EnumerateAdapters(cmd.engine ? cmd.engine->maxSegmentToScan : 0,
-                                  cmd.engine ? cmd.engine->maxBusToScan : 0, maxCount, 0, 1);
+    *rows = cmd.EnumerateAdapters(cmd.ScanSegmentLimit(), cmd.ScanBusLimit(), maxCount, 0, 1);
     *first = n;
     if (n >= *rows) {
         ui.ReportError(CMD_NO_ADAPTER);
@@ -124,8 +123,7 @@ int CFlashUI::CmdBiosFileInfo(int count, char** args) {
 int CFlashUI::CmdCheckPn(int count, char** args) {
     if (count != 2) return CMD_USAGE;
     const unsigned long adapter = std::strtoul(args[0], nullptr, 10);
-    const std::uint32_t rows = cmd->EnumerateAdapters(cmd->engine ? cmd->engine->maxSegmentToScan : 0,
-                                                      cmd->engine ? cmd->engine->maxBusToScan : 0, kMaxAdapters, 0, 1);
+    const std::uint32_t rows = cmd->EnumerateAdapters(cmd->ScanSegmentLimit(), cmd->ScanBusLimit(), kMaxAdapters, 0, 1);
     if (adapter >= rows) {
         ReportError(CMD_NO_ADAPTER);
         return CMD_NO_ADAPTER;

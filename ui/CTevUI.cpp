@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "commands/CFlashCmd.h"
+#include "platform/Bytes.h"
 #include "platform/HardwareBackend.h"
 #include "ui/CommandTable.h"
 #include "ui/HelpLines.h"

@@ -1,17 +1,18 @@
 // The switches: recognised anywhere on the command line, applied to the
 // front end, the command layer and the engine, and removed before the
 // command word is looked up.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cctype>
 
 #include "commands/CFlashCmd.h"
 #include "engine/CFlash.h"
+#include "platform/Bytes.h"
 #include "ui/CFlashUI.h"
 
 namespace {
 
-constexpr std::uint32_t kDdcFamily = 8;
 const char* const kLogFileName = "vorbanmill.log";
 
 enum class Match {
@@ -108,9 +109,9 @@ const SwitchRow kSwitches[] = {
      [](const Targets& t, const char*) {
          CFlash& e = *t.engine;
          std::uint32_t kept = 0;
-         std::uint32_t count = e.excludedFamilyCount < 32 ? e.excludedFamilyCount : 32;
+         std::uint32_t count = std::min(e.excludedFamilyCount, kExcludedFamilyMax);
          for (std::uint32_t i = 0; i < count; ++i) {
-             if (e.excludedFamilies[i] != kDdcFamily) e.excludedFamilies[kept++] = e.excludedFamilies[i];
+             if (e.excludedFamilies[i] != TEV_DDC) e.excludedFamilies[kept++] = e.excludedFamilies[i];
          }
          e.excludedFamilyCount = kept;
      }},
@@ -145,14 +146,6 @@ const SwitchRow kSwitches[] = {
 };
 static_assert(sizeof kSwitches / sizeof kSwitches[0] == 45);
 
-bool StartsWithIgnoringCase(const char* word, const char* prefix) {
-    for (; *prefix; ++word, ++prefix) {
-        if (std::tolower(static_cast<unsigned char>(*word)) != std::tolower(static_cast<unsigned char>(*prefix)))
-            return false;  // also stops at the end of word
-    }
-    return true;
-}
-
 // Whether argv[j] is this switch; *value receives its value text (null when
 // the word is exactly the name of a value switch and no word follows it).
 bool Matches(const SwitchRow& row, int argc, char** argv, int j, const char** value) {
@@ -171,7 +164,7 @@ bool Matches(const SwitchRow& row, int argc, char** argv, int j, const char** va
         }
         return true;
     case Match::PrefixIgnoreCase:
-        if (!StartsWithIgnoringCase(word, row.name)) return false;
+        if (!StartsWithNoCase(word, row.name)) return false;
         *value = word + length;
         return true;
     }

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "platform/Bytes.h"
+
 const CommandRow CommandTable[kCommandCount] = {
     {"i", "-i [adapter num]", &CFlashUI::CmdListAdapters, nullptr},
     {"ai", "-ai [adapter num]", &CFlashUI::CmdAdvancedInfo, nullptr},
@@ -32,17 +34,10 @@ const CommandRow CommandTable[kCommandCount] = {
     {"?", "", &CFlashUI::CmdHelp, nullptr},
 };
 
-static bool EqualIgnoringCase(const char* a, const char* b) {
-    for (; *a && *b; ++a, ++b) {
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
-    }
-    return *a == *b;
-}
-
 const CommandRow* FindCommand(const char* word) {
     if (!word || (word[0] != '-' && word[0] != '/')) return nullptr;
     for (const CommandRow& row : CommandTable) {
-        if (EqualIgnoringCase(word + 1, row.name)) return &row;
+        if (EqualsNoCase(word + 1, row.name)) return &row;
     }
     return nullptr;
 }

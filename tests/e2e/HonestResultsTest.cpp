@@ -46,8 +46,8 @@ TEST(HonestResults, StatusWritesThatDoNotTakeFail) {
         {"status=0x84 wp", {"-ws", "0", "0"}, 1, "Fail\n"},
         {"status=0x8C wp", {"-lockhdcp", "0"}, 1, "Fail\n"},
         {"status=0x84 wp", {"-unlockrom", "0"}, 1, "ROM Unlock Failed\n"},
-        // The write-enable latch never sets: the part ignores the write.
-        {"status=0x00 fault=wel-stuck", {"-lockhdcp", "0"}, 1, "Fail\n"},
+        // The write-enable latch never sets: the engine sends no write.
+        {"status=0x00 fault=wel-stuck", {"-lockhdcp", "0"}, 1, "Failed to read ROM\n"},
         // Writes that take still pass.
         {"status=0x84", {"-ws", "0", "8C"}, 0, "Ok\n"},
         {"status=0x00", {"-lockhdcp", "0"}, 0, "Ok\n"},

@@ -268,7 +268,9 @@ TEST(ModifyId, NarrowSsidAdaptersKeepTheTopTwoBits) {
     RomImageBuilder b;
     b.Patch(0x76, Le32(0x80AB1002));
     // A small part: bit-banged SPI is slow.
-    Board m(Flash(b, 0x10000), "device=0x5E48", "GD25Q512TCP");
+    // Its flash hangs on the software-SPI lines the type table names.
+    Board m(Flash(b, 0x10000), "device=0x5E48 cs=0x179C:19 clk=0x179C:10 mosi=0x179C:9 miso=0x17A4:8",
+            "GD25Q512TCP");
     m.machine += "subsystem 0x1002 0x00AB\n";
     // No built-in record knows such a device, and its small register window
     // does not reach the ROM controller: the pads reach its flash.

@@ -267,8 +267,10 @@ TEST(CGenSPI, NoWriteEnableLatchStopsAtOnce) {
     EXPECT_EQ(rig.spi.ProgramRange(d, 0, 16, 1), 0u);
     EXPECT_EQ(rig.spi.ChipErase(1), 0u);
     EXPECT_EQ(rig.spi.SectorErase(0, 1), 0u);
+    // A status write without the latch did not happen either.
+    EXPECT_EQ(rig.spi.WriteStatus(0x00), 0u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Burst size is 256 \n");
-    EXPECT_EQ(rig.Part().Count(0x02) + rig.Part().Count(0xC7) + rig.Part().Count(0xD8), 0u);
+    EXPECT_EQ(rig.Part().Count(0x02) + rig.Part().Count(0xC7) + rig.Part().Count(0xD8) + rig.Part().Count(0x01), 0u);
 }
 
 TEST(CGenSPI, WriteProtectBitsAndPin) {

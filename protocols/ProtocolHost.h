@@ -1,0 +1,18 @@
+// What a protocol object sees of the engine that owns it: the platform
+// class for registers, ROM aperture, log and time, and the adapter the
+// command layer means to program. The engine implements it; protocols never
+// reach further into the engine.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/COsDepend.h"
+
+class ProtocolHost : public COsDepend {
+public:
+    using COsDepend::COsDepend;
+
+    // Device and revision of the SPI target check (0xFFFF/0xFF: none given).
+    virtual std::uint16_t TargetDeviceId() const = 0;
+    virtual std::uint8_t TargetRevision() const = 0;
+};
