@@ -41,6 +41,9 @@
 //       when they changed; without it they live in memory. size defaults to
 //       the file's size, else to the ROM BAR size (so give 'rombar' first).
 //       A plain ROM ignores writes unless 'writable'.
+//   parallelflash [part=NAME] ...     a JEDEC parallel flash part behind the
+//                                      expansion-ROM aperture instead (options
+//                                      in sim/SimParallelFlash.h)
 //
 // Machine statements (anywhere):
 //   listing NAME ...                   entries of the PCI device directory, in
