@@ -125,6 +125,11 @@ private:
 // Parses a number as described above; false unless the whole text is a
 // number not above `max`.
 bool ParseSimNumber(const std::string& text, std::uint64_t max, std::uint64_t* out);
+// Splits an option value at `sep` ("A:B:C"); a trailing separator gives an
+// empty last part.
+std::vector<std::string> SplitSimValue(const std::string& text, char sep);
+// Parses "ADDRESS:HIGH:LOW": the bits of one byte stuck at 1 and at 0.
+bool ParseSimStuckBits(const std::string& text, std::uint32_t* address, std::uint8_t* high, std::uint8_t* low);
 
 struct SimMachineContext {
     SimHardware* hw = nullptr;

@@ -1,7 +1,5 @@
 #include "sim/SimParallelFlash.h"
 
-#include <sstream>
-
 namespace {
 
 // The permuted board wiring: part line driven by each aperture line.
@@ -37,14 +35,6 @@ const SimParallelPartModel kParts[] = {
 bool Fail(std::string* error, const std::string& text) {
     *error = text;
     return false;
-}
-
-std::vector<std::string> SplitAt(const std::string& text, char sep) {
-    std::vector<std::string> parts;
-    std::string item;
-    std::istringstream in(text);
-    while (std::getline(in, item, sep)) parts.push_back(item);
-    return parts;
 }
 
 }  // namespace
@@ -296,7 +286,7 @@ bool SimParallelFlashStatement(SimMachineContext& ctx, SimMachineLine& line, std
     const bool swizzled = line.TakeFlag("swizzled");
     std::shared_ptr<SimParallelFlash> flash = AttachParallelFlash(*ctx.hw, *ctx.function, *part, storage, swizzled);
     if (line.TakeOption("fault", &v)) {
-        for (const std::string& f : SplitAt(v, ',')) {
+        for (const std::string& f : SplitSimValue(v, ',')) {
             if (f == "absent") flash->FailAbsent(true);
             else if (f == "no-id") flash->FailNoId(true);
             else if (f == "erase-stuck") flash->FailEraseNeverEnds(true);
@@ -304,12 +294,10 @@ bool SimParallelFlashStatement(SimMachineContext& ctx, SimMachineLine& line, std
         }
     }
     while (line.TakeOption("stuck", &v)) {
-        std::vector<std::string> p = SplitAt(v, ':');
-        std::uint64_t a = 0, h = 0, l = 0;
-        if (p.size() != 3 || !ParseSimNumber(p[0], 0xFFFFFFFF, &a) || !ParseSimNumber(p[1], 0xFF, &h) ||
-            !ParseSimNumber(p[2], 0xFF, &l))
-            return Fail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
-        flash->AddStuckBits(std::uint32_t(a), std::uint8_t(h), std::uint8_t(l));
+        std::uint32_t address = 0;
+        std::uint8_t high = 0, low = 0;
+        if (!ParseSimStuckBits(v, &address, &high, &low)) return Fail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
+        flash->AddStuckBits(address, high, low);
     }
     while (line.TakeOption("unerased", &v)) {
         std::uint64_t a = 0;
@@ -317,7 +305,7 @@ bool SimParallelFlashStatement(SimMachineContext& ctx, SimMachineLine& line, std
         flash->AddUnerasedByte(std::uint32_t(a));
     }
     if (line.TakeOption("busy", &v)) {
-        std::vector<std::string> p = SplitAt(v, ':');
+        std::vector<std::string> p = SplitSimValue(v, ':');
         std::uint64_t t[3] = {};
         if (p.size() != 3) return Fail(error, "'busy=' needs BYTE:PAGE:ERASE");
         for (std::size_t i = 0; i < 3; ++i)
