@@ -134,6 +134,10 @@ TEST(SimMachineFile, ErrorsNameTheLine) {
         {"mapfail 0x2000 0x1000\n", "the last address is below the first", 1},
         {"iopl\n", "'iopl' takes the word 'fail'", 1},
         {"F cap-loop extra\n", "unexpected 'extra' in 'cap-loop'", 2},
+        {"F parallelflash\n", "'parallelflash' needs a function with a 'rombar'", 2},
+        {"F rombar size=128K base=0\nparallelflash part=AT28C64\n", "unknown parallel part 'AT28C64'", 3},
+        {"F rombar size=128K base=0\nparallelflash fault=absent,melt\n", "unknown fault 'melt'", 3},
+        {"F rombar size=128K base=0\nparallelflash unerased=0x20000\n", "'unerased=' needs a part address", 3},
     };
     vmtest::TempDir dir;
     for (const Case& c : cases) {
