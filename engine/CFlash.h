@@ -18,28 +18,6 @@ class CGenSPI;
 class CParallel;
 class CVoskSerial;
 
-// Value of CFlash::errorCode: what the last operation left.
-enum FlashStatusCode : std::int32_t {
-    FLASH_OK = 0,
-    FLASH_NOT_COMPLETED = 1,
-    FLASH_ERASE_ASIC_TIMEOUT = 2,   // "timeout polling ASIC idle after bulk erase"
-    FLASH_ERASE_ROM_TIMEOUT = 3,    // "timeout polling ROM idle after bulk erase"
-    FLASH_NOT_ERASED = 4,           // "data not erased"
-    FLASH_WREN_ASIC_TIMEOUT = 5,    // "timeout polling ASIC idle after write enable"
-    FLASH_WREN_ROM_TIMEOUT = 6,     // "timeout polling ROM idle after write enable"
-    FLASH_WREN_NOT_SET = 7,         // errorAddress holds the status byte
-    FLASH_WRDI_ASIC_BUSY = 8,       // "ASIC not idle after write disable"
-    FLASH_WRDI_ROM_BUSY = 9,        // "ROM not idle after write disable"
-    FLASH_WREN_NOT_RESET = 10,      // "write enable not reset"
-    FLASH_WRITE_ASIC_BUSY = 11,     // "ASIC not idle after rom write"
-    FLASH_WRITE_ROM_BUSY = 12,      // "ROM not idle after write"
-    FLASH_VERIFY_ERROR = 13,        // errorAddress, errorWritten, errorRead describe it
-    FLASH_NOT_SUPPORTED = 14,       // the flash type cannot do the operation
-    FLASH_WRSR_TIMEOUT = 15,        // after enable-write-status or write-status
-    FLASH_PROTECTION_STUCK = 16,    // "cannot disable block protection"
-    FLASH_NO_APERTURE = 17,         // "rom pointer not allocated"
-};
-
 // Size of the engine's ROM buffer.
 inline constexpr std::uint32_t kRomImageSize = 0x100000;
 // Length of names copied into the engine (the buffers hold one more byte).
@@ -91,6 +69,8 @@ public:
     int SupportsTarget();
     std::uint16_t TargetDeviceId() const override { return targetDeviceId; }
     std::uint8_t TargetRevision() const override { return targetRevision; }
+    void SetErrorCode(FlashStatusCode code) override { errorCode = code; }
+    void SetErrorAddress(std::uint32_t address) override { errorAddress = address; }
 
     // Type-table members.
     static const TypeTableWord* FindRecord(TypeTableWord opcode, const TypeTableWord* from,
@@ -233,6 +213,7 @@ private:
     void ApplySoftSpiTable(std::uint32_t subTableId, CGenSPI* engine);
     void IdentifySpiPart(CGenSPI* engine);
     void IdentifyParallelPart();
+    void IdentifyParallelOnOpen();
     void ApplyInitList(InitList& list, const char* name);
     void RestoreInitList(const InitList& list, const char* name);
     std::int16_t ApplyWriteList(const WriteEnableList& list, const char* which);

@@ -591,6 +591,15 @@ void CFlash::IdentifyParallelPart() {
     }
 }
 
+void CFlash::IdentifyParallelOnOpen() {
+    // Programming asks whether the part erases only as a whole before any
+    // write identifies it, so a byte-programmed part must be known by now.
+    // A part nobody knows keeps the size of the type entry.
+    const std::uint32_t entrySize = romSize;
+    IdentifyParallelPart();
+    if (romSize == 0) romSize = entrySize;
+}
+
 void CFlash::ApplyInitList(InitList& list, const char* name) {
     for (std::uint32_t i = 0; i < list.count; ++i) {
         InitEntry& e = list.entries[i];
@@ -636,6 +645,7 @@ std::int16_t CFlash::OpenAccess() {
     else if (IsSerialEepromType(flashType)) ApplyInitList(sinit, "sinit");
 
     if (IsSpiType(flashType)) IdentifySpiPart(engine);
+    if (flashType == TYPE_PARALLEL) IdentifyParallelOnOpen();
 
     Log(1, "CFlash::openAccess() ends\n");
     accessOpen = 1;

@@ -1,11 +1,37 @@
 #include "protocols/CParallel.h"
 
+#include "protocols/ProtocolHost.h"
+
 namespace {
 
 // Wiring of the swizzled boards: which part line each aperture line drives.
 constexpr std::uint8_t kDataLines[8] = {0x01, 0x02, 0x04, 0x10, 0x20, 0x40, 0x80, 0x08};
 constexpr std::uint16_t kAddressLines[16] = {0x0002, 0x0004, 0x0008, 0x0010, 0x0020, 0x0040, 0x0080, 0x1000,
                                              0x4000, 0x2000, 0x0001, 0x0100, 0x8000, 0x0400, 0x0800, 0x0200};
+
+// JEDEC command set, in part space.
+constexpr std::uint16_t kUnlockAddress1 = 0x5555;
+constexpr std::uint16_t kUnlockAddress2 = 0x2AAA;
+constexpr std::uint8_t kUnlockByte1 = 0xAA;
+constexpr std::uint8_t kUnlockByte2 = 0x55;
+constexpr std::uint8_t kEnterIdMode = 0x90;
+constexpr std::uint8_t kLeaveIdMode = 0xF0;
+constexpr std::uint8_t kEraseSetup = 0x80;
+constexpr std::uint8_t kChipErase = 0x10;
+constexpr std::uint8_t kProgram = 0xA0;
+// ID-mode addresses of the manufacturer and device bytes.
+constexpr std::uint16_t kManufacturerAddress = 0;
+constexpr std::uint16_t kDeviceAddress = 1;
+
+// Waits, in microseconds unless named otherwise.
+constexpr int kIdModeSettle = 10;
+constexpr int kEraseSettle = 500;
+constexpr int kErasePollPause = 50;
+constexpr std::uint32_t kEraseSeconds = 6;
+constexpr std::uint32_t kProgramSeconds = 1;
+constexpr int kPageComparePause = 1;
+
+constexpr std::uint8_t kBlank = 0xFF;
 
 }  // namespace
 
@@ -41,17 +67,168 @@ void CParallel::BuildLineMaps() {
     }
 }
 
-// The transfer operations arrive with the parallel-flash protocol; until
-// then they report that nothing was done.
-std::uint32_t CParallel::ReadId() { return 0xFFFFFFFF; }
+std::uint32_t CParallel::CommandOffset(std::uint16_t address) const {
+    return std::uint32_t(addressHighMap[address >> 8] | addressLowMap[address & 0xFF]);
+}
 
-std::uint32_t CParallel::ChipErase() { return 0; }
+void CParallel::CommandCycle(std::uint16_t address, std::uint8_t value) {
+    flash->WriteRomByte(CommandOffset(address), dataToPart[value]);
+}
+
+void CParallel::CommandSequence(std::uint8_t command) {
+    CommandCycle(kUnlockAddress1, kUnlockByte1);
+    CommandCycle(kUnlockAddress2, kUnlockByte2);
+    CommandCycle(kUnlockAddress1, command);
+}
+
+std::uint32_t CParallel::ReadId() {
+    if (!flash->IsRomMapped()) return 0xFFFFFFFF;
+    BuildLineMaps();
+    CommandSequence(kEnterIdMode);
+    flash->Sleep(int(delay) + kIdModeSettle);
+    const std::uint8_t manufacturer =
+        dataFromPart[std::uint8_t(flash->ReadRomByte(CommandOffset(kManufacturerAddress)))];
+    const std::uint8_t device = dataFromPart[std::uint8_t(flash->ReadRomByte(CommandOffset(kDeviceAddress)))];
+    CommandSequence(kLeaveIdMode);
+    flash->Sleep(int(delay) + kIdModeSettle);
+    return std::uint32_t(manufacturer) | (std::uint32_t(device) << 8);
+}
+
+bool CParallel::EraseChipAndWait() {
+    // A busy part answers status bytes instead of its ID.
+    const std::uint32_t id = ReadId();
+    if (delay != 0) flash->Sleep(int(delay));
+    CommandSequence(kEraseSetup);
+    CommandSequence(kChipErase);
+    flash->Sleep(int(delay) + kEraseSettle);
+    flash->StartTimeout(kEraseSeconds);
+    for (;;) {
+        if (ReadId() == id) return true;
+        if (flash->IsTimedOut()) break;
+        flash->Sleep(kErasePollPause);
+    }
+    flash->Log(1, "bulk erase not completed");
+    return false;
+}
+
+std::uint32_t CParallel::BlankBytes() {
+    std::uint32_t count = 0;
+    while (count < romSize && flash->ReadRomByte(count) == kBlank) ++count;
+    return count;
+}
+
+std::uint32_t CParallel::ChipErase() {
+    if (!flash->IsRomMapped()) {
+        flash->SetErrorCode(FLASH_NO_APERTURE);
+        return 0;
+    }
+    BuildLineMaps();
+    retryCount = 0;
+    std::uint32_t count = 0;
+    for (;;) {
+        flash->SetErrorCode(FLASH_NOT_ERASED);
+        count = 0;
+        if (pageSize != 0 || eraseSize != 0 || EraseChipAndWait()) {
+            count = BlankBytes();
+            if (count >= romSize) {
+                flash->SetErrorCode(FLASH_OK);
+                return count;
+            }
+        } else {
+            flash->SetErrorCode(FLASH_ERASE_ROM_TIMEOUT);
+        }
+        ++retryCount;
+        if (retryCount > retryLimit) return count;
+    }
+}
 
 std::uint32_t CParallel::Prepare() {
     BuildLineMaps();
     return 0;
 }
 
-std::uint32_t CParallel::Write(const std::uint8_t*, std::uint32_t, std::uint32_t) { return 0; }
+std::uint32_t CParallel::Write(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    flash->SetErrorCode(FLASH_VERIFY_ERROR);
+    BuildLineMaps();
+    retryCount = 0;
+    if (pageSize != 0 && (offset % pageSize != 0 || length % pageSize != 0)) {
+        flash->Log(1, "address not aligned to sector boundary\n");
+        flash->SetErrorAddress(offset);
+        return 0;
+    }
+    const std::uint32_t done = pageSize == 0 ? WriteBytes(data, offset, length) : WritePages(data, offset, length);
+    if (done >= length) {
+        flash->SetErrorCode(FLASH_OK);
+        return done;
+    }
+    flash->Log(1, "write failed at 0x%05X\n", offset + done);
+    flash->SetErrorAddress(offset + done);
+    return done;
+}
 
-std::uint32_t CParallel::Read(std::uint8_t*, std::uint32_t, std::uint32_t) { return 0; }
+std::uint32_t CParallel::WriteBytes(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    std::uint32_t i = 0;
+    while (i < length) {
+        const std::uint32_t at = offset + i;
+        if (flash->ReadRomByte(at) == data[i]) {
+            ++i;
+            continue;
+        }
+        CommandSequence(kProgram);
+        flash->WriteRomByte(at, data[i]);
+        if (delay != 0) flash->Sleep(int(delay));
+        flash->StartTimeout(kProgramSeconds);
+        bool programmed = flash->ReadRomByte(at) == data[i];
+        while (!programmed && !flash->IsTimedOut()) programmed = flash->ReadRomByte(at) == data[i];
+        if (programmed) {
+            ++i;
+            continue;
+        }
+        ++retryCount;
+        if (retryCount > retryLimit) return i;
+    }
+    return length;
+}
+
+void CParallel::PageLoadPause() {
+    for (std::uint32_t k = 0; k < delay; ++k) flash->IoDelay();
+}
+
+std::uint32_t CParallel::EqualBytes(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    std::uint32_t k = 0;
+    while (k < length && flash->ReadRomByte(offset + k) == data[k]) ++k;
+    return k;
+}
+
+std::uint32_t CParallel::WritePages(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    std::uint32_t i = 0;
+    while (i < length) {
+        const std::uint32_t at = offset + i;
+        CommandSequence(kProgram);
+        PageLoadPause();
+        for (std::uint32_t k = 0; k < pageSize; ++k) {
+            flash->WriteRomByte(at + k, data[i + k]);
+            PageLoadPause();
+        }
+        flash->StartTimeout(kProgramSeconds);
+        std::uint32_t equal = EqualBytes(data + i, at, pageSize);
+        while (equal < pageSize && !flash->IsTimedOut()) {
+            flash->Sleep(kPageComparePause);
+            equal = EqualBytes(data + i, at, pageSize);
+        }
+        if (equal >= pageSize) {
+            i += pageSize;
+            continue;
+        }
+        ++retryCount;
+        if (retryCount > retryLimit) return i + equal;
+    }
+    return length;
+}
+
+std::uint32_t CParallel::Read(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
+    // Overflow-safe: offset + length must not pass the ROM size.
+    if (offset > romSize || length > romSize - offset) return 0;
+    flash->ReadRom(offset, buffer, int(length));
+    return length;
+}

@@ -18,13 +18,15 @@ public:
     // Rebuilds the four maps from swizzle.
     virtual void BuildLineMaps();
     // Manufacturer byte | device byte << 8, or 0xFFFFFFFF when no ROM
-    // aperture is mapped (and until identification is built).
+    // aperture is mapped.
     virtual std::uint32_t ReadId();
-    // Count of blank bytes from the start of the ROM.
+    // Count of blank bytes from the start of the ROM. Parts programmed in
+    // pages (or erased in sectors) get no erase command, only the check.
     virtual std::uint32_t ChipErase();
     // Rebuilds the maps; 0.
     virtual std::uint32_t Prepare();
-    // Bytes written.
+    // Bytes written; on a failure the error address names the first byte
+    // not written. One retry budget serves the whole call.
     virtual std::uint32_t Write(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
     // The length, or 0 when out of range.
     virtual std::uint32_t Read(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
@@ -41,4 +43,24 @@ public:
     std::uint32_t delay = 0;
     std::uint32_t retryLimit = 0;
     std::uint32_t retryCount = 0;
+
+private:
+    // Aperture offset of a command address through the address maps.
+    std::uint32_t CommandOffset(std::uint16_t address) const;
+    // One command cycle: the mapped byte at the mapped address.
+    void CommandCycle(std::uint16_t address, std::uint8_t value);
+    // The two unlock cycles followed by `command` at the first unlock address.
+    void CommandSequence(std::uint8_t command);
+    // Sends the chip-erase sequence and waits until the part answers its ID
+    // again; false when it is still busy when the time is up.
+    bool EraseChipAndWait();
+    // Leading bytes of the ROM that read blank, at most romSize.
+    std::uint32_t BlankBytes();
+    // Byte and page programming; the bytes done, or length on success.
+    std::uint32_t WriteBytes(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t WritePages(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    // Leading bytes of data[0, length) that the ROM at offset holds.
+    std::uint32_t EqualBytes(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    // Bus-delay reads that pace the bytes of a page load.
+    void PageLoadPause();
 };

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/COsDepend.h"
+#include "protocols/FlashStatusCode.h"
 
 class ProtocolHost : public COsDepend {
 public:
@@ -15,4 +16,9 @@ public:
     // Device and revision of the SPI target check (0xFFFF/0xFF: none given).
     virtual std::uint16_t TargetDeviceId() const = 0;
     virtual std::uint8_t TargetRevision() const = 0;
+
+    // The engine's error fields: the code an operation leaves, and the ROM
+    // address a failed write names.
+    virtual void SetErrorCode(FlashStatusCode code) = 0;
+    virtual void SetErrorAddress(std::uint32_t address) = 0;
 };

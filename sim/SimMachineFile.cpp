@@ -1,5 +1,6 @@
 #include "sim/SimMachineFile.h"
 #include "sim/SimAdapters.h"
+#include "sim/SimParallelFlash.h"
 #include "sim/SimSpiBoard.h"
 
 #include <cerrno>
@@ -131,6 +132,27 @@ std::shared_ptr<SimStorage> SimMachineContext::Storage(const std::string& path, 
     storages.push_back(s);
     hw->AddStorage(s);
     return s;
+}
+
+std::vector<std::string> SplitSimValue(const std::string& text, char sep) {
+    std::vector<std::string> parts;
+    std::string item;
+    std::istringstream in(text);
+    while (std::getline(in, item, sep)) parts.push_back(item);
+    if (!text.empty() && text.back() == sep) parts.push_back("");
+    return parts;
+}
+
+bool ParseSimStuckBits(const std::string& text, std::uint32_t* address, std::uint8_t* high, std::uint8_t* low) {
+    std::vector<std::string> p = SplitSimValue(text, ':');
+    std::uint64_t a = 0, h = 0, l = 0;
+    if (p.size() != 3 || !ParseSimNumber(p[0], 0xFFFFFFFF, &a) || !ParseSimNumber(p[1], 0xFF, &h) ||
+        !ParseSimNumber(p[2], 0xFF, &l))
+        return false;
+    *address = std::uint32_t(a);
+    *high = std::uint8_t(h);
+    *low = std::uint8_t(l);
+    return true;
 }
 
 // ------------------------------------------------------------- keywords
@@ -404,6 +426,8 @@ const SimMachineKeyword* FindKeyword(const std::string& name) {
     for (const SimMachineKeyword& k : kKeywords)
         if (name == k.name) return &k;
     for (const SimMachineKeyword& k : kSimSpiKeywords)
+        if (name == k.name) return &k;
+    for (const SimMachineKeyword& k : kSimParallelKeywords)
         if (name == k.name) return &k;
     return nullptr;
 }

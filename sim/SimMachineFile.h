@@ -44,6 +44,9 @@
 //       when they changed; without it they live in memory. size defaults to
 //       the file's size, else to the ROM BAR size (so give 'rombar' first).
 //       A plain ROM ignores writes unless 'writable'.
+//   parallelflash [part=NAME] ...     a JEDEC parallel flash part behind the
+//                                      expansion-ROM aperture instead (options
+//                                      in sim/SimParallelFlash.h)
 //
 // Machine statements (anywhere):
 //   listing NAME ...                   entries of the PCI device directory, in
@@ -125,6 +128,11 @@ private:
 // Parses a number as described above; false unless the whole text is a
 // number not above `max`.
 bool ParseSimNumber(const std::string& text, std::uint64_t max, std::uint64_t* out);
+// Splits an option value at `sep` ("A:B:C"); a trailing separator gives an
+// empty last part.
+std::vector<std::string> SplitSimValue(const std::string& text, char sep);
+// Parses "ADDRESS:HIGH:LOW": the bits of one byte stuck at 1 and at 0.
+bool ParseSimStuckBits(const std::string& text, std::uint32_t* address, std::uint8_t* high, std::uint8_t* low);
 
 struct SimMachineContext {
     SimHardware* hw = nullptr;

@@ -1,6 +1,5 @@
 #include "sim/SimSpiBoard.h"
 
-#include <sstream>
 #include <vector>
 
 namespace {
@@ -26,15 +25,6 @@ bool Fail(std::string* error, const std::string& text) {
     return false;
 }
 
-std::vector<std::string> Split(const std::string& text, char sep) {
-    std::vector<std::string> parts;
-    std::string item;
-    std::istringstream in(text);
-    while (std::getline(in, item, sep)) parts.push_back(item);
-    if (!text.empty() && text.back() == sep) parts.push_back("");
-    return parts;
-}
-
 bool ParseLayout(const std::string& word, std::optional<SimRomLayout>* out) {
     static const struct {
         const char* name;
@@ -57,7 +47,7 @@ bool ParseLayout(const std::string& word, std::optional<SimRomLayout>* out) {
 }
 
 bool ParseLine(const std::string& text, SimGpioLine* line) {
-    std::vector<std::string> parts = Split(text, ':');
+    std::vector<std::string> parts = SplitSimValue(text, ':');
     if (parts.size() < 2 || parts.size() > 3) return false;
     std::uint64_t reg = 0;
     std::uint64_t bit = 0;
@@ -121,7 +111,7 @@ bool ParseFlashOptions(SimMachineLine& line, FlashConfig* c, std::string* error)
     }
     c->wp = line.TakeFlag("wp");
     if (line.TakeOption("busy-polls", &v)) {
-        std::vector<std::string> p = Split(v, ':');
+        std::vector<std::string> p = SplitSimValue(v, ':');
         if (p.size() != 3) return Fail(error, "'busy-polls=' needs PROGRAM:ERASE:WRITE");
         for (int i = 0; i < 3; ++i) {
             std::uint64_t n = 0;
@@ -130,7 +120,7 @@ bool ParseFlashOptions(SimMachineLine& line, FlashConfig* c, std::string* error)
         }
     }
     if (line.TakeOption("fault", &v)) {
-        for (const std::string& f : Split(v, ',')) {
+        for (const std::string& f : SplitSimValue(v, ',')) {
             if (f == "busy-stuck") c->busyStuck = true;
             else if (f == "wel-stuck") c->welStuck = true;
             else if (f == "unknown-id") c->unknownId = true;
@@ -142,12 +132,9 @@ bool ParseFlashOptions(SimMachineLine& line, FlashConfig* c, std::string* error)
         }
     }
     while (line.TakeOption("stuck", &v)) {
-        std::vector<std::string> p = Split(v, ':');
-        std::uint64_t a = 0, h = 0, l = 0;
-        if (p.size() != 3 || !ParseSimNumber(p[0], 0xFFFFFFFF, &a) || !ParseSimNumber(p[1], 0xFF, &h) ||
-            !ParseSimNumber(p[2], 0xFF, &l))
-            return Fail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
-        c->stuck.push_back({std::uint32_t(a), std::uint8_t(h), std::uint8_t(l)});
+        FlashConfig::Stuck st{};
+        if (!ParseSimStuckBits(v, &st.address, &st.high, &st.low)) return Fail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
+        c->stuck.push_back(st);
     }
     if (line.TakeOption("fail-programs", &v)) {
         std::uint64_t n = 0;
