@@ -539,6 +539,9 @@ std::uint32_t CFlash::Read(std::uint32_t offset, std::uint32_t length, std::uint
     case TYPE_VOSK_SST: {
         return SerialForOperation()->Read(buffer, offset, length);
     }
+    case TYPE_VOSK_ISSI:
+        // No read operation: a read of filler bytes must not pass for a backup.
+        return 0;
     case TYPE_MIBI2C:
         s.mibI2c->ReadEeprom(buffer, length);
         return length;

@@ -85,6 +85,14 @@ public:
     int SupportsTarget();
     std::uint16_t TargetDeviceId() const override { return targetDeviceId; }
     std::uint8_t TargetRevision() const override { return targetRevision; }
+    // Error fields for the serial-EEPROM controller.
+    void SetErrorCode(std::int32_t code) override { errorCode = code; }
+    void SetErrorAddress(std::uint32_t address) override { errorAddress = address; }
+    void SetVerifyError(std::uint32_t address, std::uint32_t written, std::uint32_t read) override {
+        errorAddress = address;
+        errorWritten = written;
+        errorRead = read;
+    }
 
     // Type-table members.
     static const TypeTableWord* FindRecord(TypeTableWord opcode, const TypeTableWord* from,

@@ -15,4 +15,10 @@ public:
     // Device and revision of the SPI target check (0xFFFF/0xFF: none given).
     virtual std::uint16_t TargetDeviceId() const = 0;
     virtual std::uint8_t TargetRevision() const = 0;
+
+    // --- the engine's error fields, as the serial-EEPROM controller sets them ---
+    virtual void SetErrorCode(std::int32_t code) = 0;
+    virtual void SetErrorAddress(std::uint32_t address) = 0;
+    // A read-back that differs: where, what was written, what reads back.
+    virtual void SetVerifyError(std::uint32_t address, std::uint32_t written, std::uint32_t read) = 0;
 };

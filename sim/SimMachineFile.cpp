@@ -1,5 +1,6 @@
 #include "sim/SimMachineFile.h"
 #include "sim/SimAdapters.h"
+#include "sim/SimSeprom.h"
 #include "sim/SimSpiBoard.h"
 
 #include <cerrno>
@@ -385,6 +386,7 @@ const SimMachineKeyword kKeywords[] = {
     {"mapfail", false, DoMapFail},
     {"iopl", false, DoIopl},
     {"adapter", false, SimAdapterStatement},
+    {"seprom", true, SimSepromStatement},
 };
 
 const SimMachineKeyword* FindKeyword(const std::string& name) {
