@@ -99,6 +99,37 @@ TEST(SerialEepromBoards, StatusCommands) {
     }
 }
 
+// A board with the controller in its own registers is known only to a text
+// table. A type without a read operation must not save filler as a backup.
+TEST(SerialEepromBoards, DirectControllerFromATextTable) {
+    const struct {
+        const char* type;
+        int exit;
+        bool saved;
+    } kTypes[] = {{"type_vosk_stm25p", 0, true}, {"type_vosk_issi", 1, false}};
+    for (const auto& t : kTypes) {
+        E2e e;
+        const Bytes flash = Contents(0x20000, 5);
+        vmtest::WriteBytes(e.File("flash.rom"), flash);
+        vmtest::WriteFile(e.File("quendrix.rom"), std::string("format 1.0\n"
+                                                              "type_table(1)\n"
+                                                              "type_table_entry(0, 0, \"M25P10/C\", ") +
+                                                      t.type +
+                                                      ", 20000, 1, 1)\n"
+                                                      "asic(\"Vosk Board\", tev_halm, 1, 0, 0, 0, 0)\n"
+                                                      "det_pcicmp(2, ffff, 7B00, 7B00, det_pass)\n"
+                                                      "end\n");
+        e.machine = "adapter 0000:01:00.0 quor device=0x7B00\nseprom part=M25P10 file=flash.rom\n";
+        vmtest::RunResult r = e.Sim({"-s", "0", "out.rom", "20000"});
+        EXPECT_EQ(r.exitCode, t.exit) << t.type << Body(r);
+        EXPECT_EQ(vmtest::FileExists(e.File("out.rom")), t.saved) << t.type;
+        if (t.saved) {
+            EXPECT_EQ(vmtest::ReadBytes(e.File("out.rom")), flash);
+        }
+        EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), flash);
+    }
+}
+
 // Needs the "-p" command, which is not in this branch yet.
 TEST(SerialEepromBoards, DISABLED_ProgramThenSaveGivesTheImage) {
     BridgeBoard m(1, 0x20000, "status=0x8C");
