@@ -16,6 +16,8 @@ constexpr std::uint32_t kOpcodeOnly = 0x01;
 constexpr std::uint32_t kWriteDisable = 0x02;
 constexpr std::uint32_t kWriteStatus = 0x08;
 constexpr std::uint32_t kReadStatus = 0x10;
+// Bridge register whose bit 7 lets aperture writes through.
+constexpr std::uint32_t kBridgeWriteEnable = 0x30;
 
 bool Fail(std::string* error, const std::string& text) {
     *error = text;
@@ -116,7 +118,7 @@ void SimSepromController::Command(std::uint8_t value) {
 }
 
 void SimSepromController::WriteByte(std::uint32_t off, std::uint8_t value) {
-    if (!Valid()) return;
+    if (!Valid() || (gate_ && !gate_())) return;
     if (cntl1_ & kBurst) {
         BurstByte(off, value);
         return;
@@ -181,6 +183,11 @@ SimSepromBoard AttachSeprom(SimHardware& hw, const SimAdapter& adapter, const Si
     b.controller = std::make_shared<SimSepromController>(b.part);
     SimRegisterFile& regs = adapter.bridge ? adapter.bridge->Bridge() : adapter.function->Registers();
     regs.Attach(SimSepromController::kCntl1, 8, b.controller);
+    if (adapter.bridge) {
+        // The bridge owns the controller, so the file outlives the gate.
+        SimRegisterFile* bridge = &adapter.bridge->Bridge();
+        b.controller->SetWriteGate([bridge] { return (bridge->Peek(kBridgeWriteEnable) & 0x80) != 0; });
+    }
     adapter.function->SetRomModel(b.controller);
     return b;
 }

@@ -23,6 +23,8 @@
 //     makes plain writes no-ops until cntl1 is written again.
 //   - A sector erase addresses sector n at n x 0x8000.
 //   - Writes that do not continue a burst at the next offset end it unused.
+//   - On the bridge boards the bridge passes aperture writes on only while
+//     bit 7 of its register 0x30 is set (the tool's write enable).
 //
 // The part is an SimSpiFlash (AT25F, M25P, SST25VF parts of the catalogue)
 // with block protect 1/2/3 guarding the top quarter/half/all, busy for
@@ -46,6 +48,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +88,8 @@ public:
     // --- fault injection ---
     void FailBusyForever(bool on) { busyForever_ = on; }
     void SetBusyReads(unsigned n) { busyReads_ = n; }
+    // Aperture writes reach the controller only while gate() is true.
+    void SetWriteGate(std::function<bool()> gate) { gate_ = std::move(gate); }
 
 private:
     // One chip-select frame; returns what the part sent back.
@@ -108,6 +113,7 @@ private:
     unsigned busyReads_ = 0;
     unsigned busyLeft_ = 0;
     unsigned commands_ = 0;
+    std::function<bool()> gate_;
 };
 
 struct SimSepromOptions {

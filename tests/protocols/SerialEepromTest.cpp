@@ -130,6 +130,10 @@ TEST_P(SerialEeprom, ErasesWritesAndReadsLeavingTheControllerAsFound) {
     EXPECT_EQ(c.Cntl1(), SimSepromController::kPowerUpCntl1);
     EXPECT_EQ(c.Cntl2(), SimSepromController::kPowerUpCntl2);
     EXPECT_EQ(r.Index(), 0xA4u);
+    if (r.adapter.bridge) {
+        EXPECT_EQ(r.flash->CloseAccess(), 1);
+        EXPECT_EQ(r.adapter.bridge->Bridge().Peek(0x30) & 0x80, 0u) << "bridge writes disabled again";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, SerialEeprom, ::testing::ValuesIn(kKinds),
