@@ -26,7 +26,7 @@
 //   - On the bridge boards the bridge passes aperture writes on only while
 //     bit 7 of its register 0x30 is set (the tool's write enable).
 //
-// The part is an SimSpiFlash (AT25F, M25P, SST25VF parts of the catalogue)
+// The part is a SimSpiFlash (AT25F, M25P, SST25VF parts of the catalogue)
 // with block protect 1/2/3 guarding the top quarter/half/all, busy for
 // device time after each program, erase and status write.
 //
