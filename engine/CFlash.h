@@ -71,6 +71,11 @@ public:
     std::uint8_t TargetRevision() const override { return targetRevision; }
     void SetErrorCode(FlashStatusCode code) override { errorCode = code; }
     void SetErrorAddress(std::uint32_t address) override { errorAddress = address; }
+    void SetVerifyError(std::uint32_t address, std::uint32_t written, std::uint32_t read) override {
+        errorAddress = address;
+        errorWritten = written;
+        errorRead = read;
+    }
 
     // Type-table members.
     static const TypeTableWord* FindRecord(TypeTableWord opcode, const TypeTableWord* from,

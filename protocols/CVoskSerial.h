@@ -11,6 +11,36 @@ class ProtocolHost;
 inline constexpr std::uint32_t kSepromCntl1 = 0x1C0;
 inline constexpr std::uint32_t kSepromCntl2 = 0x1C4;
 
+// seprom_cntl1: every command value carries bits 24 and 27; bit 10 is
+// the board's own and survives every command; 0x1100 reads 1 while busy.
+inline constexpr std::uint32_t kSepromBase = 0x09000000;
+inline constexpr std::uint32_t kSepromKeep = 0x00000400;
+inline constexpr std::uint32_t kSepromBusy = 0x00001100;
+inline constexpr std::uint32_t kSepromBurst = 0x00000200;
+inline constexpr std::uint32_t kSepromSectorErase = 0x00002000;
+// Command flags in bits 0-4.
+inline constexpr std::uint8_t kSepromOpcodeOnly = 0x01;
+inline constexpr std::uint8_t kSepromWriteDisable = 0x02;
+inline constexpr std::uint8_t kSepromWriteStatus = 0x08;
+inline constexpr std::uint8_t kSepromReadStatus = 0x10;
+// seprom_cntl2: the SPI opcode in bits 16-23, the sector in bits 24-27.
+inline constexpr std::uint32_t kSepromOpcodeMask = 0x00FF0000;
+inline constexpr std::uint32_t kSepromSectorMask = 0x0F000000;
+
+// SPI opcodes of the serial EEPROMs.
+inline constexpr std::uint8_t kSpiWren = 0x06;
+inline constexpr std::uint8_t kSpiWrdi = 0x04;
+inline constexpr std::uint8_t kSpiRdsr = 0x05;
+inline constexpr std::uint8_t kSpiWrsr = 0x01;
+inline constexpr std::uint8_t kSpiEwsr = 0x50;
+inline constexpr std::uint8_t kSpiSectorErase = 0xD8;
+inline constexpr std::uint8_t kAt25fChipErase = 0x62;
+inline constexpr std::uint8_t kM25pChipErase = 0xC7;
+inline constexpr std::uint8_t kSstChipErase = 0x60;
+
+// Above this offset a part with block-protect field 1 reads as erased.
+inline constexpr std::uint32_t kSepromReadWindow = 0x18000;
+
 class CVoskSerial {
 public:
     explicit CVoskSerial(ProtocolHost* flash);
@@ -44,11 +74,30 @@ public:
     virtual std::uint8_t ReadStatus();
     virtual std::int16_t WriteStatusRegister(std::uint8_t value);
 
-    std::uint32_t timeoutSeconds = 0;
+    // A status write before any erase or write waits this long.
+    std::uint32_t timeoutSeconds = 1;
     ProtocolHost* flash;
     std::uint32_t romSize = 0;
     std::uint32_t pageSize = 0;
     std::uint32_t postProgramSleep = 0;
     std::uint32_t retryLimit = 0;
     std::uint32_t retryCount = 0;
+
+protected:
+    // Write with the write enable and disable of the base class, or (the
+    // bridge variant) done inline with its own messages.
+    std::uint32_t WriteChunks(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length, bool inlineEnable);
+    // Reads [offset, offset + length) of the aperture; 0 when the range
+    // does not fit the ROM.
+    std::uint32_t ReadAperture(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
+    // Bit 10 of a saved seprom_cntl1 value.
+    static std::uint32_t Kept(std::uint32_t saved) { return saved & kSepromKeep; }
+    // Read back seprom_cntl1 until it is idle or the time-out passes.
+    void ControllerWait();
+    // Runs a command the way ExeCommand does; bridge: bus delay, no dummy write.
+    std::int16_t RunCommand(std::uint8_t flags, std::uint8_t opcode, bool bridge, const char* name);
+
+private:
+    std::int16_t InlineEnable(bool setErrorAddress, const char* notSet);
+    std::int16_t InlineDisable();
 };

@@ -21,4 +21,6 @@ public:
     // address a failed write names.
     virtual void SetErrorCode(FlashStatusCode code) = 0;
     virtual void SetErrorAddress(std::uint32_t address) = 0;
+    // A read-back that differs: where, what was written, what reads back.
+    virtual void SetVerifyError(std::uint32_t address, std::uint32_t written, std::uint32_t read) = 0;
 };

@@ -325,6 +325,8 @@ bool SimAdapterStatement(SimMachineContext& ctx, SimMachineLine& line, std::stri
     SimAdapter a = AddSimAdapter(*ctx.hw, address, kind, o, error);
     if (!a.function) return false;
     ctx.function = a.function;
+    ctx.adapterFunction = a.function;
+    ctx.adapterBridge = a.bridge;
     if (a.rom) ctx.hw->AddStorage(a.rom);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "sim/SimMachineFile.h"
 #include "sim/SimAdapters.h"
 #include "sim/SimParallelFlash.h"
+#include "sim/SimSeprom.h"
 #include "sim/SimSpiBoard.h"
 
 #include <cerrno>
@@ -420,6 +421,7 @@ const SimMachineKeyword kKeywords[] = {
     {"mapfail", false, DoMapFail},
     {"iopl", false, DoIopl},
     {"adapter", false, SimAdapterStatement},
+    {"seprom", true, SimSepromStatement},
 };
 
 const SimMachineKeyword* FindKeyword(const std::string& name) {

@@ -81,6 +81,8 @@
 
 #include "sim/SimHardware.h"
 
+class SimBridgePair;
+
 // The machine named by VORBANMILL_SIM_MACHINE, or the demo machine when the
 // variable is unset or empty. Null on failure, with the reason in *error.
 std::unique_ptr<SimHardware> CreateSimFromEnvironment(std::string* error);
@@ -141,6 +143,10 @@ struct SimMachineContext {
     // Storage already loaded, by resolved path, so two statements naming
     // one file share its bytes.
     std::vector<std::shared_ptr<SimStorage>> storages;
+    // The last 'adapter' function and its bridge (bridge boards only), for
+    // the devices put behind the bridge.
+    SimPciFunction* adapterFunction = nullptr;
+    std::shared_ptr<SimBridgePair> adapterBridge;
 
     std::string ResolvePath(const std::string& path) const;
     // Loads (or reuses) the storage of a file.

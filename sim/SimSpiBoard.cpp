@@ -1,5 +1,7 @@
 #include "sim/SimSpiBoard.h"
 
+#include <algorithm>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -61,27 +63,10 @@ bool ParseLine(const std::string& text, SimGpioLine* line) {
     return true;
 }
 
-// What the options of a statement ask for.
-struct FlashConfig {
-    std::string part = "M25P10";
-    std::string file;
-    bool gpio = true;
-    SimGpioSpiWiring wiring;
-    bool linesGiven = false;  // any of cs=, clk=, mosi=, miso=
-    std::optional<std::uint8_t> status;
-    bool wp = false;
-    std::optional<unsigned> polls[3];
-    bool busyStuck = false, welStuck = false, unknownId = false, eraseFails = false, programStuck = false;
-    bool statusNever = false, statusStuck = false;
-    struct Stuck {
-        std::uint32_t address;
-        std::uint8_t high, low;
-    };
-    std::vector<Stuck> stuck;
-    unsigned failPrograms = 0;
-};
+}  // namespace
 
-bool ParseFlashOptions(SimMachineLine& line, FlashConfig* c, std::string* error) {
+bool ParseSimSpiFlashOptions(SimMachineLine& line, SimSpiFlashConfig* c, std::string* error,
+                             const std::vector<std::string>& otherFaults) {
     std::string v;
     if (line.TakeOption("part", &v)) {
         if (!FindSimSpiPart(v)) return Fail(error, "unknown SPI part '" + v + "'");
@@ -128,11 +113,12 @@ bool ParseFlashOptions(SimMachineLine& line, FlashConfig* c, std::string* error)
             else if (f == "program-stuck") c->programStuck = true;
             else if (f == "status-never") c->statusNever = true;
             else if (f == "status-stuck") c->statusStuck = true;
+            else if (std::find(otherFaults.begin(), otherFaults.end(), f) != otherFaults.end()) c->otherFaults.push_back(f);
             else return Fail(error, "unknown fault '" + f + "'");
         }
     }
     while (line.TakeOption("stuck", &v)) {
-        FlashConfig::Stuck st{};
+        SimSpiFlashConfig::Stuck st{};
         if (!ParseSimStuckBits(v, &st.address, &st.high, &st.low)) return Fail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
         c->stuck.push_back(st);
     }
@@ -144,24 +130,30 @@ bool ParseFlashOptions(SimMachineLine& line, FlashConfig* c, std::string* error)
     return true;
 }
 
-void ApplyFaults(SimSpiBoard& b, const FlashConfig& c) {
-    if (c.status) b.flash->SetStatus(*c.status);
-    b.flash->SetWriteProtectPin(c.wp);
-    if (c.polls[0]) b.flash->SetBusyPolls(*c.polls[0], *c.polls[1], *c.polls[2]);
-    b.flash->FailBusyNeverClears(c.busyStuck);
-    b.flash->FailWelNeverSets(c.welStuck);
-    b.flash->FailUnknownId(c.unknownId);
-    b.flash->FailErase(c.eraseFails);
-    b.flash->FailProgramHangs(c.programStuck);
-    for (const auto& s : c.stuck) b.flash->AddStuckBits(s.address, s.high, s.low);
-    b.flash->FailNextPrograms(c.failPrograms);
+void ApplySimSpiFlashConfig(SimSpiFlash& flash, const SimSpiFlashConfig& c) {
+    if (c.status) flash.SetStatus(*c.status);
+    flash.SetWriteProtectPin(c.wp);
+    if (c.polls[0]) flash.SetBusyPolls(*c.polls[0], *c.polls[1], *c.polls[2]);
+    flash.FailBusyNeverClears(c.busyStuck);
+    flash.FailWelNeverSets(c.welStuck);
+    flash.FailUnknownId(c.unknownId);
+    flash.FailErase(c.eraseFails);
+    flash.FailProgramHangs(c.programStuck);
+    for (const auto& s : c.stuck) flash.AddStuckBits(s.address, s.high, s.low);
+    flash.FailNextPrograms(c.failPrograms);
+}
+
+namespace {
+
+void ApplyFaults(SimSpiBoard& b, const SimSpiFlashConfig& c) {
+    ApplySimSpiFlashConfig(*b.flash, c);
     if (b.controller) {
         b.controller->FailStatusNeverCompletes(c.statusNever);
         b.controller->FailStatusNotClearable(c.statusStuck);
     }
 }
 
-bool LoadStorage(SimMachineContext& ctx, const FlashConfig& c, std::shared_ptr<SimStorage>* out, std::string* error) {
+bool LoadStorage(SimMachineContext& ctx, const SimSpiFlashConfig& c, std::shared_ptr<SimStorage>* out, std::string* error) {
     if (c.file.empty()) return true;
     const SimSpiPartModel* model = FindSimSpiPart(c.part);
     *out = ctx.Storage(c.file, model->size, error);
@@ -278,8 +270,8 @@ bool SimSpiBoardStatement(SimMachineContext& ctx, SimMachineLine& line, std::str
     if (!line.TakeWord(&kind)) return Fail(error, "'spiboard' needs a board kind");
     const SimSpiBoardInfo* info = FindSimSpiBoard(kind);
     if (!info) return Fail(error, "unknown board kind '" + kind + "'");
-    FlashConfig c;
-    if (!ParseFlashOptions(line, &c, error)) return false;
+    SimSpiFlashConfig c;
+    if (!ParseSimSpiFlashOptions(line, &c, error)) return false;
     SimSpiBoardOptions o;
     o.part = c.part;
     o.gpio = c.gpio;
@@ -301,8 +293,8 @@ bool SimSpiBoardStatement(SimMachineContext& ctx, SimMachineLine& line, std::str
 }
 
 bool SimSpiFlashStatement(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
-    FlashConfig c;
-    if (!ParseFlashOptions(line, &c, error)) return false;
+    SimSpiFlashConfig c;
+    if (!ParseSimSpiFlashOptions(line, &c, error)) return false;
     std::optional<SimRomLayout> layout;
     std::string v;
     if (line.TakeOption("controller", &v) && !ParseLayout(v, &layout))

@@ -44,6 +44,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/SimAdapters.h"
 #include "sim/SimGpioSpi.h"
@@ -121,6 +122,36 @@ SimSpiBoard AddSpiBoard(SimHardware& hw, const SimPciAddress& address, SimSpiBoa
 
 // Adds one board of each modelled kind on buses first, first+1, ...
 void AddDemoSpiBoards(SimHardware& hw, std::uint8_t firstBus);
+
+// What the part options of a flash statement ask for (shared by every
+// statement that puts an SPI part on a board).
+struct SimSpiFlashConfig {
+    std::string part = "M25P10";
+    std::string file;
+    bool gpio = true;
+    SimGpioSpiWiring wiring;
+    bool linesGiven = false;  // any of cs=, clk=, mosi=, miso=
+    std::optional<std::uint8_t> status;
+    bool wp = false;
+    std::optional<unsigned> polls[3];
+    bool busyStuck = false, welStuck = false, unknownId = false, eraseFails = false, programStuck = false;
+    bool statusNever = false, statusStuck = false;
+    struct Stuck {
+        std::uint32_t address;
+        std::uint8_t high, low;
+    };
+    std::vector<Stuck> stuck;
+    unsigned failPrograms = 0;
+    std::vector<std::string> otherFaults;  // faults of the statement's own devices
+};
+
+
+// Takes part=, file=, gpio=, cs= clk= mosi= miso=, status=, wp, busy-polls=,
+// fault= and stuck=; fault words in otherFaults are kept for the caller.
+bool ParseSimSpiFlashOptions(SimMachineLine& line, SimSpiFlashConfig* c, std::string* error,
+                             const std::vector<std::string>& otherFaults = {});
+// Applies the part's power-up status, pin and faults.
+void ApplySimSpiFlashConfig(SimSpiFlash& flash, const SimSpiFlashConfig& c);
 
 // Machine-file statements "spiboard" and "spiflash".
 bool SimSpiBoardStatement(SimMachineContext& ctx, SimMachineLine& line, std::string* error);

@@ -253,6 +253,14 @@ void SimSpiFlash::Store(std::uint32_t address, std::uint8_t value) {
     storage_->Bytes()[index] = value;
 }
 
+bool SimSpiFlash::Protects(std::uint32_t address) const {
+    if (!Protected()) return false;
+    if (!model_.quarterProtection || model_.size == 0) return true;
+    const unsigned field = (status_ >> 2) & 3;
+    const std::uint32_t from = field == 1 ? model_.size - model_.size / 4 : field == 2 ? model_.size / 2 : 0;
+    return address % model_.size >= from;
+}
+
 void SimSpiFlash::Select() {
     selected_ = true;
     header_.clear();
@@ -331,7 +339,7 @@ void SimSpiFlash::Execute() {
     }
     if (op == kProgram) {
         if (count_ < 5 || !wel_) return;
-        if (Protected()) {
+        if (Protects(Address())) {
             wel_ = false;
             return;
         }
@@ -363,7 +371,7 @@ void SimSpiFlash::Execute() {
     }
     if (IsOneOf(op, model_.sectorEraseOpcodes)) {
         if (count_ < 4 || !wel_) return;
-        if (Protected()) {
+        if (Protects(Address())) {
             wel_ = false;
             return;
         }

@@ -53,6 +53,9 @@ struct SimSpiPartModel {
     std::uint8_t ewsrOpcode = 0;     // enable-write-status opcode (0 = none)
     std::uint8_t writableStatus = 0x9C;  // block-protect bits and the lock bit
     std::uint8_t initialStatus = 0x00;
+    // Block protect 1, 2, 3 guards the top quarter, the top half, all of
+    // the part (the small serial EEPROMs); otherwise any set bit guards all.
+    bool quarterProtection = false;
 };
 
 // The catalogue of modelled parts (every serial part the program knows, by
@@ -120,6 +123,7 @@ private:
     void StartOp(Op op);
     void Execute();
     bool Protected() const { return (status_ & model_.writableStatus & 0x3C) != 0; }
+    bool Protects(std::uint32_t address) const;
     const SimSpiIdAnswer* IdAnswer(std::uint8_t opcode) const;
     std::uint8_t IdByte(const SimSpiIdAnswer& a) const;
     void Store(std::uint32_t address, std::uint8_t value);

@@ -79,7 +79,7 @@ TEST(ParallelBoards, ListedWithThePartSizeAndSavedThroughEitherWiring) {
     EXPECT_EQ(vmtest::ReadBytes(m.File("swizzled.rom")), swizzledPart);
 }
 
-// Disabled until the programming command is in: a byte-programmed part with
+// A byte-programmed part with
 // other contents is chip-erased before it is programmed.
 TEST(ParallelBoards, ProgramReplacesOtherContentsOnAByteModePart) {
     ParallelMachine m;
