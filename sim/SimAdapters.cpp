@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/SimMibI2c.h"
+
 namespace {
 
 constexpr std::uint32_t k256K = 0x40000;
@@ -172,8 +174,12 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
         a.indirect->SetIndex(kRomAuxCntl);
         regs.Attach(SimIndirectPair::kIndex, 8, a.indirect);
     }
-    if (m->family == 6)
+    if (m->family == 6) {
         for (const auto& [reg, value] : kMibFirmwareRegisters) regs.Poke(reg, value);
+        SimI2cEepromConfig eeprom;
+        eeprom.busyMicros = kSimMibEepromWriteCycle;
+        a.eeprom = AttachMibEeprom(regs, eeprom, nullptr, &hw.Clocks());
+    }
     if (!o.probeRegisterWritable) regs.Attach(kProbeRegister, 4, std::make_shared<SimFixedRegister>(0));
 
     a.function = f;

@@ -1,5 +1,6 @@
 #include "sim/SimMachineFile.h"
 #include "sim/SimAdapters.h"
+#include "sim/SimGpioI2c.h"
 #include "sim/SimSpiBoard.h"
 
 #include <cerrno>
@@ -391,6 +392,8 @@ const SimMachineKeyword* FindKeyword(const std::string& name) {
     for (const SimMachineKeyword& k : kKeywords)
         if (name == k.name) return &k;
     for (const SimMachineKeyword& k : kSimSpiKeywords)
+        if (name == k.name) return &k;
+    for (const SimMachineKeyword& k : kSimI2cKeywords)
         if (name == k.name) return &k;
     return nullptr;
 }
