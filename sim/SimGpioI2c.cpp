@@ -95,6 +95,12 @@ void SimGpioI2c::OnRise(bool sda) {
     }
 }
 
+void SimGpioI2c::ByteAcknowledged() {
+    ++bytesAcked_;
+    stretchLeft_ = faults_.stretchReads;
+    if (faults_.sclLowAfterBytes > 0 && bytesAcked_ >= std::uint32_t(faults_.sclLowAfterBytes)) sclHeld_ = true;
+}
+
 void SimGpioI2c::OnFall() {
     if (sdaHeldLeft_ > 0) {
         --sdaHeldLeft_;
@@ -113,9 +119,7 @@ void SimGpioI2c::OnFall() {
             phase_ = Phase::Ignore;
             return;
         }
-        ++bytesAcked_;
-        stretchLeft_ = faults_.stretchReads;
-        if (faults_.sclLowAfterBytes > 0 && bytesAcked_ >= std::uint32_t(faults_.sclLowAfterBytes)) sclHeld_ = true;
+        ByteAcknowledged();
         bit_ = 0;
         if (bus_.Reading()) {
             shift_ = bus_.Read();
@@ -142,7 +146,7 @@ void SimGpioI2c::OnFall() {
             slaveSda_ = true;
             return;
         }
-        ++bytesAcked_;
+        ByteAcknowledged();
         bit_ = 0;
         shift_ = bus_.Read();
         slaveSda_ = (shift_ & 0x80) != 0;

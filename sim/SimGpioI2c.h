@@ -73,6 +73,8 @@ private:
     void Evaluate();
     void OnRise(bool sda);
     void OnFall();
+    // Byte boundary after an acknowledge: where the clock faults start.
+    void ByteAcknowledged();
 
     SimRegisterFile& registers_;
     SimGpioI2cWiring wiring_;

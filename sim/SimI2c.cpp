@@ -23,6 +23,7 @@ bool Fail(std::string* error, const std::string& text) {
 
 void SimI2cBus::Start() {
     log_.push_back("S");
+    active_ = true;
     // A repeated start ends the slave's current transfer.
     if (current_) current_->Stop();
     current_ = nullptr;
@@ -31,7 +32,9 @@ void SimI2cBus::Start() {
 }
 
 void SimI2cBus::Stop() {
-    log_.push_back("P");
+    // A stop on an idle bus (lines coming up at power-on) is no event.
+    if (active_) log_.push_back("P");
+    active_ = false;
     if (current_) current_->Stop();
     current_ = nullptr;
     started_ = false;

@@ -73,6 +73,7 @@ private:
     std::vector<std::shared_ptr<SimI2cSlave>> slaves_;
     SimI2cSlave* current_ = nullptr;
     bool started_ = false;     // a start was seen and no address byte yet
+    bool active_ = false;      // between a start and a stop
     bool reading_ = false;
     std::uint8_t lastRead_ = 0xFF;
     std::vector<std::string> log_;
