@@ -123,27 +123,23 @@ std::int16_t CGenI2C::Stop() {
     return GetSda() ? 1 : 0;
 }
 
-std::int16_t CGenI2C::WriteBit(std::uint32_t bit) {
-    GetScl();
-    SetSda(bit != 0);
+bool CGenI2C::ClockPulse(std::uint32_t sda, std::uint32_t* sampled) {
+    SetSda(sda != 0);
     Wait();
     const bool high = RaiseClock();
     Wait();
+    if (sampled) *sampled = GetSda();
     SetScl(0);
     Wait();
-    return high ? 1 : 0;
+    return high;
 }
 
-std::int16_t CGenI2C::ReadBit(std::uint32_t* bit) {
-    SetSda(1);
-    Wait();
-    const bool high = RaiseClock();
-    Wait();
-    *bit = GetSda();
-    SetScl(0);
-    Wait();
-    return high ? 1 : 0;
+std::int16_t CGenI2C::WriteBit(std::uint32_t bit) {
+    GetScl();
+    return ClockPulse(bit, nullptr) ? 1 : 0;
 }
+
+std::int16_t CGenI2C::ReadBit(std::uint32_t* bit) { return ClockPulse(1, bit) ? 1 : 0; }
 
 bool CGenI2C::SendByte(std::uint8_t byte) {
     for (int b = 7; b >= 0; --b)

@@ -76,6 +76,9 @@ private:
     // Releases the clock and waits (bounded) while a slave stretches it;
     // true once it reads high.
     bool RaiseClock();
+    // Data set (1: released) while the clock is low, then one clock pulse;
+    // data is sampled while the clock is high. True when the clock went high.
+    bool ClockPulse(std::uint32_t sda, std::uint32_t* sampled);
     // Eight bits and the acknowledge; true when acknowledged.
     bool SendByte(std::uint8_t byte);
     // Header, data and reads of a started transfer; count grows per byte done.

@@ -161,11 +161,6 @@ void SimGpioI2c::OnFall() {
 
 namespace {
 
-bool Fail(std::string* error, const std::string& text) {
-    if (error) *error = text;
-    return false;
-}
-
 bool ParseLine(const std::string& text, SimGpioLine* line) {
     const std::size_t c1 = text.find(':');
     if (c1 == std::string::npos) return false;
@@ -197,7 +192,7 @@ std::map<const SimPciFunction*, std::vector<std::weak_ptr<SimGpioI2c>>>& GpioBus
 bool SimI2cEepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     std::string busName = "engine";
     line.TakeOption("bus", &busName);
-    if (busName != "engine" && busName != "gpio") return Fail(error, "'bus=' takes engine or gpio");
+    if (busName != "engine" && busName != "gpio") return SimFail(error, "'bus=' takes engine or gpio");
     const bool gpio = busName == "gpio";
 
     SimI2cEepromConfig c;
@@ -218,7 +213,7 @@ bool SimI2cEepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::st
         if (f == "error" && !gpio) errorFault = true;
         else if (f == "scl-low" && gpio) faults.sclLowAfterBytes = 0;
         else if (f == "sda-held" && gpio) faults.sdaHeldPulses = 3;
-        else return Fail(error, "unknown fault '" + f + "'");
+        else return SimFail(error, "unknown fault '" + f + "'");
     }
     std::string v;
     std::uint64_t n = 0;
@@ -227,17 +222,17 @@ bool SimI2cEepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::st
             {"scl", &wiring.sclOut}, {"sda", &wiring.sdaOut}, {"scl-in", &wiring.sclIn}, {"sda-in", &wiring.sdaIn}};
         for (const auto& [key, target] : lines)
             if (line.TakeOption(key, &v) && !ParseLine(v, target))
-                return Fail(error, std::string("'") + key + "=' takes REG:BIT or REG:BIT:inv");
+                return SimFail(error, std::string("'") + key + "=' takes REG:BIT or REG:BIT:inv");
         if (line.TakeOption("stretch", &v)) {
-            if (!ParseSimNumber(v, 1000000, &n)) return Fail(error, "bad number in 'stretch='");
+            if (!ParseSimNumber(v, 1000000, &n)) return SimFail(error, "bad number in 'stretch='");
             faults.stretchReads = std::uint32_t(n);
         }
         if (line.TakeOption("scl-low-after", &v)) {
-            if (!ParseSimNumber(v, 1000000, &n)) return Fail(error, "bad number in 'scl-low-after='");
+            if (!ParseSimNumber(v, 1000000, &n)) return SimFail(error, "bad number in 'scl-low-after='");
             faults.sclLowAfterBytes = int(n);
         }
         if (line.TakeOption("sda-held", &v)) {
-            if (!ParseSimNumber(v, 1000, &n)) return Fail(error, "bad number in 'sda-held='");
+            if (!ParseSimNumber(v, 1000, &n)) return SimFail(error, "bad number in 'sda-held='");
             faults.sdaHeldPulses = std::uint32_t(n);
         }
     }
@@ -245,7 +240,7 @@ bool SimI2cEepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::st
     if (!file.empty()) {
         storage = ctx.Storage(file, c.size, error);
         if (!storage) return false;
-        if (storage->Size() != c.size) return Fail(error, "'" + file + "' does not hold " + std::to_string(c.size) + " bytes");
+        if (storage->Size() != c.size) return SimFail(error, "'" + file + "' does not hold " + std::to_string(c.size) + " bytes");
     }
     SimRegisterFile& regs = ctx.function->Registers();
     auto eeprom = std::make_shared<SimI2cEeprom>(c, storage, &ctx.hw->Clocks());

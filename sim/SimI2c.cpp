@@ -12,11 +12,6 @@ std::string Hex2(std::uint8_t v) {
     return s;
 }
 
-bool Fail(std::string* error, const std::string& text) {
-    if (error) *error = text;
-    return false;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- bus
@@ -166,25 +161,25 @@ bool ParseSimI2cEepromOptions(SimMachineLine& line, SimI2cEepromConfig* c, std::
     std::string v;
     std::uint64_t n = 0;
     if (line.TakeOption("address", &v)) {
-        if (!ParseSimNumber(v, 0xFE, &n) || (n & 1)) return Fail(error, "'address=' takes an even 8-bit address");
+        if (!ParseSimNumber(v, 0xFE, &n) || (n & 1)) return SimFail(error, "'address=' takes an even 8-bit address");
         c->address = std::uint8_t(n);
     }
     if (line.TakeOption("size", &v)) {
         if (!ParseSimNumber(v, 256, &n) || n == 0 || (n & (n - 1)))
-            return Fail(error, "'size=' takes a power of two up to 256");
+            return SimFail(error, "'size=' takes a power of two up to 256");
         c->size = std::uint32_t(n);
     }
     if (line.TakeOption("page", &v)) {
         if (!ParseSimNumber(v, 256, &n) || n == 0 || (n & (n - 1)))
-            return Fail(error, "'page=' takes a power of two up to 256");
+            return SimFail(error, "'page=' takes a power of two up to 256");
         c->page = std::uint32_t(n);
     }
     if (line.TakeOption("busy-polls", &v)) {
-        if (!ParseSimNumber(v, 1000000, &n)) return Fail(error, "bad number in 'busy-polls='");
+        if (!ParseSimNumber(v, 1000000, &n)) return SimFail(error, "bad number in 'busy-polls='");
         c->busyPolls = std::uint32_t(n);
     }
     if (line.TakeOption("busy-us", &v)) {
-        if (!ParseSimNumber(v, 100000000, &n)) return Fail(error, "bad number in 'busy-us='");
+        if (!ParseSimNumber(v, 100000000, &n)) return SimFail(error, "bad number in 'busy-us='");
         c->busyMicros = n;
     }
     if (line.TakeOption("stuck", &v)) {
@@ -192,7 +187,7 @@ bool ParseSimI2cEepromOptions(SimMachineLine& line, SimI2cEepromConfig* c, std::
         const std::size_t p1 = v.find(':'), p2 = p1 == std::string::npos ? p1 : v.find(':', p1 + 1);
         if (p2 == std::string::npos || !ParseSimNumber(v.substr(0, p1), 255, &a) ||
             !ParseSimNumber(v.substr(p1 + 1, p2 - p1 - 1), 255, &hi) || !ParseSimNumber(v.substr(p2 + 1), 255, &lo))
-            return Fail(error, "'stuck=' takes ADDR:HIGH:LOW");
+            return SimFail(error, "'stuck=' takes ADDR:HIGH:LOW");
         c->stuckAddress = int(a);
         c->stuckHigh = std::uint8_t(hi);
         c->stuckLow = std::uint8_t(lo);
