@@ -38,7 +38,8 @@ Bytes GpioContents() {
 }
 
 // Software I2C: lines from the detection step, headers [A0, address] and
-// [A0, address] start [A1], 8-byte write pages.
+// [A0, address] start [A1], 8-byte write pages. Device 0x4152 is taken
+// when the EEPROM answers a one-byte read.
 const char kGpioTable[] =
     "format 1.0\n"
     "i2c_table 1\n"
@@ -52,7 +53,9 @@ const char kGpioTable[] =
     "type_table_entry2 0 0 \"DDC/1\" type_si2c 100 1 1 1\n"
     "asic \"Irvast Eeprom\" tev_irvast 3 0 0 0 0\n"
     "det_si2ccfg 1790 0 1790 1 1794 0 1794 1\n"
-    "det_pcicmp 2 ffff 4152 4152 det_pass\n"
+    "det_pcicmp 2 ffff 0 4151 det_fail\n"
+    "det_pcicmp 2 ffff 4153 ffff det_fail\n"
+    "det_si2cw1cmp a1 0 0 0 det_pass\n"
     "end\n";
 
 struct Board {
@@ -131,6 +134,14 @@ TEST(I2cEepromBoards, ASilentDeviceSavesNoFile) {
         EXPECT_NE(Body(r).find("Failed to read ROM"), std::string::npos) << b.name << r.out;
         EXPECT_EQ(m.Listing().count("out.rom"), 0u) << b.name;
     }
+}
+
+// Detection reads the EEPROM: a bus where nobody answers matches no chip.
+TEST(I2cEepromBoards, AnAbsentGpioEepromIsNotDetected) {
+    BoardMachine m(Boards()[1], "fault=absent");
+    vmtest::RunResult r = m.Sim({"-i"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(Body(r).find("Adapter not found"), std::string::npos) << r.out;
 }
 
 // Needs "-p", which is not in this build yet.
