@@ -37,26 +37,8 @@ Bytes GpioContents() {
     return b;
 }
 
-// Software I2C: lines from the detection step, headers [A0, address] and
-// [A0, address] start [A1], 8-byte write pages. Device 0x4152 is taken
-// when the EEPROM answers a one-byte read.
-const char kGpioTable[] =
-    "format 1.0\n"
-    "i2c_table 1\n"
-    "i2c_info 1 8 1 100 0\n"
-    "i2c_wseq 1 0 1 0 0 0 0 0 0 0\n"
-    "i2c_wseq i2cad 7 i2cad 6 i2cad 5 i2cad 4 i2cad 3 i2cad 2 i2cad 1 i2cad 0 0 0\n"
-    "i2c_rseq 1 0 1 0 0 0 0 0 0 0\n"
-    "i2c_rseq i2cad 7 i2cad 6 i2cad 5 i2cad 4 i2cad 3 i2cad 2 i2cad 1 i2cad 0 0 1\n"
-    "i2c_rseq 1 0 1 0 0 0 0 1 0 0\n"
-    "type_table 3\n"
-    "type_table_entry2 0 0 \"DDC/1\" type_si2c 100 1 1 1\n"
-    "asic \"Irvast Eeprom\" tev_irvast 3 0 0 0 0\n"
-    "det_si2ccfg 1790 0 1790 1 1794 0 1794 1\n"
-    "det_pcicmp 2 ffff 0 4151 det_fail\n"
-    "det_pcicmp 2 ffff 4153 ffff det_fail\n"
-    "det_si2cw1cmp a1 0 0 0 det_pass\n"
-    "end\n";
+// The text type table of the GPIO I2C board.
+std::string GpioTable() { return vmtest::ReadFile(VM_SOURCE_DIR "/tests/engine/fixtures/gpio_i2c_board.rom"); }
 
 struct Board {
     const char* name;
@@ -81,7 +63,7 @@ std::vector<Board> Boards() {
 struct BoardMachine : E2e {
     BoardMachine(const Board& b, const std::string& options = "") {
         vmtest::WriteBytes(File("ee.bin"), b.contents);
-        if (b.textTable) vmtest::WriteFile(File("quendrix.rom"), kGpioTable);
+        if (b.textTable) vmtest::WriteFile(File("quendrix.rom"), GpioTable());
         machine = b.machine + " " + options + "\n";
     }
 };
