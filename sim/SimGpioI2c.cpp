@@ -13,14 +13,7 @@ SimGpioI2c::SimGpioI2c(SimRegisterFile& registers, const SimGpioI2cWiring& wirin
 
 std::shared_ptr<SimGpioI2c> SimGpioI2c::Attach(SimRegisterFile& registers, const SimGpioI2cWiring& wiring) {
     auto bus = std::make_shared<SimGpioI2c>(registers, wiring);
-    std::vector<std::uint32_t> regs;
-    for (const SimGpioLine* l : {&wiring.sclOut, &wiring.sdaOut, &wiring.sclIn, &wiring.sdaIn}) {
-        const std::uint32_t r = l->reg & ~3u;
-        bool seen = false;
-        for (std::uint32_t x : regs) seen = seen || x == r;
-        if (!seen) regs.push_back(r);
-    }
-    for (std::uint32_t r : regs) registers.Attach(r, 4, bus);
+    AttachToLineRegisters(registers, {&wiring.sclOut, &wiring.sdaOut, &wiring.sclIn, &wiring.sdaIn}, bus);
     return bus;
 }
 
