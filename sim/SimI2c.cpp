@@ -20,7 +20,7 @@ void SimI2cBus::Start() {
     log_.push_back("S");
     active_ = true;
     // A repeated start ends the slave's current transfer.
-    if (current_) current_->Stop();
+    if (current_) current_->Restarted();
     current_ = nullptr;
     started_ = true;
     reading_ = false;
@@ -152,6 +152,12 @@ void SimI2cEeprom::Stop() {
     busyLeft_ = config_.busyPolls;
     if (clocks_) busyUntil_ = clocks_->DeviceMicros() + config_.busyMicros;
     if (config_.busyForever) stuckBusy_ = true;
+}
+
+void SimI2cEeprom::Restarted() {
+    // Only a stop starts the write cycle; the pointer stays where it is.
+    writing_ = false;
+    anyLoaded_ = false;
 }
 
 // ---------------------------------------------------------------- machine file

@@ -14,7 +14,7 @@
 //     longer image wraps); sequential reads wrap at the end of the array;
 //   - written bytes collect in the page buffer, wrapping within the page,
 //     and are committed at STOP; a STOP right after the word address only
-//     moves the pointer;
+//     moves the pointer, and a repeated start drops the page buffer;
 //   - after a commit the write cycle runs: the device does not acknowledge
 //     its address for `busyPolls` address attempts and until `busyMicros`
 //     of device time have passed;
@@ -43,8 +43,10 @@ public:
     virtual std::uint8_t NextRead() = 0;
     // The master's answer to a byte read (false: not acknowledged, last byte).
     virtual void ReadAcknowledged(bool ack) { (void)ack; }
-    // Stop condition (or a start that ends this slave's transfer).
+    // Stop condition.
     virtual void Stop() = 0;
+    // A repeated start that ends this slave's transfer.
+    virtual void Restarted() { Stop(); }
     // Whether the slave owns this 8-bit address (write form); it may still
     // refuse the transfer (busy).
     virtual bool Owns(std::uint8_t address) const = 0;
@@ -103,6 +105,7 @@ public:
     bool Written(std::uint8_t byte) override;
     std::uint8_t NextRead() override;
     void Stop() override;
+    void Restarted() override;
     bool Owns(std::uint8_t address) const override;
 
     SimStorage& Storage() { return *storage_; }
