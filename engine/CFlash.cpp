@@ -481,7 +481,8 @@ std::uint32_t CFlash::WriteByType(const std::uint8_t* data, std::uint32_t offset
         errorCode = FLASH_NOT_SUPPORTED;
         return 0;
     case TYPE_MIBI2C:
-        // The EEPROM is written from its start.
+        // The EEPROM is addressed from its start only: an offset would land at 0.
+        if (offset != 0) return 0;
         return s.mibI2c->WriteEeprom(data, length);
     case TYPE_SI2C:
         return s.genI2c->Write(data, offset, length, 1);
@@ -538,8 +539,9 @@ std::uint32_t CFlash::Read(std::uint32_t offset, std::uint32_t length, std::uint
         return SerialForOperation()->Read(buffer, offset, length);
     }
     case TYPE_MIBI2C:
-        // Bytes the reader did not bring are no ROM content.
-        return s.mibI2c->ReadEeprom(buffer, length) != 0 ? length : 0;
+        // Only reads from the start; an EEPROM that did not answer read nothing.
+        if (offset != 0) return 0;
+        return s.mibI2c->ReadEeprom(buffer, length) ? length : 0;
     case TYPE_SI2C:
         s.genI2c->romSize = romSize;
         return s.genI2c->Read(buffer, offset, length, 0);

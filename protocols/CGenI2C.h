@@ -68,4 +68,25 @@ public:
     GpioLine sdaOut;
     GpioLine sclIn;
     GpioLine sdaIn;
+
+private:
+    void SetLine(const GpioLine& line, std::uint32_t level);
+    std::uint32_t GetLine(const GpioLine& line);
+    void Wait();
+    // Releases the clock and waits (bounded) while a slave stretches it;
+    // true once it reads high.
+    bool RaiseClock();
+    // Data set (1: released) while the clock is low, then one clock pulse;
+    // data is sampled while the clock is high. True when the clock went high.
+    bool ClockPulse(std::uint32_t sda, std::uint32_t* sampled);
+    // Eight bits and the acknowledge; true when acknowledged.
+    bool SendByte(std::uint8_t byte);
+    // Header, data and reads of a started transfer; count grows per byte done.
+    void Exchange(std::uint32_t headerLength, const std::uint8_t* header, const std::uint16_t* startAfter,
+                  const std::uint16_t* stopAfter, std::uint32_t dataLength, const std::uint8_t* data,
+                  std::uint32_t readLength, std::uint8_t* readBuffer, std::int16_t compare, std::uint32_t& count);
+    void BuildHeader(std::uint8_t* out, const std::uint8_t* templ, std::uint32_t length, const std::int32_t* map,
+                     std::uint32_t address) const;
+    // End of the chunk starting at a: the next multiple of page, or end.
+    static std::uint32_t ChunkEnd(std::uint32_t a, std::uint32_t end, std::uint32_t page);
 };

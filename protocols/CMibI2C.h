@@ -34,8 +34,13 @@ public:
     virtual void I2cWrite(std::uint32_t length, const std::uint8_t* data, std::uint32_t flag);
     // Count written from EEPROM address 0.
     virtual std::uint32_t WriteEeprom(const std::uint8_t* data, std::uint32_t length);
-    // 1 when the EEPROM was read from address 0.
+    // 1 when the EEPROM was read from address 0; 0 when it did not answer
+    // (the buffer then holds 0xFF).
     virtual std::uint32_t ReadEeprom(std::uint8_t* buffer, std::uint32_t length);
+
+    // 0 when the transfer finished; 1 on NACK, error or no answer.
+    std::uint32_t WaitDone();
+    void FinishTransfer();
 
     void SetPrescale(std::uint32_t value) { control = value << 16; }
     std::uint32_t GetPrescale() const { return control; }
@@ -50,4 +55,7 @@ public:
     std::uint8_t aborted = 0;
     std::uint8_t deviceAddress = 0xA0;
     ProtocolHost* flash;
+
+private:
+    void ResetEngine();
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/SimMibI2c.h"
+
 namespace {
 
 constexpr std::uint32_t k256K = 0x40000;
@@ -238,8 +240,12 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     }
     if (m->family == 5 && HasMmIndexPair(device))
         regs.Attach(SimMmIndexPair::kIndex, 8, std::make_shared<SimMmIndexPair>(regs));
-    if (m->family == 6)
+    if (m->family == 6) {
         for (const auto& [reg, value] : kMibFirmwareRegisters) regs.Poke(reg, value);
+        SimI2cEepromConfig eeprom;
+        eeprom.busyMicros = kSimMibEepromWriteCycle;
+        a.eeprom = AttachMibEeprom(regs, eeprom, nullptr, &hw.Clocks());
+    }
     if (m->controller != SimControllerAccess::None)
         for (const auto& [reg, value] : kBoardPowerUp)
             if (reg < m->registerWindow) regs.Poke(reg, value);

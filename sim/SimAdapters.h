@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "sim/SimHardware.h"
+#include "sim/SimI2c.h"
 #include "sim/SimMachineFile.h"
 #include "sim/SimRegisterFile.h"
 
@@ -155,6 +156,7 @@ struct SimAdapter {
     std::shared_ptr<SimBridgePair> bridge;      // bridge boards
     std::shared_ptr<SimIndirectPair> indirect;  // second-generation boards
     std::shared_ptr<SimStorage> rom;            // bytes behind the ROM aperture
+    std::shared_ptr<SimI2cEeprom> eeprom;       // companion-chip boards: the I2C engine's EEPROM
 };
 
 // Adds the adapter; function null (and the reason in *error) on failure.

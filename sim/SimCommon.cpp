@@ -52,3 +52,8 @@ bool SimPciAddress::Parse(const std::string& text, SimPciAddress* out) {
     out->fn = std::uint8_t(fn);
     return true;
 }
+
+bool SimFail(std::string* error, const std::string& text) {
+    if (error) *error = text;
+    return false;
+}

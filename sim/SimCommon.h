@@ -35,3 +35,7 @@ public:
     virtual std::uint8_t Read8(std::uint64_t off) = 0;
     virtual void Write8(std::uint64_t off, std::uint8_t value) = 0;
 };
+
+// Puts text into *error (when given) and returns false, for parsers and
+// handlers that report why they failed.
+bool SimFail(std::string* error, const std::string& text);

@@ -11,15 +11,20 @@ SimGpioSpi::SimGpioSpi(SimRegisterFile& registers, const SimGpioSpiWiring& wirin
 std::shared_ptr<SimGpioSpi> SimGpioSpi::Attach(SimRegisterFile& registers, const SimGpioSpiWiring& wiring,
                                                std::shared_ptr<SimSpiSlave> slave) {
     auto pads = std::make_shared<SimGpioSpi>(registers, wiring, std::move(slave));
+    AttachToLineRegisters(registers, {&wiring.cs, &wiring.clk, &wiring.mosi, &wiring.miso}, pads);
+    return pads;
+}
+
+void AttachToLineRegisters(SimRegisterFile& registers, std::initializer_list<const SimGpioLine*> lines,
+                           const std::shared_ptr<SimRegisterHook>& hook) {
     std::vector<std::uint32_t> regs;
-    for (const SimGpioLine* l : {&wiring.cs, &wiring.clk, &wiring.mosi, &wiring.miso}) {
+    for (const SimGpioLine* l : lines) {
         std::uint32_t r = l->reg & ~3u;
         bool seen = false;
         for (std::uint32_t x : regs) seen = seen || x == r;
         if (!seen) regs.push_back(r);
     }
-    for (std::uint32_t r : regs) registers.Attach(r, 4, pads);
-    return pads;
+    for (std::uint32_t r : regs) registers.Attach(r, 4, hook);
 }
 
 bool SimGpioSpi::Level(const SimGpioLine& line) const {

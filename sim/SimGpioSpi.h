@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -19,6 +20,10 @@ struct SimGpioLine {
     int bit = 0;
     bool inverted = false;   // wire level = !(register bit)
 };
+
+// Hooks `hook` onto the register of each line (each register once).
+void AttachToLineRegisters(SimRegisterFile& registers, std::initializer_list<const SimGpioLine*> lines,
+                           const std::shared_ptr<SimRegisterHook>& hook);
 
 // Default wiring: chip select, clock and MOSI on 0x179C bits 19, 10 and 9,
 // MISO on 0x17A4 bit 8, none inverted.

@@ -2,6 +2,7 @@
 #include "sim/SimAdapters.h"
 #include "sim/SimParallelFlash.h"
 #include "sim/SimSeprom.h"
+#include "sim/SimGpioI2c.h"
 #include "sim/SimSpiBoard.h"
 
 #include <cerrno>
@@ -430,6 +431,8 @@ const SimMachineKeyword* FindKeyword(const std::string& name) {
     for (const SimMachineKeyword& k : kSimSpiKeywords)
         if (name == k.name) return &k;
     for (const SimMachineKeyword& k : kSimParallelKeywords)
+        if (name == k.name) return &k;
+    for (const SimMachineKeyword& k : kSimI2cKeywords)
         if (name == k.name) return &k;
     return nullptr;
 }

@@ -63,11 +63,11 @@ TEST(HonestResults, StatusWritesThatDoNotTakeFail) {
     }
 }
 
-TEST(HonestResults, CompanionChipRomIsNotReadSoNothingPasses) {
-    // The EEPROM of these boards has no reader: no command may pass 0xFF
-    // filler off as its content.
+TEST(HonestResults, SilentCompanionChipEepromIsNotReadSoNothingPasses) {
+    // An EEPROM that never answers: no command may pass 0xFF filler off as
+    // its content.
     E2e e;
-    e.machine = "adapter 0000:01:00.0 pardel\n";
+    e.machine = "adapter 0000:01:00.0 pardel\ni2ceeprom fault=absent\n";
     e.options.timeoutSeconds = 60;
     vmtest::WriteBytes(e.File("image.rom"), Bytes(0x80, 0xFF));
     struct Case {

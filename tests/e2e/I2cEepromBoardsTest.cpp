@@ -1,0 +1,145 @@
+// The I2C EEPROM boards in vorbanmill-sim: a companion-chip board of the
+// built-in table (EEPROM behind the GPU's I2C engine) and a board with a
+// GPIO I2C EEPROM that only a text type table reaches.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/E2eSupport.h"
+
+using vmtest::Body;
+using vmtest::E2e;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Companion-chip EEPROM: signature, then an identity record at 7 (type 1,
+// length, size in 128-byte units, 4 bytes, name, part number).
+Bytes MibContents() {
+    Bytes b(128, 0xFF);
+    const std::string name("Pardel ID\0", 10), part("113-MIB0042\0", 12);
+    Bytes rec = {0xAA, 0x55, 0, 0, 0, 0, 0, 1, std::uint8_t(5 + name.size() + part.size()), 1, 0, 0, 0, 0};
+    rec.insert(rec.end(), name.begin(), name.end());
+    rec.insert(rec.end(), part.begin(), part.end());
+    std::copy(rec.begin(), rec.end(), b.begin());
+    for (std::size_t i = 64; i < 128; ++i) b[i] = std::uint8_t(i * 7);
+    return b;
+}
+
+// A DDC-like EEPROM of 256 bytes.
+Bytes GpioContents() {
+    Bytes b(256);
+    for (std::size_t i = 0; i < b.size(); ++i) b[i] = std::uint8_t(i * 37 + 11);
+    const Bytes head = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+    std::copy(head.begin(), head.end(), b.begin());
+    return b;
+}
+
+// The text type table of the GPIO I2C board.
+std::string GpioTable() { return vmtest::ReadFile(VM_SOURCE_DIR "/tests/engine/fixtures/gpio_i2c_board.rom"); }
+
+struct Board {
+    const char* name;
+    const char* asic;
+    const char* flash;
+    const char* size;     // romsize column
+    const char* part;     // bios p/n column
+    Bytes contents;
+    std::string machine;  // after the EEPROM options below are added
+    bool textTable;
+};
+
+std::vector<Board> Boards() {
+    return {
+        {"companion chip", "Pardel", "I2C EEPROM", "80", "113-MIB0042", MibContents(),
+         "adapter 0000:01:00.0 pardel\ni2ceeprom file=ee.bin", false},
+        {"gpio", "Irvast Eeprom", "DDC/1", "100", "      -", GpioContents(),  // no part number
+         "adapter 0000:01:00.0 quor device=0x4152\ni2ceeprom bus=gpio page=8 file=ee.bin", true},
+    };
+}
+
+struct BoardMachine : E2e {
+    BoardMachine(const Board& b, const std::string& options = "") {
+        vmtest::WriteBytes(File("ee.bin"), b.contents);
+        if (b.textTable) vmtest::WriteFile(File("quendrix.rom"), GpioTable());
+        machine = b.machine + " " + options + "\n";
+    }
+};
+
+std::string Pad(std::string s, std::size_t n) {
+    s.resize(std::max(n, s.size()), ' ');
+    return s;
+}
+
+// Adapter-list row from the chip name up to the test column.
+std::string RowHead(const Board& b, const char* test) {
+    return Pad(b.asic, 16) + Pad(b.flash, 15) + std::string(7 - std::string(b.size).size(), ' ') + b.size + " " + test;
+}
+
+std::string Row(const Board& b, const char* test) { return RowHead(b, Pad(test, 5).c_str()) + b.part; }
+
+TEST(I2cEepromBoards, IdentifySaveVerifyAndTestReadTheEeprom) {
+    for (const Board& b : Boards()) {
+        BoardMachine m(b);
+        vmtest::RunResult r = m.Sim({"-i"});
+        EXPECT_EQ(r.exitCode, 0) << b.name;
+        EXPECT_NE(Body(r).find(Row(b, "pass")), std::string::npos) << b.name << "\n" << Row(b, "pass") << "\n" << r.out;
+
+        r = m.Sim({"-s", "0", "out.rom"});
+        EXPECT_EQ(r.exitCode, 0) << b.name << r.out;
+        EXPECT_EQ(vmtest::ReadBytes(m.File("out.rom")), b.contents) << b.name;
+
+        r = m.Sim({"-v", "0", "ee.bin"});
+        EXPECT_EQ(r.exitCode, 0) << b.name << r.out;
+        r = m.Sim({"-t", "0"});
+        EXPECT_EQ(r.exitCode, 0) << b.name << r.out;
+        EXPECT_NE(Body(r).find("Pass"), std::string::npos) << b.name;
+        // Reading leaves the device as it was.
+        EXPECT_EQ(vmtest::ReadBytes(m.File("ee.bin")), b.contents) << b.name;
+    }
+}
+
+// A device that does not answer (no EEPROM fitted; the bus clock held low
+// by a broken slave) reads as a failure, and "-s" saves nothing.
+TEST(I2cEepromBoards, ASilentDeviceSavesNoFile) {
+    const std::vector<std::string> faults = {"fault=absent", "scl-low-after=5"};
+    std::vector<Board> boards = Boards();
+    for (std::size_t i = 0; i < boards.size(); ++i) {
+        const Board& b = boards[i];
+        BoardMachine m(b, faults[i]);
+        vmtest::RunResult r = m.Sim({"-i"});
+        EXPECT_NE(Body(r).find(RowHead(b, "fail")), std::string::npos) << b.name << "\n" << r.out;
+        r = m.Sim({"-s", "0", "out.rom"});
+        EXPECT_NE(r.exitCode, 0) << b.name;
+        EXPECT_NE(Body(r).find("Failed to read ROM"), std::string::npos) << b.name << r.out;
+        EXPECT_EQ(m.Listing().count("out.rom"), 0u) << b.name;
+    }
+}
+
+// Detection reads the EEPROM: a bus where nobody answers matches no chip.
+TEST(I2cEepromBoards, AnAbsentGpioEepromIsNotDetected) {
+    BoardMachine m(Boards()[1], "fault=absent");
+    vmtest::RunResult r = m.Sim({"-i"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(Body(r).find("Adapter not found"), std::string::npos) << r.out;
+}
+
+// These EEPROMs hold no PC BIOS image: "-f" skips that check.
+TEST(I2cEepromBoards, ProgramThenSaveGivesTheImage) {
+    for (const Board& b : Boards()) {
+        BoardMachine m(b);
+        Bytes image = b.contents;
+        for (std::size_t i = 16; i < image.size(); ++i) image[i] = std::uint8_t(image[i] ^ 0x5A);
+        vmtest::WriteBytes(m.File("new.rom"), image);
+        vmtest::RunResult r = m.Sim({"-p", "0", "new.rom", "-f"});
+        EXPECT_EQ(r.exitCode, 0) << b.name << r.out;
+        EXPECT_EQ(vmtest::ReadBytes(m.File("ee.bin")), image) << b.name;
+        r = m.Sim({"-s", "0", "again.rom"});
+        EXPECT_EQ(r.exitCode, 0) << b.name << r.out;
+        EXPECT_EQ(vmtest::ReadBytes(m.File("again.rom")), image) << b.name;
+    }
+}
+
+}  // namespace
