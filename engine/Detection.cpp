@@ -319,7 +319,8 @@ CFlash::Step CFlash::StepRegCompare(const TypeTableWord* r) {
 
 CFlash::Step CFlash::StepSoftI2cCompare(const TypeTableWord* r) {
     if (softI2cDetect != 1) return Step::NoMatch;
-    const std::uint32_t n = std::uint32_t(*r - DET_SI2CW1CMP + 1);
+    // The opcode carries the header length (1 to 4 bytes).
+    const std::uint32_t n = std::min<std::uint32_t>(std::uint32_t(*r - DET_SI2CW1CMP + 1), kI2cHeaderMax);
     CGenI2C* i2c = SharedProtocols().genI2c;
     i2c->readHeaderLength = n;
     for (std::uint32_t i = 0; i < n; ++i) {
