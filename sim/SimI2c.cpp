@@ -62,7 +62,10 @@ std::uint8_t SimI2cBus::Read() {
 }
 
 void SimI2cBus::MasterAck(bool ack) {
-    log_.push_back("<" + Hex2(lastRead_) + (ack ? "+" : "-"));
+    std::string entry(1, '<');
+    entry += Hex2(lastRead_);
+    entry += ack ? '+' : '-';
+    log_.push_back(entry);
     if (current_ && reading_) current_->ReadAcknowledged(ack);
 }
 
