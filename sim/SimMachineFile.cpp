@@ -1,6 +1,7 @@
 #include "sim/SimMachineFile.h"
 #include "sim/SimAdapters.h"
 #include "sim/SimSpiBoard.h"
+#include "sim/SimSmuFirmware.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -391,6 +392,8 @@ const SimMachineKeyword* FindKeyword(const std::string& name) {
     for (const SimMachineKeyword& k : kKeywords)
         if (name == k.name) return &k;
     for (const SimMachineKeyword& k : kSimSpiKeywords)
+        if (name == k.name) return &k;
+    for (const SimMachineKeyword& k : kSimSmuKeywords)
         if (name == k.name) return &k;
     return nullptr;
 }

@@ -28,6 +28,7 @@ SimRomControllerMap SimRomControllerMapOf(SimRomLayout layout) {
         break;
     case SimRomLayout::Tarsel:
     case SimRomLayout::TarselFamily13:
+    case SimRomLayout::Secure:
         m.indirect = true;
         m.padA = 0x608;
         m.padOut = 0x60C;
@@ -91,6 +92,10 @@ SimRomControllerMap SimRomControllerMapOf(SimRomLayout layout) {
         m.modeMask = 0x0E000000;
         m.modeValue = 0x06000000;
         m.padBits = 0x00000780;
+    }
+    if (layout == SimRomLayout::Secure) {
+        m.modeMask = 0x0C000000;
+        m.modeValue = 0x04000000;
     }
     std::uint32_t last = m.upperData ? m.upperData + 4 * (kDataWords - kUpperDataFirstWord)
                                      : m.data + 4 * kDataWords;
