@@ -126,7 +126,7 @@ TEST(SecureSpi, ResponseClearedBeforeEachMessage) {
     EXPECT_EQ(order, expected);
 }
 
-enum class Fault { None, Stopped, NoPart, NotReady, LockFails, NoAnswerHi, NoAnswerLo, NoAnswerFlash, Refuse, Short, ListTooLong };
+enum class Fault { None, Stopped, StatusStuck, LatchStuck, NoPageMap, NoPart, NotReady, LockFails, NoAnswerHi, NoAnswerLo, NoAnswerFlash, Refuse, Short, ListTooLong };
 
 TEST(SecureSpi, FailuresLeavePadsAndFlashAlone) {
     const struct {
@@ -137,6 +137,9 @@ TEST(SecureSpi, FailuresLeavePadsAndFlashAlone) {
         std::size_t messages;    // posted
     } cases[] = {
         {"stopped", Fault::Stopped, 0, "SMU FW is not runnng, please use zindrel to load it before flashing bios\n", 0},
+        {"controller status stuck", Fault::StatusStuck, 0, "", 0},
+        {"write latch stuck", Fault::LatchStuck, 0, "", 0},
+        {"no page map", Fault::NoPageMap, 0, "\nMap physical address fail\n\n smu resp is 0\n", 0},
         {"no part", Fault::NoPart, 0, "", 0},
         {"not ready", Fault::NotReady, 0, "SMU FW is not ready for message hanlding\n", 0},
         {"lock fails", Fault::LockFails, 0, "\n smu resp is 0\n", 0},
@@ -155,6 +158,9 @@ TEST(SecureSpi, FailuresLeavePadsAndFlashAlone) {
         std::vector<std::uint8_t> image = Pattern(0x3000, 2);
         switch (c.fault) {
         case Fault::Stopped: rig.Firmware().SetRunning(false); break;
+        case Fault::StatusStuck: rig.board.spi.controller->FailStatusNotClearable(true); break;
+        case Fault::LatchStuck: rig.board.spi.flash->FailWelNeverSets(true); break;
+        case Fault::NoPageMap: rig.hw.SetPagemapUnopenable(true); break;
         case Fault::NoPart: rig.spi->part = nullptr; break;
         case Fault::NotReady: rig.Regs().WriteRegister(0x254, 0); break;
         case Fault::LockFails: rig.hw.SetLockFails(true); break;
