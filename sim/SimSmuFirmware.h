@@ -28,7 +28,8 @@
 // part's page size, each behind a write enable whose latch must show, with
 // the part's status polled until idle (device time advances while it polls).
 //
-// Physical addresses: the firmware answers the page map for any page the
+// Physical addresses (one firmware per machine: the last one attached
+// answers): the firmware answers the page map for any page the
 // program asks about with a made-up frame number (frames not contiguous,
 // above 4 GiB, with a flag bit set beside the frame number as current
 // kernels do), and follows those frames back to host memory.
