@@ -13,6 +13,11 @@ inline std::uint32_t ReadLe32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
+inline void StoreLe16(std::uint8_t* p, std::uint16_t value) {
+    p[0] = std::uint8_t(value);
+    p[1] = std::uint8_t(value >> 8);
+}
+
 inline void StoreLe32(std::uint8_t* p, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(value >> (8 * i));
 }

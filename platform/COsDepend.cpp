@@ -322,6 +322,14 @@ int COsDepend::FreeSharedMemory(void* address, std::uint64_t size) {
     return munmap(address, PageMultiple(size, GetPageSize()));
 }
 
+bool COsDepend::LockSharedMemory(void* address, std::uint64_t size) {
+    return Hw().LockMemory(address, PageMultiple(size, GetPageSize()));
+}
+
+void COsDepend::UnlockSharedMemory(void* address, std::uint64_t size) {
+    Hw().UnlockMemory(address, PageMultiple(size, GetPageSize()));
+}
+
 std::uint64_t COsDepend::GetPhysicalAddress(void* address) {
     const long pageSize = GetPageSize();
     const std::uint64_t page = pageSize > 0 ? static_cast<std::uint64_t>(pageSize) : 4096;

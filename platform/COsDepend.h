@@ -61,6 +61,10 @@ public:
     virtual std::uint64_t GetPhysicalAddress(void* address);
     virtual long GetPageSize();
     virtual int FreeSharedMemory(void* address, std::uint64_t size);
+    // Keeps shared memory resident while a device works on it by its
+    // physical addresses.
+    bool LockSharedMemory(void* address, std::uint64_t size);
+    void UnlockSharedMemory(void* address, std::uint64_t size);
 
     // Device mapping: open flag 1 maps the function, anything else closes.
     virtual int MapDevice(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, int open, const BusFilter& filter);

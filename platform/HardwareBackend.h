@@ -54,6 +54,19 @@ public:
     // -2 when the read fails.
     virtual int ReadPagemap(std::uint64_t fileOffset, std::uint64_t* entry) = 0;
 
+    // Keeps [address, address + length) of process memory resident, so a
+    // physical address handed to a device stays valid; false on failure.
+    // Backends without paging have nothing to do.
+    virtual bool LockMemory(void* address, std::uint64_t length) {
+        (void)address;
+        (void)length;
+        return true;
+    }
+    virtual void UnlockMemory(void* address, std::uint64_t length) {
+        (void)address;
+        (void)length;
+    }
+
     // Process CPU time in microseconds (the C library clock()).
     virtual std::uint64_t CpuClockMicros() = 0;
     virtual void SleepMicros(int us) = 0;

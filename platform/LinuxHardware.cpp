@@ -176,6 +176,14 @@ int LinuxHardware::ReadPagemap(std::uint64_t fileOffset, std::uint64_t* entry) {
     return n < 0 ? -2 : static_cast<int>(n);
 }
 
+bool LinuxHardware::LockMemory(void* address, std::uint64_t length) {
+    return mlock(address, static_cast<std::size_t>(length)) == 0;
+}
+
+void LinuxHardware::UnlockMemory(void* address, std::uint64_t length) {
+    munlock(address, static_cast<std::size_t>(length));
+}
+
 std::uint64_t LinuxHardware::CpuClockMicros() {
     std::clock_t c = std::clock();
     if (c == static_cast<std::clock_t>(-1)) return 0;

@@ -29,6 +29,8 @@ public:
     void Write8(const PhysMap& m, std::uint64_t off, std::uint8_t v) override;
 
     int ReadPagemap(std::uint64_t fileOffset, std::uint64_t* entry) override;
+    bool LockMemory(void* address, std::uint64_t length) override;
+    void UnlockMemory(void* address, std::uint64_t length) override;
 
     std::uint64_t CpuClockMicros() override;
     void SleepMicros(int us) override;

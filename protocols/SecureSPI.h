@@ -19,7 +19,18 @@ public:
                            std::int16_t verify) override;
     int IsWriteAllowed() override;
 
+    // Bit 0 of the firmware's state register.
     int IsSmuFirmwareRunning();
+    // Hands the image to the firmware, which programs the flash itself.
+    // 0 on failure, 2 when the firmware refused the image, else the
+    // firmware's response.
     int SmuFlashImage(const std::uint8_t* image, int length);
+    // SmuFlashImage with the write latch set and the pads and ROM control
+    // handed to the controller; both are restored on every path.
     int FlashThroughSmu(const std::uint8_t* image, int length);
+
+    // Byte-order helpers kept beside the request code; the request needs
+    // neither (its fields are little-endian).
+    static void ReverseBytes32(std::uint32_t& value);
+    static void SwapHalves32(std::uint32_t& value);
 };

@@ -264,9 +264,33 @@ void SimHardware::Write8(const PhysMap& m, std::uint64_t off, std::uint8_t v) {
 int SimHardware::ReadPagemap(std::uint64_t fileOffset, std::uint64_t* entry) {
     if (pagemapUnopenable_) return -1;
     auto it = pagemap_.find(fileOffset);
-    if (it == pagemap_.end()) return -2;
+    if (it == pagemap_.end()) return pagemapSource_ ? pagemapSource_(fileOffset, entry) : -2;
     if (it->second.bytes >= 8) *entry = it->second.entry;
     return it->second.bytes;
+}
+
+bool SimHardware::LockMemory(void* address, std::uint64_t length) {
+    if (lockFails_) return false;
+    locked_[reinterpret_cast<std::uintptr_t>(address)] = length;
+    return true;
+}
+
+void SimHardware::UnlockMemory(void* address, std::uint64_t) {
+    locked_.erase(reinterpret_cast<std::uintptr_t>(address));
+}
+
+bool SimHardware::IsLocked(const void* address, std::uint64_t length) const {
+    const std::uintptr_t a = reinterpret_cast<std::uintptr_t>(address);
+    auto it = locked_.upper_bound(a);
+    if (it == locked_.begin()) return false;
+    --it;
+    return a + length <= it->first + it->second;
+}
+
+std::uint64_t SimHardware::LockedBytes() const {
+    std::uint64_t n = 0;
+    for (const auto& l : locked_) n += l.second;
+    return n;
 }
 
 std::uint64_t SimHardware::CpuClockMicros() {

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -101,6 +102,15 @@ public:
     // A short read of `bytes` (< 8) at that offset.
     void SetPagemapShortRead(std::uint64_t fileOffset, int bytes) { pagemap_[fileOffset] = {0, bytes}; }
     void SetPagemapUnopenable(bool on) { pagemapUnopenable_ = on; }
+    // Answers page-map reads no fixed entry covers (a device model's fake
+    // physical map); returns what ReadPagemap returns.
+    using PagemapSource = std::function<int(std::uint64_t fileOffset, std::uint64_t* entry)>;
+    void SetPagemapSource(PagemapSource source) { pagemapSource_ = std::move(source); }
+
+    // Process memory kept resident through LockMemory.
+    bool IsLocked(const void* address, std::uint64_t length) const;
+    std::uint64_t LockedBytes() const;
+    void SetLockFails(bool on) { lockFails_ = on; }
 
     // The real effective user ID unless overridden.
     void OverrideEffectiveUid(std::optional<unsigned> uid) { uidOverride_ = uid; }
@@ -125,6 +135,8 @@ public:
     std::uint8_t Read8(const PhysMap& m, std::uint64_t off) override;
     void Write8(const PhysMap& m, std::uint64_t off, std::uint8_t v) override;
     int ReadPagemap(std::uint64_t fileOffset, std::uint64_t* entry) override;
+    bool LockMemory(void* address, std::uint64_t length) override;
+    void UnlockMemory(void* address, std::uint64_t length) override;
     std::uint64_t CpuClockMicros() override;
     void SleepMicros(int us) override;
     unsigned EffectiveUid() override;
@@ -174,6 +186,9 @@ private:
     };
     std::map<std::uint64_t, PagemapEntry> pagemap_;
     bool pagemapUnopenable_ = false;
+    PagemapSource pagemapSource_;
+    std::map<std::uintptr_t, std::uint64_t> locked_;  // start -> length
+    bool lockFails_ = false;
 
     std::optional<unsigned> uidOverride_;
     unsigned syncCount_ = 0;

@@ -4,6 +4,7 @@
 #include "sim/SimSeprom.h"
 #include "sim/SimGpioI2c.h"
 #include "sim/SimSpiBoard.h"
+#include "sim/SimSmuFirmware.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -433,6 +434,8 @@ const SimMachineKeyword* FindKeyword(const std::string& name) {
     for (const SimMachineKeyword& k : kSimParallelKeywords)
         if (name == k.name) return &k;
     for (const SimMachineKeyword& k : kSimI2cKeywords)
+        if (name == k.name) return &k;
+    for (const SimMachineKeyword& k : kSimSmuKeywords)
         if (name == k.name) return &k;
     return nullptr;
 }

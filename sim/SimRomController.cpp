@@ -39,6 +39,15 @@ constexpr SimRomControllerMap kTarselFamily13Map = [] {
     return m;
 }();
 
+// Boards whose flash the management firmware programs: the second-generation
+// registers, with mode bits 26-27 = 01 selecting the software commands.
+constexpr SimRomControllerMap kSecureMap = [] {
+    SimRomControllerMap m = kTarselMap;
+    m.modeMask = kQuorModeMask;
+    m.modeValue = kQuorModeValue;
+    return m;
+}();
+
 constexpr SimRomControllerMap kPomvekBaseMap{
     .padA = 0x5A1BC, .padOut = 0x5A1C0, .padB = 0x5A1C8, .padIn = 0x5A1CC,
     .aux = 0x5A090,
@@ -78,6 +87,7 @@ SimRomControllerMap SimRomControllerMapOf(SimRomLayout layout) {
     case SimRomLayout::Quor: m = kQuorMap; break;
     case SimRomLayout::Tarsel: m = kTarselMap; break;
     case SimRomLayout::TarselFamily13: m = kTarselFamily13Map; break;
+    case SimRomLayout::Secure: m = kSecureMap; break;
     case SimRomLayout::PomvekBase: m = kPomvekBaseMap; break;
     case SimRomLayout::PomvekHobran: m = kPomvekHobranMap; break;
     case SimRomLayout::PomvekLate: m = kPomvekLateMap; break;

@@ -28,6 +28,7 @@ enum class SimRomLayout {
     PomvekBase,      // direct at 0x5A090
     PomvekHobran,    // direct at 0x5A0B0; 0x5A0B8 is not storage
     PomvekLate,      // direct at 0x5A380 (families 23-27)
+    Secure,          // as Tarsel, mode bits 26-27 = 01 (boards with flashing firmware)
 };
 
 struct SimRomControllerMap {

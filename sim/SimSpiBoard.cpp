@@ -195,7 +195,8 @@ SimGpioSpiWiring SimGenerationLines(SimRomLayout layout) {
     switch (layout) {
     case SimRomLayout::Quor: p.out = 0x179C, p.in = 0x17A4; break;
     case SimRomLayout::Tarsel:
-    case SimRomLayout::TarselFamily13: p.out = 0x60C, p.in = 0x614; break;
+    case SimRomLayout::TarselFamily13:
+    case SimRomLayout::Secure: p.out = 0x60C, p.in = 0x614; break;
     case SimRomLayout::PomvekBase: p = third, p.out = 0x5A1C0, p.in = 0x5A1CC; break;
     case SimRomLayout::PomvekHobran: p = third, p.out = 0x5A1E0, p.in = 0x5A1EC; break;
     case SimRomLayout::PomvekLate: p = third, p.out = 0x5A508, p.in = 0x5A514; break;

@@ -44,9 +44,12 @@ inline std::vector<std::uint8_t> TailRom(std::size_t size, const std::vector<std
                                          const std::vector<std::uint8_t>& isr = {},
                                          const std::vector<std::uint8_t>& sn = {}) {
     std::vector<std::uint8_t> rom(size, 0xFF);
-    std::copy(image.begin(), image.begin() + std::ptrdiff_t(std::min(size, image.size())), rom.begin());
-    if (!isr.empty()) std::copy(isr.begin(), isr.end(), rom.end() - 20);
-    if (!sn.empty()) std::copy(sn.begin(), sn.end(), rom.end() - 36);
+    auto put = [&rom](const std::vector<std::uint8_t>& bytes, std::size_t at) {
+        for (std::size_t i = 0; i < bytes.size() && at + i < rom.size(); ++i) rom[at + i] = bytes[i];
+    };
+    put(image, 0);
+    if (size >= 20) put(isr, size - 20);
+    if (size >= 36) put(sn, size - 36);
     return rom;
 }
 
