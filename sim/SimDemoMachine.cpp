@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "sim/SimAdapters.h"
+#include "sim/SimI2c.h"
 #include "sim/SimMachineFile.h"
+#include "sim/SimSeprom.h"
 #include "sim/SimSpiBoard.h"
 
 namespace {
@@ -87,6 +90,18 @@ Bytes DemoFlash(std::size_t size, const DemoBios& d) {
     return rom;
 }
 
+// The 128-byte EEPROM of a companion-chip board: one identity record
+// (ROM size in 128-byte units, ASIC name, part number), erased after it.
+Bytes DemoMibEeprom(const char* name, const char* partNumber) {
+    Bytes b(128, 0xFF);
+    const std::size_t nameLength = std::strlen(name) + 1, partLength = std::strlen(partNumber) + 1;
+    const Bytes head = {0xAA, 0x55, 0, 0, 0, 0, 0, 1, std::uint8_t(5 + nameLength + partLength), 1, 0, 0, 0, 0};
+    std::copy(head.begin(), head.end(), b.begin());
+    std::size_t pos = PutText(b, head.size(), name);
+    PutText(b, pos, partNumber);
+    return b;
+}
+
 struct DemoBoard {
     SimSpiBoardKind kind;
     const char* part;
@@ -137,5 +152,25 @@ std::unique_ptr<SimHardware> CreateDemoMachine() {
         if (board.function) board.function->SetSubsystem(0x1002, b.bios.ssid);
         ++bus;
     }
+
+    // A bridge board whose strap selects an M25P10 behind the serial-EEPROM
+    // controller.
+    SimAdapterOptions bridgeOptions;
+    bridgeOptions.bridgeStrap = 3;
+    bridgeOptions.subsystemId = 0x0B09;
+    SimAdapter bridge = AddSimAdapter(*hw, SimPciAddress{0, bus++, 0, 0}, "nerrow", bridgeOptions);
+    if (bridge.function) {
+        SimSepromOptions seprom;
+        seprom.storage = std::make_shared<SimStorage>(0x20000);
+        seprom.storage->SetInitial(DemoFlash(0x20000, {0x5A41, 0x0B09, "113-DM0709-100", "DEMO NERROW 128MB DDR",
+                                                        "006.004.000.001", "04/02/04", "DM0709.CFG", 0x70, 0}));
+        AttachSeprom(*hw, bridge, seprom);
+    }
+
+    // A companion-chip board: its 128-byte I2C EEPROM holds the identity.
+    SimAdapterOptions mibOptions;
+    mibOptions.subsystemId = 0x0B0A;
+    SimAdapter mib = AddSimAdapter(*hw, SimPciAddress{0, bus++, 0, 0}, "pardel", mibOptions);
+    if (mib.eeprom) mib.eeprom->Storage().SetInitial(DemoMibEeprom("Pardel ID", "113-DM0610-100"));
     return hw;
 }

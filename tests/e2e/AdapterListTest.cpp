@@ -209,14 +209,17 @@ TEST(AdapterList, DemoMachine) {
                            "   4    0000 05 00 6640 Ombrel          SST25VF010       20000 pass 113-DM1305-100 \n"
                            "   5    0000 06 00 6900 Wenmar          MX25L2026E       40000 pass 113-DM1606-101 \n"
                            "   6    0000 07 00 6860 Gethra          GD25Q41B         80000 pass 113-DM2107-120 \n"
-                           "   7    0000 08 00 69A0 Hobran          W25Q80          100000 pass 113-DM2208-100 \n");
+                           "   7    0000 08 00 69A0 Hobran          W25Q80          100000 pass 113-DM2208-100 \n"
+                           "   8    0000 09 00 5A41 Nerrow          M25P10/C         20000 pass 113-DM0709-100 \n"
+                           "   9    0000 0A 00 AC00 Pardel          I2C EEPROM          80 pass 113-DM0610-100 \n");
     r = e.Sim({"-ai", "2"});
     const std::string body = Body(r);
     EXPECT_NE(body.find("    Product Name       :  DEMO GETHRA 4GB HBM\n"), std::string::npos) << body;
     EXPECT_NE(body.find("    Bios Version       :  016.001.001.000\n"), std::string::npos) << body;
     EXPECT_NE(body.find("    ROM Image Type     :  Hybrid Images\n"), std::string::npos) << body;
-    // Every demo BIOS passes the image checks of the other commands.
-    for (const char* n : {"0", "1", "2", "3", "4", "5", "6", "7"}) {
+    // Every demo BIOS passes the image checks of the other commands (the
+    // companion chip's EEPROM holds no BIOS).
+    for (const char* n : {"0", "1", "2", "3", "4", "5", "6", "7", "8"}) {
         EXPECT_EQ(e.Sim({"-s", n, "bios.rom"}).exitCode, 0) << n;
         r = e.Sim({"-biosfileinfo", "bios.rom"});
         EXPECT_EQ(r.exitCode, 0) << n;

@@ -286,7 +286,6 @@ TEST(SimMachineFile, EnvironmentAndDemoMachine) {
         SCOPED_TRACE(f->Address().Name());
         EXPECT_EQ(f->VendorId(), 0x1002);
         EXPECT_EQ(f->ConfigValue(0x09, 3), 0x030000u);
-        EXPECT_TRUE(f->HasRomBar());
     }
     EXPECT_TRUE(hw->SaveBackingFiles(&error));  // nothing to write
 }
