@@ -302,3 +302,18 @@ int CFlashCmd::VerifySignature(const std::uint8_t* image, std::uint32_t length) 
     status = SignatureVerdictPassed(ReportImageSignature(image, length)) ? CMD_SIG_PASS : CMD_SIG_FAIL;
     return status;
 }
+
+void CFlashCmd::ApplyForcedSerialType() {
+    // "-sst", "-st" and "-atmel" name the serial EEPROM the strap cannot tell.
+    if (!IsDrivenSerialEepromType(engine->flashType)) return;
+    if (forceSst) {
+        engine->flashType = TYPE_VOSK_SST;
+        engine->sectorSize = 0;
+    } else if (forceSt) {
+        engine->flashType = TYPE_VOSK_STM25P;
+        engine->sectorSize = 128;
+    } else if (forceAtmel) {
+        engine->flashType = TYPE_VOSK_AT25F;
+        engine->sectorSize = 128;
+    }
+}

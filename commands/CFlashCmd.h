@@ -173,6 +173,8 @@ private:
     std::uint32_t editHeaderIdsAt_ = 0;  // offset of the header's ID dword, 0 = outside the bytes read
     bool editNarrowSsid_ = false;
 
+    // The serial-EEPROM type forced by "-sst", "-st" or "-atmel".
+    void ApplyForcedSerialType();
     // Value of byte 0x21 that makes the legacy sum 0 (byte 0x21 must be 0).
     std::uint32_t LegacyChecksumByte(const std::uint8_t* image, std::uint32_t legacyLength);
     // Row from the engine's selected device.

@@ -99,20 +99,7 @@ int CFlashCmd::ModifyReadRom(std::uint32_t adapter, bool writes) {
         return result;
     };
     if (engine->romSize == 0) return close(CMD_NO_ROM);
-    // "-sst", "-st" and "-atmel" name the serial EEPROM the strap cannot tell.
-    const std::uint32_t type = engine->flashType;
-    if (type == TYPE_VOSK_AT25F || type == TYPE_VOSK_STM25P || type == TYPE_VOSK_SST) {
-        if (forceSst) {
-            engine->flashType = TYPE_VOSK_SST;
-            engine->sectorSize = 0;
-        } else if (forceSt) {
-            engine->flashType = TYPE_VOSK_STM25P;
-            engine->sectorSize = 128;
-        } else if (forceAtmel) {
-            engine->flashType = TYPE_VOSK_AT25F;
-            engine->sectorSize = 128;
-        }
-    }
+    ApplyForcedSerialType();
 
     const std::uint32_t wanted = std::min(engine->romSize, kRomBufferSize);
     bytesRead = engine->Read(0, wanted, romBuffer);

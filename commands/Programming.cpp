@@ -126,19 +126,7 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
         return CMD_NO_ROM;
     }
 
-    const std::uint32_t type = engine->flashType;
-    if (type == TYPE_VOSK_AT25F || type == TYPE_VOSK_STM25P || type == TYPE_VOSK_SST) {
-        if (forceSst) {
-            engine->flashType = TYPE_VOSK_SST;
-            engine->sectorSize = 0;
-        } else if (forceSt) {
-            engine->flashType = TYPE_VOSK_STM25P;
-            engine->sectorSize = 128;
-        } else if (forceAtmel) {
-            engine->flashType = TYPE_VOSK_AT25F;
-            engine->sectorSize = 128;
-        }
-    }
+    ApplyForcedSerialType();
 
     // The engine works on the image's length from here on.
     engine->romSize = length;
