@@ -98,7 +98,7 @@ int KeepTailBlocks(CFlashUI& ui, std::uint32_t adapter, std::uint32_t romSize, s
         bool wanted;
         const TailBlockFormat& format;
     };
-    const Kept kept[] = {{cmd.keepIsrSn != 0, kIsrBlock}, {cmd.keepProdSn != 0, kProdSnBlock}};
+    const Kept kept[] = {{cmd.keepIsrSn != 0, IsrBlock}, {cmd.keepProdSn != 0, ProdSnBlock}};
     bool anyFits = false;
     for (const Kept& k : kept) anyFits = anyFits || (k.wanted && TailBlockFits(k.format, romSize));
     if (!anyFits) return CMD_OK;

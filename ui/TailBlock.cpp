@@ -6,7 +6,7 @@
 #include "commands/RomImage.h"
 #include "ui/CFlashUI.h"
 
-const TailBlockFormat kIsrBlock = {
+const TailBlockFormat IsrBlock = {
     .marker = "ISR",
     .size = 20,
     .distance = 20,
@@ -17,7 +17,7 @@ const TailBlockFormat kIsrBlock = {
     .cannotWrite = "Can not write ISR Data into a 0x%X length rom on adapter %d\n",
 };
 
-const TailBlockFormat kProdSnBlock = {
+const TailBlockFormat ProdSnBlock = {
     .marker = "SN",
     .size = 16,
     .distance = 36,

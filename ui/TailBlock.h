@@ -25,9 +25,9 @@ struct TailBlockFormat {
     static constexpr std::uint32_t kMaxSize = 20;
 };
 
-// IsrBlock and ProdSnBlock.
-extern const TailBlockFormat kIsrBlock;
-extern const TailBlockFormat kProdSnBlock;
+// The two block formats.
+extern const TailBlockFormat IsrBlock;
+extern const TailBlockFormat ProdSnBlock;
 
 // The two numbers of a block.
 struct TailBlockNumbers {

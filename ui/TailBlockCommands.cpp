@@ -169,20 +169,20 @@ int WriteTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t ad
 int CFlashUI::CmdIsr(int count, char** args) {
     if (count == 1) return ShowIsrNumber(Decimal(args[0]));
     if (count != 3) return CMD_USAGE;
-    return WriteTailBlock(*this, kIsrBlock, Decimal(args[0]), {Decimal(args[1]), Decimal(args[2])});
+    return WriteTailBlock(*this, IsrBlock, Decimal(args[0]), {Decimal(args[1]), Decimal(args[2])});
 }
 
 int CFlashUI::CmdProd(int count, char** args) {
     if (count == 1) return ShowProductionSerial(Decimal(args[0]));
     if (count != 2 || !SerialLengthValid(args[1])) return CMD_USAGE;
-    return WriteTailBlock(*this, kProdSnBlock, Decimal(args[0]), SplitSerialNumber(args[1]));
+    return WriteTailBlock(*this, ProdSnBlock, Decimal(args[0]), SplitSerialNumber(args[1]));
 }
 
 int CFlashUI::CmdCheckProdSn(int count, char** args) {
     if (count != 2 || !SerialLengthValid(args[1])) return CMD_USAGE;
     const TailBlockNumbers input = SplitSerialNumber(args[1]);
     TailBlockNumbers onRom;
-    const int r = ReadTailBlock(*this, kProdSnBlock, Decimal(args[0]), &onRom);
+    const int r = ReadTailBlock(*this, ProdSnBlock, Decimal(args[0]), &onRom);
     if (r != CMD_OK) return r;
     const bool same = onRom.first == input.first && onRom.second == input.second;
     Print(log,
@@ -192,6 +192,6 @@ int CFlashUI::CmdCheckProdSn(int count, char** args) {
     return same ? CMD_OK : CMD_FAILED;
 }
 
-int CFlashUI::ShowIsrNumber(std::uint32_t adapter) { return ShowTailBlock(*this, kIsrBlock, adapter); }
+int CFlashUI::ShowIsrNumber(std::uint32_t adapter) { return ShowTailBlock(*this, IsrBlock, adapter); }
 
-int CFlashUI::ShowProductionSerial(std::uint32_t adapter) { return ShowTailBlock(*this, kProdSnBlock, adapter); }
+int CFlashUI::ShowProductionSerial(std::uint32_t adapter) { return ShowTailBlock(*this, ProdSnBlock, adapter); }
