@@ -148,4 +148,56 @@ TEST(SiI1930Engine, FaultsAreReportedAsFailures) {
     }
 }
 
+// A video BIOS (here in the legacy area: the ROM probe finds no ROM) whose
+// GPIO table names the pins; both above 17, so they are mapped and driven
+// through set B whatever the strap says.
+Bytes BiosWithPins(std::uint8_t resetId, std::uint8_t programId) {
+    Bytes b(0x1000, 0);
+    auto word = [&](std::size_t at, std::uint16_t v) {
+        b[at] = std::uint8_t(v);
+        b[at + 1] = std::uint8_t(v >> 8);
+    };
+    b[0] = 0x55;
+    b[1] = 0xAA;
+    word(0x48, 0x100);
+    std::memcpy(&b[0x104], "VELK", 4);
+    word(0x120, 0x200);  // master data table
+    word(0x230, 0x300);
+    word(0x21C, 0x600);  // pin list
+    word(0x30A, 0x400);  // record list, two records; the second names the entries
+    b[0x400] = 2;
+    b[0x40C] = 0x11;
+    b[0x40D] = 0x21;
+    word(0x410, 0x500);
+    b[0x504] = 9;  // entry 1 is the one; ids 1 and 2
+    b[0x508] = 1;
+    b[0x50A] = 2;
+    b[0x606] = resetId;
+    b[0x60A] = programId;
+    return b;
+}
+
+TEST(SiI1930Engine, PinsFromTheVideoBiosAreMappedOntoSetB) {
+    const struct {
+        std::uint8_t resetId, programId;
+        std::uint32_t resetBit, programBit;
+    } kCases[] = {{25, 26, 18, 17}, {25, 30, 18, 11}};
+    for (const auto& c : kCases) {
+        SimSiI1930Config cfg;
+        cfg.setB = true;
+        cfg.resetBit = c.resetBit;
+        cfg.programBit = c.programBit;
+        Board b(cfg, 1);
+        b.rig.hw.SetLegacyContent(BiosWithPins(c.resetId, c.programId));
+        b.e->siiResetPin = -1;
+        b.e->siiProgramPin = -1;
+        ASSERT_TRUE(b.Open()) << int(c.programId);
+        const Bytes fw = Firmware(16);
+        EXPECT_EQ(b.e->Write(0, 16, fw.data()), 16u) << int(c.programId);
+        EXPECT_TRUE(std::equal(fw.begin(), fw.end(), b.device->Flash().begin())) << int(c.programId);
+        EXPECT_EQ(b.Sii().resetPin, std::int32_t(c.resetBit)) << int(c.programId);
+        b.e->CloseAccess();
+    }
+}
+
 }  // namespace
