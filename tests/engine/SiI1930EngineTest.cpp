@@ -114,7 +114,8 @@ TEST(SiI1930Engine, FaultsAreReportedAsFailures) {
         cfg.neverDone = true;
         Board b(cfg, 1);
         ASSERT_TRUE(b.Open());
-        const Bytes fw = Firmware(64);
+        // Data is the whole firmware, indexed by the offset.
+        const Bytes fw = Firmware(0x110);
         // Offset 0 erases first; the first sector never finishes.
         EXPECT_EQ(b.e->Write(0, 64, fw.data()), 0u);
         // Elsewhere no erase: the first packet never finishes.
@@ -143,7 +144,7 @@ TEST(SiI1930Engine, FaultsAreReportedAsFailures) {
         if (b.Open()) {
             EXPECT_EQ(b.e->ReadSiI1930Version(), 0u);
         }
-        const Bytes fw = Firmware(8);
+        const Bytes fw = Firmware(0x108);
         EXPECT_EQ(b.e->Write(0x100, 8, fw.data()), 0u);
     }
 }
