@@ -1,19 +1,370 @@
 #include "protocols/CSiI1930.h"
 
-#include "protocols/ProtocolHost.h"
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
 #include "protocols/CGenI2C.h"
+#include "protocols/ProtocolHost.h"
+
+namespace {
+
+constexpr std::uint32_t kImageBytes = 0x20000;
+constexpr std::uint32_t kFinishOffset = 0x4000;
+
+constexpr std::uint32_t kRegVersionHigh = 0x1D;
+constexpr std::uint32_t kRegVersionLow = 0x1E;
+constexpr std::uint32_t kRegPacket = 0x40;
+constexpr std::uint32_t kRegStatus = 0x49;
+constexpr std::uint32_t kRegEraseLow = 0x4A;
+constexpr std::uint32_t kRegEraseHigh = 0x4B;
+constexpr std::uint32_t kRegChecksumRange = 0x50;
+constexpr std::uint32_t kRegChecksum = 0x54;
+
+constexpr std::uint8_t kStatusDone = 4;
+constexpr std::uint8_t kStatusBusy = 0xFF;
+constexpr std::uint8_t kCmdErase = 0x81;
+constexpr std::uint8_t kCmdChecksum = 0x82;
+constexpr std::uint8_t kCmdFinish = 7;
+
+constexpr std::uint32_t kEraseSectors = 255;
+constexpr std::uint32_t kSectorBytes = 128;
+constexpr std::uint32_t kErasePolls = 40;
+constexpr std::uint32_t kFirstSends = 4;
+constexpr std::uint32_t kRetrySends = 14;
+constexpr std::uint32_t kFinishPolls = 700;
+
+constexpr std::uint32_t kMiscControl = 0x1C0;
+constexpr std::uint32_t kRomProbeIndex = 0xA8;
+constexpr std::uint32_t kRomProbeData = 0xAC;
+
+struct PinRegisters {
+    std::uint32_t first, level, third;
+};
+constexpr PinRegisters kSetA{0x198, 0x19C, 0x1A0};
+constexpr PinRegisters kSetB{0xC54, 0xC58, 0xC5C};
+
+std::uint16_t Word(const std::uint8_t* p, std::uint32_t at) {
+    return std::uint16_t(p[at] | (p[at + 1] << 8));
+}
+
+}  // namespace
 
 CSiI1930::CSiI1930(ProtocolHost* owner, CGenI2C* i2c) : flash(owner), bus(i2c) {}
 
 CSiI1930::~CSiI1930() = default;
 
-// The device protocol arrives with the SiI1930 updater; until then nothing
-// is sent and every operation reports failure.
-int CSiI1930::LoadGpioPins(const std::uint8_t*) { return 0; }
-std::int32_t CSiI1930::MapGpioId(std::int32_t) { return -1; }
-std::uint32_t CSiI1930::Program(const std::uint8_t*, std::uint32_t, std::uint32_t) { return 0; }
+// Offsets are u16 bases plus small steps, so every read stays inside the
+// 128 KiB image buffer.
+int CSiI1930::LoadGpioPins(const std::uint8_t* image) {
+    if (image[0] != 0x55 || image[1] != 0xAA) return 0;
+    const std::uint32_t h = Word(image, 0x48);
+    if (std::memcmp(image + h + 4, "VELK", 4) != 0) return 0;
+    const std::uint32_t m = Word(image, h + 0x20);
+    const std::uint32_t t = Word(image, m + 0x30);
+    const std::uint32_t list = Word(image, t + 0x0A);
+    const std::uint32_t count = image[list];
+    std::uint32_t e = 0;
+    bool found = false;
+    for (std::uint32_t i = 0; i < count && !found; ++i) {
+        const std::uint32_t record = list + 8 * i;
+        if (image[record + 4] == 0x11 && image[record + 5] == 0x21) {
+            e = Word(image, record + 8);
+            found = true;
+        }
+    }
+    if (!found) return 0;
+    found = false;
+    std::uint32_t idA = 0, idB = 0;
+    for (std::uint32_t j = 0; j < count && !found; ++j) {
+        const std::uint32_t entry = e + 4 * j;
+        if (image[entry] == 9) {
+            idA = image[entry + 4];
+            idB = image[entry + 6];
+            found = true;
+        }
+    }
+    if (!found) return 0;
+    const std::uint32_t d = Word(image, m + 0x1C);
+    if (resetPin == -1) resetPin = image[d + 2 + 4 * idA];
+    if (programPin == -1) programPin = image[d + 2 + 4 * idB];
+    return 1;
+}
+
+std::int32_t CSiI1930::MapGpioId(std::int32_t id) {
+    switch (id) {
+    case 18: return 1;
+    case 19: return 0;
+    case 20: return 5;
+    case 21: return 4;
+    case 22: return 2;
+    case 23: return 3;
+    case 24: return 16;
+    case 25: return 18;
+    case 26: return 17;
+    default: break;
+    }
+    if (id >= 27 && id <= 34) return id - 19;
+    return id;
+}
+
+std::uint16_t CSiI1930::ReadFirmwareVersion() {
+    std::uint8_t high = 0, low = 0;
+    if (bus->Read(&high, kRegVersionHigh, 1, 0) == 0) return 0;
+    if (bus->Read(&low, kRegVersionLow, 1, 0) == 0) return 0;
+    return std::uint16_t((high << 8) | low);
+}
+
+// A failed read leaves the status cleared, so it never passes for done.
+bool CSiI1930::ReadStatus(std::uint8_t* status, std::uint32_t* result) {
+    *status = 0;
+    const std::uint32_t r = bus->Read(status, kRegStatus, 1, 0);
+    if (result) *result = r;
+    if (r == 0) *status = 0;
+    return r != 0;
+}
+
+int CSiI1930::EraseAll() {
+    std::printf("\nBegin Erasing\n");
+    for (std::uint32_t i = 0; i < kEraseSectors; ++i) {
+        const std::uint32_t a = kSectorBytes * i;
+        const std::uint8_t low = std::uint8_t(a), high = std::uint8_t(a >> 8), cmd = kCmdErase;
+        if (bus->Write(&low, kRegEraseLow, 1, 0) == 0) return 0;
+        flash->Delay(0);
+        if (bus->Write(&high, kRegEraseHigh, 1, 0) == 0) return 0;
+        flash->Delay(0);
+        if (bus->Write(&cmd, kRegStatus, 1, 0) == 0) return 0;
+        flash->Delay(0);
+        std::uint8_t status = 0;
+        for (std::uint32_t poll = 1; poll <= kErasePolls; ++poll) {
+            status = 0;
+            flash->Sleep(5);
+            ReadStatus(&status, nullptr);
+            std::printf("\rSII1930 SST ROM Sector Retry %d [R_VAL %X]\n", int(poll), unsigned(status));
+            std::fflush(stdout);
+            if (status == kStatusDone) break;
+        }
+        std::uint32_t result = 0;
+        if (!ReadStatus(&status, &result) || status != kStatusDone) {
+            std::printf("\nSII1930 SST ROM Sector %d  - unable to erase (Ret Val #%x Result=%x)\n", int(i),
+                        unsigned(status), unsigned(result));
+            return 0;
+        }
+        std::printf("\rSII1930 SST ROM Sector %d of %d - Erased (Ret Val #%X Result=%X)", int(i),
+                    int(kEraseSectors), unsigned(kStatusDone), unsigned(result));
+        std::fflush(stdout);
+    }
+    return 1;
+}
+
+std::uint32_t CSiI1930::Program(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    // Only -1 means unset; any other negative pin is unset too rather than
+    // a shift by a negative count.
+    if (resetPin < 0) resetPin = -1;
+    if (programPin < 0) programPin = -1;
+
+    std::vector<std::uint8_t> image(kImageBytes, 0);
+    const std::uint32_t saved198 = flash->ReadRegister(kSetA.first);
+    const std::uint32_t saved1A0 = flash->ReadRegister(kSetA.third);
+    const std::uint32_t saved1C0 = flash->ReadRegister(kMiscControl);
+    flash->WriteRegister(kMiscControl, (saved1C0 & 0x00FFFFFF) | 0x0C000000);
+    flash->WriteRegister(kSetA.first, saved198 & ~0x700u);
+    flash->WriteRegister(kSetA.third, saved1A0 & ~0x700u);
+    flash->WriteRegister(0x8, (flash->ReadRegister(0xC) & ~0x3Fu) | 0x33);
+    const std::uint32_t s = (flash->ReadRegister(0xC) >> 3) & 1;
+    auto restore = [&] {
+        flash->WriteRegister(kSetA.first, saved198);
+        flash->WriteRegister(kSetA.third, saved1A0);
+        flash->WriteRegister(kMiscControl, saved1C0);
+    };
+
+    std::uint32_t g = 0, r = 0;
+    if (resetPin != -1 && programPin != -1) {
+        g = 1;
+        r = 1;
+    } else {
+        flash->WriteRegister(kRomProbeIndex, 0);
+        const std::uint32_t b0 = flash->ReadRegister(kRomProbeData) & 0xFF;
+        const std::uint32_t b1 = flash->ReadRegister(kRomProbeData) & 0xFF;
+        if (b0 == 0x55 && b1 == 0xAA) {
+            flash->ReadRom(0, image.data(), int(kImageBytes));
+            r = 1;
+        } else {
+            flash->ReadLegacyRom(0, image.data(), int(kImageBytes));
+        }
+        if (LoadGpioPins(image.data()) == 0) {
+            restore();
+            return 0;
+        }
+    }
+    restore();
+    image.clear();
+    image.shrink_to_fit();
+
+    const std::uint32_t reset = std::uint32_t(resetPin), program = std::uint32_t(programPin);
+    PinRegisters set = kSetB;
+    if (g == 1) {
+        set = s == 1 ? kSetA : kSetB;
+    } else if (reset <= 17) {
+        set = kSetA;
+    } else if (program <= 17) {
+        set = (r == 1 && s == 1) ? kSetA : kSetB;
+    } else {
+        resetPin = MapGpioId(resetPin);
+        programPin = MapGpioId(programPin);
+        set = kSetB;
+    }
+    const std::uint32_t maskR = 1u << (std::uint32_t(resetPin) & 31);
+    const std::uint32_t maskP = 1u << (std::uint32_t(programPin) & 31);
+
+    const std::uint32_t savedF = flash->ReadRegister(set.first);
+    const std::uint32_t savedT = flash->ReadRegister(set.third);
+    const std::uint32_t f = savedF | maskR | maskP;
+    std::printf("Result %X\n", unsigned(f));
+    flash->WriteRegister(set.first, f);
+    const std::uint32_t t = savedT | maskR | maskP;
+    std::printf("Result %X\n", unsigned(t));
+    flash->WriteRegister(set.third, t);
+
+    auto level = [&] { return flash->ReadRegister(set.level); };
+    auto setLevel = [&](std::uint32_t v) { flash->WriteRegister(set.level, v); };
+    std::uint32_t l = level();
+    std::printf("Result %X %X %X\n", unsigned(l), unsigned(~maskR), unsigned(l & ~maskR));
+    setLevel(l & ~maskR);
+    flash->Sleep(8);
+    flash->Sleep(8);
+    l = level() | maskR;
+    setLevel(l);
+    std::printf("Result %X\n", unsigned(l));
+    flash->Sleep(8);
+
+    const std::uint8_t zero = 0;
+    bus->Write(&zero, kRegVersionLow, 1, 0);
+    firmwareVersion = ReadFirmwareVersion();
+    if (identifyOnly == 1) {
+        identifyOnly = 0;
+        return firmwareVersion;
+    }
+
+    auto release = [&] {
+        setLevel(level() | maskP);
+        flash->WriteRegister(set.first, savedF);
+        flash->WriteRegister(set.third, savedT);
+    };
+    setLevel(level() & ~maskP);
+    flash->Sleep(35);
+
+    if (offset >= kFinishOffset) {
+        packet[9] = kCmdFinish;
+        if (bus->Write(packet, kRegPacket, kSiI1930PacketSize, 0) == 0) {
+            release();
+            return 0xFFFF;
+        }
+        flash->IoDelay();
+        for (std::uint32_t poll = 0; poll < kFinishPolls; ++poll) {
+            flash->Sleep(500);
+            std::uint8_t status = 0;
+            if (ReadStatus(&status, nullptr) && status != kStatusBusy) {
+                setLevel(level() | maskP);
+                flash->Sleep(1000);
+                setLevel(level() & ~maskR);
+                flash->Sleep(50);
+                setLevel(level() | maskR);
+                flash->Sleep(8000);
+                flash->WriteRegister(set.first, savedF);
+                flash->WriteRegister(set.third, savedT);
+                return length;
+            }
+        }
+        release();
+        return 0xFFFF;
+    }
+
+    // The device is erased only for the first chunk; a failed erase stops
+    // here so that nothing is written over old contents.
+    if (offset == 0 && EraseAll() == 0) {
+        release();
+        return 0;
+    }
+
+    std::uint32_t done = 0;
+    while (done < length) {
+        const std::uint32_t n = std::min<std::uint32_t>(length - done, 8);
+        for (std::uint32_t i = 0; i < n; ++i) packet[i] = data[offset + done + i];
+        const std::uint32_t address = offset + done;
+        packet[8] = 0;
+        packet[9] = std::uint8_t(((n & 7) << 4) | 0x0B);
+        packet[10] = std::uint8_t(address);
+        packet[11] = std::uint8_t(address >> 8);
+        packet[12] = 0;
+        packet[13] = 0;
+
+        std::uint32_t result = 0;
+        bool sent = false;
+        for (attempt = 1; attempt <= kFirstSends; ++attempt) {
+            result = bus->Write(packet, kRegPacket, kSiI1930PacketSize, 0);
+            if (result != 0) {
+                sent = true;
+                break;
+            }
+            flash->Sleep(int(attempt * 5000 + 10));
+        }
+        if (!sent) break;
+
+        flash->IoDelay();
+        flash->Sleep(10);
+        std::uint8_t status = 0;
+        ReadStatus(&status, &result);
+        if (status != kStatusDone) {
+            for (attempt = 1; attempt <= kRetrySends; ++attempt) {
+                status = 0;
+                result = bus->Write(packet, kRegPacket, kSiI1930PacketSize, 0);
+                if (result != 0) {
+                    flash->Sleep(int(attempt * 50 + 10));
+                    ReadStatus(&status, &result);
+                }
+                if (status == kStatusDone) break;
+            }
+            ++failedPackets;
+            if (status != kStatusDone) {
+                std::printf("\nWriting Failed. Result = %X Tempbuff =%X. Rertry=%X\n", unsigned(result),
+                            unsigned(status), unsigned(attempt));
+                break;
+            }
+        }
+        done += n;
+        std::printf("\r Bytes Written %d", int(done));
+    }
+    release();
+    return done;
+}
+
 std::uint32_t CSiI1930::Compare(const std::uint8_t*, std::uint32_t, std::uint32_t) { return 0; }
-std::uint32_t CSiI1930::Adler32(const std::uint8_t*, std::uint32_t) { return 0; }
-std::uint32_t CSiI1930::DeviceChecksum(std::uint32_t, std::uint32_t) { return 0; }
-std::uint16_t CSiI1930::ReadFirmwareVersion() { return 0; }
-int CSiI1930::EraseAll() { return 0; }
+
+std::uint32_t CSiI1930::Adler32(const std::uint8_t* data, std::uint32_t length) {
+    constexpr std::uint32_t kMod = 65521;
+    std::uint32_t a = 1, b = 0;
+    for (std::uint32_t i = 0; i < length; ++i) {
+        a = (a + data[i]) % kMod;
+        b = (b + a) % kMod;
+    }
+    return (b << 16) + a;
+}
+
+std::uint32_t CSiI1930::DeviceChecksum(std::uint32_t start, std::uint32_t length) {
+    const std::uint32_t end = start + length - 1;
+    const std::uint8_t range[4] = {std::uint8_t(start), std::uint8_t((start + kFinishOffset) >> 8), std::uint8_t(end),
+                                   std::uint8_t((end + kFinishOffset) >> 8)};
+    if (bus->Write(range, kRegChecksumRange, 4, 0) == 0) return 0;
+    flash->Sleep(20);
+    const std::uint8_t cmd = kCmdChecksum;
+    if (bus->Write(&cmd, kRegStatus, 1, 0) == 0) return 0;
+    flash->Sleep(int(((length >> 10) + 1) * 1800));
+    std::uint8_t status = 0;
+    if (!ReadStatus(&status, nullptr) || status != kStatusDone) return 0;
+    std::uint8_t sum[4] = {};
+    if (bus->Read(sum, kRegChecksum, 4, 0) == 0) return 0;
+    return std::uint32_t(sum[0]) | (std::uint32_t(sum[1]) << 8) | (std::uint32_t(sum[2]) << 16) |
+           (std::uint32_t(sum[3]) << 24);
+}

@@ -30,6 +30,9 @@ public:
 
     std::uint16_t ReadFirmwareVersion();
     int EraseAll();
+    // Status register 0x49 into *status (0 when the read failed); true when
+    // the read went through. result gets the bus call's answer.
+    bool ReadStatus(std::uint8_t* status, std::uint32_t* result);
 
     ProtocolHost* flash;
     CGenI2C* bus;

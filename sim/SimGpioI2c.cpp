@@ -182,6 +182,25 @@ std::map<const SimPciFunction*, std::vector<std::weak_ptr<SimGpioI2c>>>& GpioBus
 
 }  // namespace
 
+bool ParseSimGpioI2cWiring(SimMachineLine& line, SimGpioI2cWiring* wiring, std::string* error) {
+    const std::pair<const char*, SimGpioLine*> lines[] = {
+        {"scl", &wiring->sclOut}, {"sda", &wiring->sdaOut}, {"scl-in", &wiring->sclIn}, {"sda-in", &wiring->sdaIn}};
+    std::string v;
+    for (const auto& [key, target] : lines)
+        if (line.TakeOption(key, &v) && !ParseLine(v, target))
+            return SimFail(error, std::string("'") + key + "=' takes REG:BIT or REG:BIT:inv");
+    return true;
+}
+
+std::shared_ptr<SimGpioI2c> SimGpioI2cBusFor(SimMachineContext& ctx, const SimGpioI2cWiring& wiring) {
+    auto& known = GpioBuses()[ctx.function];
+    for (const auto& w : known)
+        if (auto b = w.lock(); b && SameWiring(b->Wiring(), wiring)) return b;
+    auto bus = SimGpioI2c::Attach(ctx.function->Registers(), wiring);
+    known.push_back(bus);
+    return bus;
+}
+
 bool SimI2cEepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     std::string busName = "engine";
     line.TakeOption("bus", &busName);
@@ -211,11 +230,7 @@ bool SimI2cEepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::st
     std::string v;
     std::uint64_t n = 0;
     if (gpio) {
-        const std::pair<const char*, SimGpioLine*> lines[] = {
-            {"scl", &wiring.sclOut}, {"sda", &wiring.sdaOut}, {"scl-in", &wiring.sclIn}, {"sda-in", &wiring.sdaIn}};
-        for (const auto& [key, target] : lines)
-            if (line.TakeOption(key, &v) && !ParseLine(v, target))
-                return SimFail(error, std::string("'") + key + "=' takes REG:BIT or REG:BIT:inv");
+        if (!ParseSimGpioI2cWiring(line, &wiring, error)) return false;
         if (line.TakeOption("stretch", &v)) {
             if (!ParseSimNumber(v, 1000000, &n)) return SimFail(error, "bad number in 'stretch='");
             faults.stretchReads = std::uint32_t(n);
@@ -243,14 +258,7 @@ bool SimI2cEepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::st
         engine->Bus().AddSlave(eeprom);
         return true;
     }
-    std::shared_ptr<SimGpioI2c> bus;
-    auto& known = GpioBuses()[ctx.function];
-    for (const auto& w : known)
-        if (auto b = w.lock(); b && SameWiring(b->Wiring(), wiring)) bus = b;
-    if (!bus) {
-        bus = SimGpioI2c::Attach(regs, wiring);
-        known.push_back(bus);
-    }
+    std::shared_ptr<SimGpioI2c> bus = SimGpioI2cBusFor(ctx, wiring);
     bus->SetFaults(faults);
     bus->Bus().AddSlave(eeprom);
     return true;

@@ -94,6 +94,12 @@ private:
     std::uint32_t sdaHeldLeft_ = 0;
 };
 
+// The scl=/sda=/scl-in=/sda-in= options of a machine-file statement.
+bool ParseSimGpioI2cWiring(SimMachineLine& line, SimGpioI2cWiring* wiring, std::string* error);
+// The function's GPIO I2C bus on these lines, made on first use, so that
+// several statements put their slaves on one bus.
+std::shared_ptr<SimGpioI2c> SimGpioI2cBusFor(SimMachineContext& ctx, const SimGpioI2cWiring& wiring);
+
 // Machine-file statement "i2ceeprom" (see SimMibI2c.h and above).
 bool SimI2cEepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::string* error);
 inline constexpr SimMachineKeyword kSimI2cKeywords[] = {

@@ -5,6 +5,7 @@
 #include "sim/SimGpioI2c.h"
 #include "sim/SimSpiBoard.h"
 #include "sim/SimSmuFirmware.h"
+#include "sim/SimSiI1930.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -436,6 +437,8 @@ const SimMachineKeyword* FindKeyword(const std::string& name) {
     for (const SimMachineKeyword& k : kSimI2cKeywords)
         if (name == k.name) return &k;
     for (const SimMachineKeyword& k : kSimSmuKeywords)
+        if (name == k.name) return &k;
+    for (const SimMachineKeyword& k : kSimSiI1930Keywords)
         if (name == k.name) return &k;
     return nullptr;
 }

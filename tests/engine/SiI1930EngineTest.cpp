@@ -1,0 +1,204 @@
+// The SiI1930 updater driven by direct engine calls on a simulated device
+// behind GPIO I2C (text type table): version, erase and data packets,
+// device checksum, finishing command, and devices that never finish.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/EngineRig.h"
+#include "engine/SharedProtocolObjects.h"
+#include "protocols/CSiI1930.h"
+#include "sim/SimGpioI2c.h"
+#include "sim/SimSiI1930.h"
+
+namespace {
+
+using enginetest::EngineRig;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Firmware(std::size_t n) {
+    Bytes v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = std::uint8_t(i * 37 + 11);
+    return v;
+}
+
+struct Board {
+    EngineRig rig;
+    std::shared_ptr<SimSiI1930> device;
+    CFlash* e = nullptr;
+
+    // S is bit 3 of register 0xC, which picks the pin register set when
+    // both pins come from the command line.
+    Board(const SimSiI1930Config& c, std::uint32_t s) {
+        SimAdapterOptions o;
+        o.device = 0x4162;
+        SimAdapter a = rig.Add(1, "quor", o);
+        a.function->Registers().Poke(0xC, s << 3);
+        auto bus = SimGpioI2c::Attach(a.function->Registers(), {});
+        device = SimSiI1930::Attach(a.function->Registers(), c);
+        bus->Bus().AddSlave(device);
+        e = &rig.Build(vmtest::ReadFile(VM_SOURCE_DIR "/tests/engine/fixtures/sii1930_board.rom"));
+        e->siiResetPin = std::int32_t(c.resetBit);
+        e->siiProgramPin = std::int32_t(c.programBit);
+    }
+    bool Open() { return rig.Select(1) == 1 && e->OpenAccess() == 1 && e->flashType == TYPE_SII1930; }
+    CSiI1930& Sii() { return *SharedProtocols().sii1930; }
+};
+
+TEST(SiI1930Engine, Adler32KnownAnswers) {
+    CSiI1930 sii(nullptr, nullptr);
+    const struct {
+        const char* text;
+        std::uint32_t sum;
+    } kCases[] = {{"", 1}, {"a", 0x00620062}, {"abc", 0x024D0127}, {"Wikipedia", 0x11E60398}};
+    for (const auto& c : kCases)
+        EXPECT_EQ(sii.Adler32(reinterpret_cast<const std::uint8_t*>(c.text), std::uint32_t(std::strlen(c.text))), c.sum)
+            << c.text;
+}
+
+// Both pins from the command line: bit 3 of 0xC alone picks the set. A
+// device wired to the other set sees no program mode and refuses the erase,
+// and nothing may count as written.
+TEST(SiI1930Engine, ProgramsThroughThePinSetTheStrapSelects) {
+    struct Case {
+        const char* name;
+        bool deviceOnSetB;
+        std::uint32_t s;
+        bool programs;
+    } kCases[] = {
+        {"set A, strap 1", false, 1, true},
+        {"set B, strap 0", true, 0, true},
+        {"set A wired, strap 0", false, 0, false},
+    };
+    for (const Case& c : kCases) {
+        SimSiI1930Config cfg;
+        cfg.setB = c.deviceOnSetB;
+        cfg.version = 0x3460;
+        Board b(cfg, c.s);
+        ASSERT_TRUE(b.Open()) << c.name;
+        EXPECT_EQ(b.e->ReadSiI1930Version(), 0x3460u) << c.name;
+
+        const Bytes fw = Firmware(300);
+        const std::uint32_t written = b.e->Write(0, 300, fw.data());
+        if (!c.programs) {
+            EXPECT_EQ(written, 0u) << c.name;
+            EXPECT_EQ(b.device->Flash()[0], 0xFF) << c.name;
+            continue;
+        }
+        EXPECT_EQ(written, 300u) << c.name;
+        // 300 = 37 packets of 8 and one of 4 (byte 9 = 0x4B) at 0x128.
+        EXPECT_EQ(b.device->Register(0x49), 4) << c.name;
+        EXPECT_EQ(b.device->Register(0x4A), 0x28) << c.name;
+        EXPECT_EQ(b.device->Register(0x4B), 0x01) << c.name;
+        EXPECT_TRUE(std::equal(fw.begin(), fw.end(), b.device->Flash().begin())) << c.name;
+        EXPECT_EQ(b.device->Flash()[300], 0xFF) << c.name;
+        EXPECT_FALSE(b.device->InProgramMode()) << c.name;
+
+        // A second chunk is not erased first: AND-only programming over
+        // the first chunk's bytes would show.
+        const Bytes more = Firmware(0x140);
+        EXPECT_EQ(b.e->Write(300, 20, more.data()), 20u) << c.name;
+        EXPECT_EQ(b.device->Flash()[0], fw[0]) << c.name;
+
+        EXPECT_EQ(b.Sii().DeviceChecksum(0, 300), b.Sii().Adler32(fw.data(), 300)) << c.name;
+        EXPECT_EQ(b.e->Write(0xFFFF, 0x140, more.data()), 0x140u) << c.name;
+        b.e->CloseAccess();
+    }
+}
+
+// Faults end within their poll counts and never count as written.
+TEST(SiI1930Engine, FaultsAreReportedAsFailures) {
+    {
+        SimSiI1930Config cfg;
+        cfg.neverDone = true;
+        Board b(cfg, 1);
+        ASSERT_TRUE(b.Open());
+        // Data is the whole firmware, indexed by the offset.
+        const Bytes fw = Firmware(0x110);
+        // Offset 0 erases first; the first sector never finishes.
+        EXPECT_EQ(b.e->Write(0, 64, fw.data()), 0u);
+        // Elsewhere no erase: the first packet never finishes.
+        EXPECT_EQ(b.e->Write(0x100, 16, fw.data()), 0u);
+        EXPECT_EQ(b.Sii().attempt, 15u);
+        EXPECT_EQ(b.Sii().DeviceChecksum(0, 64), 0u);
+        EXPECT_EQ(b.e->Write(0xFFFF, 64, fw.data()), 0xFFFFu);
+        b.e->CloseAccess();
+    }
+    {
+        SimSiI1930Config cfg;
+        cfg.badChecksum = true;
+        Board b(cfg, 1);
+        ASSERT_TRUE(b.Open());
+        const Bytes fw = Firmware(64);
+        EXPECT_EQ(b.e->Write(0, 64, fw.data()), 64u);
+        EXPECT_NE(b.Sii().DeviceChecksum(0, 64), b.Sii().Adler32(fw.data(), 64));
+        b.e->CloseAccess();
+    }
+    {
+        SimSiI1930Config cfg;
+        cfg.nack = true;
+        cfg.version = 0x1234;
+        Board b(cfg, 1);
+        b.e->forceSelectOnI2cFail = 1;
+        if (b.Open()) {
+            EXPECT_EQ(b.e->ReadSiI1930Version(), 0u);
+        }
+        const Bytes fw = Firmware(0x108);
+        EXPECT_EQ(b.e->Write(0x100, 8, fw.data()), 0u);
+    }
+}
+
+// A video BIOS (here in the legacy area: the ROM probe finds no ROM) whose
+// GPIO table names the pins; both above 17, so they are mapped and driven
+// through set B whatever the strap says.
+Bytes BiosWithPins(std::uint8_t resetId, std::uint8_t programId) {
+    Bytes b(0x1000, 0);
+    auto word = [&](std::size_t at, std::uint16_t v) {
+        b[at] = std::uint8_t(v);
+        b[at + 1] = std::uint8_t(v >> 8);
+    };
+    b[0] = 0x55;
+    b[1] = 0xAA;
+    word(0x48, 0x100);
+    std::memcpy(&b[0x104], "VELK", 4);
+    word(0x120, 0x200);  // master data table
+    word(0x230, 0x300);
+    word(0x21C, 0x600);  // pin list
+    word(0x30A, 0x400);  // record list, two records; the second names the entries
+    b[0x400] = 2;
+    b[0x40C] = 0x11;
+    b[0x40D] = 0x21;
+    word(0x410, 0x500);
+    b[0x504] = 9;  // entry 1 is the one; ids 1 and 2
+    b[0x508] = 1;
+    b[0x50A] = 2;
+    b[0x606] = resetId;
+    b[0x60A] = programId;
+    return b;
+}
+
+TEST(SiI1930Engine, PinsFromTheVideoBiosAreMappedOntoSetB) {
+    const struct {
+        std::uint8_t resetId, programId;
+        std::uint32_t resetBit, programBit;
+    } kCases[] = {{25, 26, 18, 17}, {25, 30, 18, 11}};
+    for (const auto& c : kCases) {
+        SimSiI1930Config cfg;
+        cfg.setB = true;
+        cfg.resetBit = c.resetBit;
+        cfg.programBit = c.programBit;
+        Board b(cfg, 1);
+        b.rig.hw.SetLegacyContent(BiosWithPins(c.resetId, c.programId));
+        b.e->siiResetPin = -1;
+        b.e->siiProgramPin = -1;
+        ASSERT_TRUE(b.Open()) << int(c.programId);
+        const Bytes fw = Firmware(16);
+        EXPECT_EQ(b.e->Write(0, 16, fw.data()), 16u) << int(c.programId);
+        EXPECT_TRUE(std::equal(fw.begin(), fw.end(), b.device->Flash().begin())) << int(c.programId);
+        EXPECT_EQ(b.Sii().resetPin, std::int32_t(c.resetBit)) << int(c.programId);
+        b.e->CloseAccess();
+    }
+}
+
+}  // namespace
