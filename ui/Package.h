@@ -33,9 +33,10 @@ static_assert(sizeof(PackageCommandRecord) == 12, "records are packed");
 // Size of one record header: argc, data offset, data length.
 constexpr std::uint32_t kPackageRecordHeaderSize = sizeof(PackageCommandRecord);
 constexpr std::uint32_t kPackageDescriptorSize = sizeof(PackageDescriptor);
-// The plain tool's magic pair; a package holds 0/0.
-constexpr std::uint32_t kPackageMagic1 = 0xAE3725BFu;
-constexpr std::uint32_t kPackageMagic2 = 0xD948C016u;
+// The plain tool's magic pair; a package holds 0/0. Enumerators have no
+// storage, so no build (not even an unoptimised one) puts a second copy of
+// the pair into read-only data, where the builder could find it first.
+enum : std::uint32_t { kPackageMagic1 = 0xAE3725BFu, kPackageMagic2 = 0xD948C016u };
 constexpr std::uint32_t kPackageFileMax = 0x200000;      // the whole package file
 constexpr std::uint32_t kPackageRecordAreaSize = 4096;
 constexpr std::uint32_t kPackageDataAreaSize = 0x100000;
