@@ -82,11 +82,14 @@ std::uint32_t CFlashCmd::EnumerateAdapters(std::uint16_t segmentLimit, std::uint
             // The limit is checked before every ordinal, so one function
             // carrying several matches cannot overfill the table.
             for (std::uint32_t m = 0; m < 256 && adapterCount < limit; ++m) {
-                if (engine->SelectDevice(segment, bus, devfn, std::uint8_t(m)) != 1) break;
+                // Re-armed before a function's first ordinal: a device that
+                // never answers its I2C detection is then selected once, and
+                // the next such function can still be selected.
                 if (m == 0 && i != lastFunction) {
                     engine->forceSelectOnI2cFail = savedForceSelect;
                     lastFunction = i;
                 }
+                if (engine->SelectDevice(segment, bus, devfn, std::uint8_t(m)) != 1) break;
                 FillRow(adapterCount, std::uint8_t(m), skipAccess, readRom);
             }
         }

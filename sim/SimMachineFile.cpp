@@ -357,6 +357,11 @@ bool DoRom(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     return true;
 }
 
+bool DoRomIndex(SimMachineContext& ctx, SimMachineLine&, std::string*) {
+    ctx.function->AddRomIndexRegisters();
+    return true;
+}
+
 bool DoListing(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     std::vector<std::string> names;
     std::string w;
@@ -418,6 +423,7 @@ const SimMachineKeyword kKeywords[] = {
     {"config-mask", true, DoConfigMask},
     {"reg", true, DoReg},
     {"rom", true, DoRom},
+    {"romindex", true, DoRomIndex},
     {"listing", false, DoListing},
     {"listing-unreadable", false, DoListingUnreadable},
     {"legacy", false, DoLegacy},

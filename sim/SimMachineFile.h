@@ -44,6 +44,9 @@
 //       when they changed; without it they live in memory. size defaults to
 //       the file's size, else to the ROM BAR size (so give 'rombar' first).
 //       A plain ROM ignores writes unless 'writable'.
+//   romindex                           registers 0xA8 (byte index) and 0xAC (the
+//                                      ROM byte there; the index then advances)
+//                                      read the ROM content
 //   parallelflash [part=NAME] ...     a JEDEC parallel flash part behind the
 //                                      expansion-ROM aperture instead (options
 //                                      in sim/SimParallelFlash.h)

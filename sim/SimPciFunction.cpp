@@ -13,7 +13,31 @@ bool Fail(std::string* error, const std::string& text) {
 
 bool PowerOfTwo(std::uint64_t v) { return v && (v & (v - 1)) == 0; }
 
+constexpr std::uint32_t kRomIndex = 0xA8;
+constexpr std::uint32_t kRomData = 0xAC;
+
+class RomIndexRegisters : public SimRegisterHook {
+public:
+    explicit RomIndexRegisters(SimPciFunction& owner) : owner_(owner) {}
+    std::uint32_t Read(std::uint32_t off) override {
+        if (off != kRomData) return index_;
+        SimRomModel* rom = owner_.RomModel();
+        return rom ? rom->ReadByte(index_++) : (index_++, 0xFFu);
+    }
+    void Write(std::uint32_t off, std::uint32_t value) override {
+        if (off == kRomIndex) index_ = value;
+    }
+
+private:
+    SimPciFunction& owner_;
+    std::uint32_t index_ = 0x1F0;  // power-up: somewhere else than the start
+};
+
 }  // namespace
+
+void SimPciFunction::AddRomIndexRegisters() {
+    registers_->Attach(kRomIndex, 8, std::make_shared<RomIndexRegisters>(*this));
+}
 
 SimPciFunction::SimPciFunction(const SimPciAddress& address, std::uint16_t vendor, std::uint16_t device)
     : address_(address), registers_(std::make_shared<SimRegisterFile>()) {

@@ -84,6 +84,11 @@ public:
     SimRegisterFile& Registers() { return *registers_; }
     void SetRomModel(std::shared_ptr<SimRomModel> model) { rom_ = std::move(model); }
     SimRomModel* RomModel() const { return rom_.get(); }
+    // The ROM index/data pair in the register file: register 0xA8 holds a
+    // byte index, each read of 0xAC returns the ROM byte there (0xFF without
+    // a ROM) and advances the index. It reads the ROM whether or not the
+    // ROM BAR decodes.
+    void AddRomIndexRegisters();
 
     // Decoding, from the configuration registers as they are now.
     bool MemoryDecodeEnabled() const { return (cfg_[0x04] & 0x02) != 0; }

@@ -174,6 +174,10 @@ bool SimSiI1930Statement(SimMachineContext& ctx, SimMachineLine& line, std::stri
         if (!ParseSimNumber(v, 0xFFFF, &n)) return SimFail(error, "bad number in 'version='");
         c.version = std::uint16_t(n);
     }
+    if (line.TakeOption("answer", &v)) {
+        if (v != "always" && v != "after-reset") return SimFail(error, "'answer=' takes always or after-reset");
+        c.answerAtPowerUp = v == "always";
+    }
     while (line.TakeOption("fault", &v)) {
         if (v == "nack") c.nack = true;
         else if (v == "never-done") c.neverDone = true;

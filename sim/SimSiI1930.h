@@ -22,11 +22,14 @@
 // GPIO side: the pins live in one register set, A (0x198 enable, 0x19C
 // level, 0x1A0 second enable) or B (0xC54, 0xC58, 0xC5C). A pin is driven
 // when its bit is set in both enables, then its level is the level bit;
-// undriven it is pulled high. The device runs from power-up and answers
-// nothing while its reset line is low; a rising reset edge clears the
+// undriven it is pulled high. After power-up the device runs its own
+// firmware and does not answer at 0x72; its loader answers only after a
+// reset pulse (reset driven low, then high), so detection needs the
+// select-on-failure switch and pins driven in the wrong register set leave
+// the device silent. 'answer=always' models a loader already running. No
+// answers while the reset line is low; a rising reset edge clears the
 // register pointer and status. Program line low = program mode (erase,
-// program and finish accepted only then), so pins driven in the wrong
-// register set leave every flash command refused.
+// program and finish accepted only then).
 //
 // Faults: "nack" (never answers its address), "never-done" (commands run
 // but the status never reads 4; after finish it stays busy), "bad-checksum" (checksum result off by one
@@ -35,10 +38,10 @@
 // Machine file (after 'adapter'):
 //   sii1930 [scl=REG:BIT[:inv]] [sda=...] [scl-in=...] [sda-in=...]
 //           [pins=a|b] [reset=BIT] [program=BIT] [version=N]
-//           [fault=nack|never-done|bad-checksum]
+//           [answer=after-reset|always] [fault=nack|never-done|bad-checksum]
 //     Lines as for "i2ceeprom bus=gpio" (the same lines join the same bus).
-//     Defaults: pins=a, reset=4, program=5, version=0x2350. Flash 32 KiB,
-//     erased (0xFF) at power-up.
+//     Defaults: pins=a, reset=4, program=5, version=0x2350, answer=after-reset.
+//     Flash 32 KiB, erased (0xFF) at power-up.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +59,7 @@ struct SimSiI1930Config {
     std::uint32_t programBit = 5;
     std::uint16_t version = 0x2350;
     std::uint32_t flashSize = 0x8000;
+    bool answerAtPowerUp = false;
     bool nack = false;
     bool neverDone = false;
     bool badChecksum = false;
@@ -84,7 +88,7 @@ public:
 
 private:
     void Execute(std::uint8_t command);
-    bool Answering() const { return resetHigh_; }
+    bool Answering() const { return resetHigh_ && (config_.answerAtPowerUp || resetPulses_ > 0); }
 
     SimSiI1930Config config_;
     std::vector<std::uint8_t> flash_;

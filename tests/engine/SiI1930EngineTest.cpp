@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/EngineRig.h"
+#include "engine/SiI1930Bios.h"
 #include "engine/SharedProtocolObjects.h"
 #include "protocols/CSiI1930.h"
 #include "sim/SimGpioI2c.h"
@@ -42,7 +43,12 @@ struct Board {
         e->siiResetPin = std::int32_t(c.resetBit);
         e->siiProgramPin = std::int32_t(c.programBit);
     }
-    bool Open() { return rig.Select(1) == 1 && e->OpenAccess() == 1 && e->flashType == TYPE_SII1930; }
+    // The device answers only after the reset pulse, so detection is told
+    // to select it without an answer.
+    bool Open() {
+        e->forceSelectOnI2cFail = 1;
+        return rig.Select(1) == 1 && e->OpenAccess() == 1 && e->flashType == TYPE_SII1930;
+    }
     CSiI1930& Sii() { return *SharedProtocols().sii1930; }
 };
 
@@ -58,8 +64,8 @@ TEST(SiI1930Engine, Adler32KnownAnswers) {
 }
 
 // Both pins from the command line: bit 3 of 0xC alone picks the set. A
-// device wired to the other set sees no program mode and refuses the erase,
-// and nothing may count as written.
+// device wired to the other set never sees the reset pulse and stays
+// silent, and nothing may count as written.
 TEST(SiI1930Engine, ProgramsThroughThePinSetTheStrapSelects) {
     struct Case {
         const char* name;
@@ -77,7 +83,7 @@ TEST(SiI1930Engine, ProgramsThroughThePinSetTheStrapSelects) {
         cfg.version = 0x3460;
         Board b(cfg, c.s);
         ASSERT_TRUE(b.Open()) << c.name;
-        EXPECT_EQ(b.e->ReadSiI1930Version(), 0x3460u) << c.name;
+        EXPECT_EQ(b.e->ReadSiI1930Version(), c.programs ? 0x3460u : 0u) << c.name;
 
         const Bytes fw = Firmware(300);
         const std::uint32_t written = b.e->Write(0, 300, fw.data());
@@ -105,6 +111,28 @@ TEST(SiI1930Engine, ProgramsThroughThePinSetTheStrapSelects) {
         EXPECT_EQ(b.e->Write(0xFFFF, 0x140, more.data()), 0x140u) << c.name;
         b.e->CloseAccess();
     }
+}
+
+// What reaches the device: a short packet programs only its own bytes at
+// its own address, and the checksum range carries the device's 0x4000 base.
+TEST(SiI1930Engine, PacketAndChecksumRangeAsTheDeviceSeesThem) {
+    SimSiI1930Config cfg;
+    Board b(cfg, 1);
+    ASSERT_TRUE(b.Open());
+    const Bytes fw = Firmware(0x108);
+    EXPECT_EQ(b.e->Write(0x100, 5, fw.data()), 5u);
+    EXPECT_EQ(b.device->Register(0x4A), 0x00);
+    EXPECT_EQ(b.device->Register(0x4B), 0x01);
+    EXPECT_TRUE(std::equal(fw.begin() + 0x100, fw.begin() + 0x105, b.device->Flash().begin() + 0x100));
+    EXPECT_EQ(b.device->Flash()[0x105], 0xFF);
+
+    const std::uint64_t before = b.rig.hw.Clocks().DeviceMicros();
+    const std::uint32_t sum = b.Sii().DeviceChecksum(0, 0x3000);
+    EXPECT_GE(b.rig.hw.Clocks().DeviceMicros() - before, 20u + 23400u);
+    const std::uint8_t range[] = {0x00, 0x40, 0xFF, 0x6F};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(b.device->Register(0x50 + i), range[i]) << i;
+    EXPECT_EQ(sum, b.Sii().Adler32(b.device->Flash().data(), 0x3000));
+    b.e->CloseAccess();
 }
 
 // Faults end within their poll counts and never count as written.
@@ -140,44 +168,16 @@ TEST(SiI1930Engine, FaultsAreReportedAsFailures) {
         cfg.nack = true;
         cfg.version = 0x1234;
         Board b(cfg, 1);
-        b.e->forceSelectOnI2cFail = 1;
-        if (b.Open()) {
-            EXPECT_EQ(b.e->ReadSiI1930Version(), 0u);
-        }
+        ASSERT_TRUE(b.Open());
+        EXPECT_EQ(b.e->ReadSiI1930Version(), 0u);
         const Bytes fw = Firmware(0x108);
         EXPECT_EQ(b.e->Write(0x100, 8, fw.data()), 0u);
     }
 }
 
-// A video BIOS (here in the legacy area: the ROM probe finds no ROM) whose
-// GPIO table names the pins; both above 17, so they are mapped and driven
-// through set B whatever the strap says.
-Bytes BiosWithPins(std::uint8_t resetId, std::uint8_t programId) {
-    Bytes b(0x1000, 0);
-    auto word = [&](std::size_t at, std::uint16_t v) {
-        b[at] = std::uint8_t(v);
-        b[at + 1] = std::uint8_t(v >> 8);
-    };
-    b[0] = 0x55;
-    b[1] = 0xAA;
-    word(0x48, 0x100);
-    std::memcpy(&b[0x104], "VELK", 4);
-    word(0x120, 0x200);  // master data table
-    word(0x230, 0x300);
-    word(0x21C, 0x600);  // pin list
-    word(0x30A, 0x400);  // record list, two records; the second names the entries
-    b[0x400] = 2;
-    b[0x40C] = 0x11;
-    b[0x40D] = 0x21;
-    word(0x410, 0x500);
-    b[0x504] = 9;  // entry 1 is the one; ids 1 and 2
-    b[0x508] = 1;
-    b[0x50A] = 2;
-    b[0x606] = resetId;
-    b[0x60A] = programId;
-    return b;
-}
-
+// The video BIOS in the legacy area (the ROM probe finds no ROM) names
+// pins both above 17, so they are mapped and driven through set B whatever
+// the strap says.
 TEST(SiI1930Engine, PinsFromTheVideoBiosAreMappedOntoSetB) {
     const struct {
         std::uint8_t resetId, programId;
@@ -189,7 +189,7 @@ TEST(SiI1930Engine, PinsFromTheVideoBiosAreMappedOntoSetB) {
         cfg.resetBit = c.resetBit;
         cfg.programBit = c.programBit;
         Board b(cfg, 1);
-        b.rig.hw.SetLegacyContent(BiosWithPins(c.resetId, c.programId));
+        b.rig.hw.SetLegacyContent(sii1930test::BiosWithPins(c.resetId, c.programId));
         b.e->siiResetPin = -1;
         b.e->siiProgramPin = -1;
         ASSERT_TRUE(b.Open()) << int(c.programId);
