@@ -177,12 +177,13 @@ TEST(SiI1930Engine, FaultsAreReportedAsFailures) {
 
 // The video BIOS in the legacy area (the ROM probe finds no ROM) names
 // pins both above 17, so they are mapped and driven through set B whatever
-// the strap says.
+// the strap says. A negative pin other than -1 counts as unset too.
 TEST(SiI1930Engine, PinsFromTheVideoBiosAreMappedOntoSetB) {
     const struct {
         std::uint8_t resetId, programId;
         std::uint32_t resetBit, programBit;
-    } kCases[] = {{25, 26, 18, 17}, {25, 30, 18, 11}};
+        std::int32_t givenPin;
+    } kCases[] = {{25, 26, 18, 17, -1}, {25, 30, 18, 11, -1}, {25, 30, 18, 11, -5}};
     for (const auto& c : kCases) {
         SimSiI1930Config cfg;
         cfg.setB = true;
@@ -190,8 +191,8 @@ TEST(SiI1930Engine, PinsFromTheVideoBiosAreMappedOntoSetB) {
         cfg.programBit = c.programBit;
         Board b(cfg, 1);
         b.rig.hw.SetLegacyContent(sii1930test::BiosWithPins(c.resetId, c.programId));
-        b.e->siiResetPin = -1;
-        b.e->siiProgramPin = -1;
+        b.e->siiResetPin = c.givenPin;
+        b.e->siiProgramPin = c.givenPin;
         ASSERT_TRUE(b.Open()) << int(c.programId);
         const Bytes fw = Firmware(16);
         EXPECT_EQ(b.e->Write(0, 16, fw.data()), 16u) << int(c.programId);

@@ -205,6 +205,22 @@ TEST(SecureSpi, WriteNeverAllowedAndFirmwareState) {
     EXPECT_EQ(rig.spi->IsSmuFirmwareRunning(), 0);
 }
 
+// Building an engine builds the firmware-flashing object, whose set-up
+// writes a controller register; with no device mapped yet it must reach no
+// board.
+TEST(SecureSpi, ConstructionTouchesNoBoard) {
+    SimHardware hw;
+    ScopedHardware scope(hw);
+    SimSmuBoard board = AddSmuBoard(hw, SimPciAddress{0, 4, 0, 0});
+    ASSERT_NE(board.spi.function, nullptr);
+    hw.AccessLog().Enable();
+    std::unique_ptr<CFlash> engine(CreateFlash(nullptr, 0));
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(hw.AccessLog().Count(SimAccessKind::RegisterRead), 0u);
+    EXPECT_EQ(hw.AccessLog().Count(SimAccessKind::RegisterWrite), 0u);
+    EXPECT_EQ(hw.AccessLog().Count(SimAccessKind::UnclaimedWrite), 0u) << hw.AccessLog().Dump();
+}
+
 TEST(SecureSpi, MachineFileStatement) {
     std::string error;
     auto hw = ParseSimMachine("adapter 0000:05:00.0 wenmar\nsmu part=M25P10 fault=stopped,no-answer-flash\n", "m",
