@@ -22,7 +22,8 @@ public:
     std::uint32_t Read(std::uint32_t off) override {
         if (off != kRomData) return index_;
         SimRomModel* rom = owner_.RomModel();
-        return rom ? rom->ReadByte(index_++) : (index_++, 0xFFu);
+        const std::uint32_t at = index_++;
+        return rom ? rom->ReadByte(at) : 0xFFu;
     }
     void Write(std::uint32_t off, std::uint32_t value) override {
         if (off == kRomIndex) index_ = value;
