@@ -30,6 +30,10 @@ void CGenI2C::ResetHeaders() {
 namespace {
 
 constexpr std::uint32_t kClockStretchSeconds = 1;
+// An EEPROM's self-timed write cycle lasts up to 10 ms; twice that is a
+// device that will not come back.
+constexpr std::uint64_t kWriteCycleMicros = 20000;
+constexpr std::uint16_t kNoConditions[1] = {0};
 
 bool Inverted(const GpioLine& line) { return line.bit >= 32; }
 std::uint32_t BitMask(const GpioLine& line) { return 1u << (line.bit & 31); }
@@ -214,6 +218,16 @@ std::uint32_t CGenI2C::ChunkEnd(std::uint32_t a, std::uint32_t end, std::uint32_
     return std::uint32_t(std::min<std::uint64_t>(next, end));
 }
 
+bool CGenI2C::AwaitWriteCycle(const std::uint8_t* header, std::uint32_t headerLength) {
+    if (headerLength == 0) return true;
+    // While it programs the page it does not acknowledge its address.
+    const std::uint64_t until = flash->StartTimeoutMicros(kWriteCycleMicros);
+    for (;;) {
+        if (Transfer(1, header, kNoConditions, kNoConditions, 0, nullptr, 0, nullptr, 0) == 1) return true;
+        if (flash->IsTimedOut(until)) return false;
+    }
+}
+
 std::uint32_t CGenI2C::Write(const std::uint8_t* data, std::uint32_t address, std::uint32_t length,
                              std::int16_t verify) {
     if (length == 0 || writeAlign == 0 || address % writeAlign != 0) return 0;
@@ -229,6 +243,8 @@ std::uint32_t CGenI2C::Write(const std::uint8_t* data, std::uint32_t address, st
         if (Transfer(headerLength, header, writeStartAfter, writeStopAfter, n, chunk, 0, nullptr, 0) !=
             n + headerLength)
             break;
+        const bool more = verify == 1 || a + n < end;
+        if (more && !AwaitWriteCycle(header, headerLength)) break;
         if (verify == 1) {
             // Compare mode only reads the buffer.
             const std::uint32_t same = Read(const_cast<std::uint8_t*>(chunk), a, n, 1);

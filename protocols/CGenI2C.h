@@ -87,6 +87,9 @@ private:
                   std::uint32_t readLength, std::uint8_t* readBuffer, std::int16_t compare, std::uint32_t& count);
     void BuildHeader(std::uint8_t* out, const std::uint8_t* templ, std::uint32_t length, const std::int32_t* map,
                      std::uint32_t address) const;
+    // Polls with the header's device address byte until the device
+    // acknowledges (its write cycle is over), bounded in time.
+    bool AwaitWriteCycle(const std::uint8_t* header, std::uint32_t headerLength);
     // End of the chunk starting at a: the next multiple of page, or end.
     static std::uint32_t ChunkEnd(std::uint32_t a, std::uint32_t end, std::uint32_t page);
 };

@@ -208,12 +208,7 @@ bool SimI2cEepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::st
     const bool gpio = busName == "gpio";
 
     SimI2cEepromConfig c;
-    if (gpio) {
-        c.size = 256;
-        c.page = 256;
-    } else {
-        c.busyMicros = kSimMibEepromWriteCycle;
-    }
+    if (gpio) c.size = 256;
     std::string file;
     std::vector<std::string> busFaults;
     if (!ParseSimI2cEepromOptions(line, &c, &file, &busFaults, error)) return false;

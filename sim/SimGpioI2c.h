@@ -27,7 +27,8 @@
 //     A second i2ceeprom bus=gpio on the same function and the same lines
 //     adds a slave to the same bus. Lines default to 0x1790 bits 0 and 1
 //     (clock and data out) and 0x1794 bits 0 and 1 (clock and data in).
-//     EEPROM defaults here: size 256, page 256, address 0xA0.
+//     EEPROM defaults here: a 24C02 (size 256, page 8, address 0xA0,
+//     busy-us 5000); page= and busy-us= model other parts.
 #pragma once
 
 #include <cstdint>

@@ -17,7 +17,7 @@
 //     moves the pointer, and a repeated start drops the page buffer;
 //   - after a commit the write cycle runs: the device does not acknowledge
 //     its address for `busyPolls` address attempts and until `busyMicros`
-//     of device time have passed;
+//     of device time have passed (by default the datasheet's 5 ms);
 //   - faults: absent (never acknowledges), busy forever (no commit ever
 //     finishes), data bytes not acknowledged, and bits stuck at 1 or 0 in
 //     one byte of the array.
@@ -81,12 +81,15 @@ private:
     std::vector<std::string> log_;
 };
 
+// Self-timed write cycle of a 24Cxx-class part, in device microseconds.
+inline constexpr std::uint64_t kSimI2cEepromWriteCycle = 5000;
+
 struct SimI2cEepromConfig {
     std::uint8_t address = 0xA0;
     std::uint32_t size = 128;
     std::uint32_t page = 8;
     std::uint32_t busyPolls = 0;     // address attempts refused after a commit
-    std::uint64_t busyMicros = 0;    // device time of the write cycle
+    std::uint64_t busyMicros = kSimI2cEepromWriteCycle;  // device time of the write cycle
     bool absent = false;
     bool busyForever = false;        // once written, never answers again
     bool nackData = false;           // data bytes are not acknowledged

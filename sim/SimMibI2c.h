@@ -76,7 +76,7 @@ private:
 };
 
 // Write cycle of the engine's EEPROM, in device microseconds.
-inline constexpr std::uint64_t kSimMibEepromWriteCycle = 5000;
+inline constexpr std::uint64_t kSimMibEepromWriteCycle = kSimI2cEepromWriteCycle;
 
 // A 128-byte EEPROM (page 8, address 0xA0) on a new engine of the function;
 // the demo and the companion-chip adapters use it.
