@@ -345,9 +345,17 @@ int CFlashCmd::WriteAndVerify(const std::uint8_t* image, std::uint32_t length) {
         return Expected(image, length, i);
     };
 
-    bytesProgrammed = engine->Write(0, toWrite, romBuffer);
+    // A part written in whole pages may count past the end of the data.
+    bytesProgrammed = std::min(engine->Write(0, toWrite, romBuffer), toWrite);
     if (bytesProgrammed == toWrite) {
         const std::uint32_t romSize = engine->romSize;
+        // A part that erases only what it writes still holds old bytes past
+        // the image, and the read-back covers it to its end.
+        const std::uint32_t tailEnd = std::min(romSize, kRomBufferSize);
+        if (engine->bulkEraseOnly != 1 && tailEnd > toWrite) {
+            for (std::uint32_t i = toWrite; i < tailEnd; ++i) romBuffer[i] = expected(i);
+            engine->Write(toWrite, tailEnd - toWrite, romBuffer + toWrite);
+        }
         // The buffer holds 1 MiB; a larger ROM then fails the compare below.
         bytesRead = engine->Read(0, std::min(romSize, kRomBufferSize), romBuffer);
         if (bytesRead == romSize && bytesRead != 0) {

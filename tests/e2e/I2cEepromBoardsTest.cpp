@@ -143,3 +143,33 @@ TEST(I2cEepromBoards, ProgramThenSaveGivesTheImage) {
 }
 
 }  // namespace
+
+// A companion-chip image that ends inside a page goes in whole, the rest of
+// the EEPROM kept; a GPIO EEPROM that never ends its write cycle fails.
+TEST(I2cEepromBoards, ProgramOutcomesOfPartialPagesAndStuckParts) {
+    struct Case {
+        std::size_t board;
+        const char* options;
+        std::size_t length;
+        int exitCode;
+        const char* report;
+        std::size_t changed;  // leading EEPROM bytes that take the image
+    };
+    const Case kCases[] = {
+        {0, "", 100, 0, "64/64h bytes programmed\n64/64h bytes verified\n", 100},
+        {1, "fault=busy-forever", 256, 1, "Write fail\n0/100h bytes programmed\n", 8},
+    };
+    for (const Case& c : kCases) {
+        const Board b = Boards()[c.board];
+        BoardMachine m(b, c.options);
+        Bytes image(c.length);
+        for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(b.contents[i] ^ 0xA5);
+        vmtest::WriteBytes(m.File("new.rom"), image);
+        vmtest::RunResult r = m.Sim({"-p", "0", "new.rom", "-f"});
+        EXPECT_EQ(r.exitCode, c.exitCode) << b.name << r.out;
+        EXPECT_NE(Body(r).find(c.report), std::string::npos) << b.name << r.out;
+        Bytes expect = b.contents;
+        std::copy(image.begin(), image.begin() + c.changed, expect.begin());
+        EXPECT_EQ(vmtest::ReadBytes(m.File("ee.bin")), expect) << b.name;
+    }
+}

@@ -94,3 +94,19 @@ TEST(ParallelBoards, ProgramReplacesOtherContentsOnAByteModePart) {
 }
 
 }  // namespace
+
+// A shorter image leaves 0xFF to the end of the part, on a part erased as a
+// whole and on one that erases only the pages it writes.
+TEST(ParallelBoards, AShortImageLeavesTheRestOfThePartBlank) {
+    for (const char* part : {"SST39SF010", "AT29C010A"}) {
+        ParallelMachine m;
+        m.machine = std::string("adapter 0000:01:00.0 quor device=0x4160\nparallelflash part=") + part +
+                    " file=plain.rom\n";
+        Bytes image = RomContents(0x10000, 7);
+        vmtest::WriteBytes(m.File("new.rom"), image);
+        vmtest::RunResult r = m.Sim({"-p", "0", "new.rom"});
+        EXPECT_EQ(r.exitCode, 0) << part << r.out;
+        image.resize(0x20000, 0xFF);
+        EXPECT_EQ(vmtest::ReadBytes(m.File("plain.rom")), image) << part;
+    }
+}
