@@ -266,54 +266,76 @@ std::uint32_t RomImage::GetProductName(const std::uint8_t* image, std::size_t le
     return CopyProductText(b, s4 + 2, out, outSize, false);
 }
 
-std::uint32_t RomImage::GetBiosVersion(const std::uint8_t* image, std::size_t length, char* out, std::size_t outSize,
-                                       char* configOut, std::size_t configSize, ImageHeaderEffect* effect) {
-    Bytes b(image, length);
-    if (!out || outSize == 0 || !b.IsImage()) return 0;
-    ImageHeaderEffect h = NoteHeader(b, effect);
-    std::uint32_t count = 0;
+namespace {
 
-    if (h.isVelk) {
-        std::size_t t = VelkString(b, 7);
-        if (t == kNone) {
-            Clear(out, outSize);
-            return 0;
-        }
-        std::size_t pos = t;
-        for (std::size_t v = t; v <= t + 20; ++v) {
-            if (b.At(v) == 'V' && b.At(v + 1) == 'E' && b.At(v + 2) == 'R') {
-                pos = v + 3;
-                break;
-            }
-        }
-        for (; count + 1 < outSize; ++pos) {
-            int c = b.At(pos);
-            if (c <= 0) break;
-            out[count++] = static_cast<char>(c);
-        }
-        out[count] = '\0';
-        return count;
+// Version of a VELK image: string 7, after its "VER" when that starts within
+// the first 21 bytes.
+std::uint32_t VelkBiosVersion(const Bytes& b, char* out, std::size_t outSize) {
+    std::size_t t = VelkString(b, 7);
+    if (t == kNone) {
+        Clear(out, outSize);
+        return 0;
     }
+    std::size_t pos = t;
+    for (std::size_t v = t; v <= t + 20; ++v) {
+        if (b.At(v) == 'V' && b.At(v + 1) == 'E' && b.At(v + 2) == 'R') {
+            pos = v + 3;
+            break;
+        }
+    }
+    std::uint32_t count = 0;
+    for (; count + 1 < outSize; ++pos) {
+        int c = b.At(pos);
+        if (c <= 0) break;
+        out[count++] = static_cast<char>(c);
+    }
+    out[count] = '\0';
+    return count;
+}
 
+// Where the version of plain string B starts: after its first "VER" or
+// "VR", else at the string itself.
+std::size_t PlainVersionStart(const Bytes& b, std::size_t sb) {
+    const std::size_t bEnd = b.NulOrEnd(sb);
+    for (std::size_t v = sb; v < bEnd; ++v) {
+        if (b.At(v) != 'V') continue;
+        if (v + 2 < bEnd && b.At(v + 1) == 'E' && b.At(v + 2) == 'R') return v + 3;
+        if (v + 1 < bEnd && b.At(v + 1) == 'R') return v + 2;
+    }
+    return sb;
+}
+
+// The word at w, cut three bytes after its last dot with printable bytes
+// on both sides (the whole word when it has none), into configOut.
+void CopyConfigWord(const Bytes& b, std::size_t w, char* configOut, std::size_t configSize) {
+    std::size_t wEnd = w;
+    while (b.At(wEnd) > 0 && b.At(wEnd) != ' ') ++wEnd;
+    std::size_t wordLen = wEnd - w;
+    std::size_t d = 0;
+    for (std::size_t i = wordLen; i-- > 0;) {
+        std::size_t at = w + i;
+        if (b.At(at) == '.' && IsPrint(b.At(at - 1)) && IsPrint(b.At(at + 1))) {
+            d = i;
+            break;
+        }
+    }
+    std::size_t keep = std::min({wordLen, d + 4, configSize - 1});
+    for (std::size_t i = 0; i < keep; ++i) configOut[i] = static_cast<char>(b.At(w + i));
+    configOut[keep] = '\0';
+}
+
+// Version of a non-VELK image, from string B up to a blank; the word after
+// that blank is the configuration word.
+std::uint32_t PlainBiosVersion(const Bytes& b, char* out, std::size_t outSize, char* configOut,
+                               std::size_t configSize) {
     std::size_t sb = PlainString(b, 2);
     if (sb == kNone) {
         Clear(out, outSize);
         return 0;
     }
-    std::size_t bEnd = b.NulOrEnd(sb);
-    std::size_t pos = sb;
-    for (std::size_t v = sb; v < bEnd; ++v) {
-        if (b.At(v) != 'V') continue;
-        if (v + 2 < bEnd && b.At(v + 1) == 'E' && b.At(v + 2) == 'R') {
-            pos = v + 3;
-            break;
-        }
-        if (v + 1 < bEnd && b.At(v + 1) == 'R') {
-            pos = v + 2;
-            break;
-        }
-    }
+    std::size_t pos = PlainVersionStart(b, sb);
     // Copy what fits, but find the real end so the config word is found.
+    std::uint32_t count = 0;
     int c;
     for (;; ++pos) {
         c = b.At(pos);
@@ -321,25 +343,76 @@ std::uint32_t RomImage::GetBiosVersion(const std::uint8_t* image, std::size_t le
         if (count + 1 < outSize) out[count++] = static_cast<char>(c);
     }
     out[count] = '\0';
-
-    if (configOut && configSize > 0 && c == ' ') {
-        std::size_t w = pos + 1;
-        std::size_t wEnd = w;
-        while (b.At(wEnd) > 0 && b.At(wEnd) != ' ') ++wEnd;
-        std::size_t wordLen = wEnd - w;
-        std::size_t d = 0;
-        for (std::size_t i = wordLen; i-- > 0;) {
-            std::size_t at = w + i;
-            if (b.At(at) == '.' && IsPrint(b.At(at - 1)) && IsPrint(b.At(at + 1))) {
-                d = i;
-                break;
-            }
-        }
-        std::size_t keep = std::min({wordLen, d + 4, configSize - 1});
-        for (std::size_t i = 0; i < keep; ++i) configOut[i] = static_cast<char>(b.At(w + i));
-        configOut[keep] = '\0';
-    }
+    if (configOut && configSize > 0 && c == ' ') CopyConfigWord(b, pos + 1, configOut, configSize);
     return count;
+}
+
+// Candidate configuration file name: text[start, start + len), with the
+// image position of each character of a non-VELK string.
+struct ConfigCandidate {
+    static constexpr std::size_t kScratch = 72;
+    char text[kScratch];
+    std::size_t where[kScratch];
+    std::size_t start = 0;
+    std::size_t len = 0;
+};
+
+// String 8 of a VELK image up to a blank; false when there is none or it
+// is longer than the field.
+bool VelkConfigCandidate(const Bytes& b, std::size_t outSize, ConfigCandidate& cand) {
+    std::size_t s8 = VelkString(b, 8);
+    if (s8 == kNone) return false;
+    std::size_t end = s8;
+    while (b.At(end) > 0 && b.At(end) != ' ') ++end;
+    // Longer than the field: not a name this program can hold.
+    if (end - s8 >= std::min(outSize, ConfigCandidate::kScratch)) return false;
+    cand.len = end - s8;
+    for (std::size_t i = 0; i < cand.len; ++i) cand.text[i] = static_cast<char>(b.At(s8 + i));
+    return true;
+}
+
+// The name in plain string C: the word holding its last named dot, cut three
+// characters after the dot (the whole string when it has no such dot).
+bool PlainConfigCandidate(const Bytes& b, ConfigCandidate& cand) {
+    std::size_t sc = PlainString(b, 3);
+    if (sc == kNone) return false;
+    std::size_t count = 0;
+    for (std::size_t pos = sc; count < ConfigCandidate::kScratch; ++pos) {
+        int c = b.At(pos);
+        if (c <= 0) break;
+        if (c == ' ' && b.At(pos + 1) == ' ') continue;
+        cand.text[count] = static_cast<char>(c);
+        cand.where[count] = pos;
+        ++count;
+    }
+    std::size_t d = LastNamedDot(b, cand.text, cand.where, count);
+    if (d == 0) {
+        cand.len = count;
+        return true;
+    }
+    std::size_t last = std::min(d + 3, count ? count - 1 : 0);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= last && i < count; ++i) {
+        if (cand.text[i] == ' ') {
+            start = i + 1;
+            break;
+        }
+    }
+    if (start >= d + 4 || start >= count) return false;
+    cand.start = start;
+    cand.len = std::min(d + 4, count) - start;
+    return true;
+}
+
+}  // namespace
+
+std::uint32_t RomImage::GetBiosVersion(const std::uint8_t* image, std::size_t length, char* out, std::size_t outSize,
+                                       char* configOut, std::size_t configSize, ImageHeaderEffect* effect) {
+    Bytes b(image, length);
+    if (!out || outSize == 0 || !b.IsImage()) return 0;
+    ImageHeaderEffect h = NoteHeader(b, effect);
+    if (h.isVelk) return VelkBiosVersion(b, out, outSize);
+    return PlainBiosVersion(b, out, outSize, configOut, configSize);
 }
 
 std::uint32_t RomImage::GetConfigFileName(const std::uint8_t* image, std::size_t length, char* out,
@@ -347,71 +420,15 @@ std::uint32_t RomImage::GetConfigFileName(const std::uint8_t* image, std::size_t
     Bytes b(image, length);
     if (!out || outSize == 0 || !b.IsImage()) return 0;
     ImageHeaderEffect h = NoteHeader(b, effect);
-
-    // Candidate name as a run of image positions.
-    constexpr std::size_t kScratch = 72;
-    char text[kScratch];
-    std::size_t where[kScratch];
-    std::size_t candStart = 0, candLen = 0;
-
-    if (h.isVelk) {
-        std::size_t s8 = VelkString(b, 8);
-        if (s8 == kNone) {
-            Clear(out, outSize);
-            return 0;
-        }
-        std::size_t end = s8;
-        while (b.At(end) > 0 && b.At(end) != ' ') ++end;
-        if (end - s8 >= std::min(outSize, kScratch)) {
-            // Longer than the field: not a name this program can hold.
-            Clear(out, outSize);
-            return 0;
-        }
-        candLen = end - s8;
-        for (std::size_t i = 0; i < candLen; ++i) text[i] = static_cast<char>(b.At(s8 + i));
-    } else {
-        std::size_t sc = PlainString(b, 3);
-        if (sc == kNone) {
-            Clear(out, outSize);
-            return 0;
-        }
-        std::size_t count = 0;
-        for (std::size_t pos = sc; count < kScratch; ++pos) {
-            int c = b.At(pos);
-            if (c <= 0) break;
-            if (c == ' ' && b.At(pos + 1) == ' ') continue;
-            text[count] = static_cast<char>(c);
-            where[count] = pos;
-            ++count;
-        }
-        std::size_t d = LastNamedDot(b, text, where, count);
-        if (d == 0) {
-            candLen = count;
-        } else {
-            std::size_t last = std::min(d + 3, count ? count - 1 : 0);
-            std::size_t start = 0;
-            for (std::size_t i = 0; i <= last && i < count; ++i) {
-                if (text[i] == ' ') {
-                    start = i + 1;
-                    break;
-                }
-            }
-            if (start >= d + 4 || start >= count) {
-                Clear(out, outSize);
-                return 0;
-            }
-            candStart = start;
-            candLen = std::min(d + 4, count) - start;
-        }
-    }
-
-    if (!AcceptConfigName(text + candStart, candLen) || candLen >= outSize) {
+    ConfigCandidate cand;
+    const bool found = h.isVelk ? VelkConfigCandidate(b, outSize, cand) : PlainConfigCandidate(b, cand);
+    if (!found || !AcceptConfigName(cand.text + cand.start, cand.len) || cand.len >= outSize) {
         Clear(out, outSize);
         return 0;
     }
-    std::memcpy(out, text + candStart, candLen);
-    out[candLen] = '\0';
-    return static_cast<std::uint32_t>(candLen);
+    std::memcpy(out, cand.text + cand.start, cand.len);
+    out[cand.len] = '\0';
+    return static_cast<std::uint32_t>(cand.len);
 }
 
 int RomImage::ParseFileImage(const std::uint8_t* image, std::size_t length, FileImageInfo& info,

@@ -307,13 +307,15 @@ CryptoError BigSquare(BigInt* out, const BigInt* a) {
     return CRYPTO_OK;
 }
 
-CryptoError BigDivide(BigWork* work, BigInt* quotient, const BigInt* dividend, const BigInt* divisor,
-                      BigInt* remainder) {
-    if (divisor->used == 0) return CRYPTO_BAD_ARGUMENT;
+namespace {
+
+// Answers the divisions that need no long division: a zero dividend, a
+// dividend smaller than the divisor, or equal to it. True when answered.
+bool DivideTrivially(BigInt* quotient, const BigInt* dividend, const BigInt* divisor, BigInt* remainder) {
     if (dividend->used == 0) {
         if (quotient) SetZero(quotient);
         if (remainder) SetZero(remainder);
-        return CRYPTO_OK;
+        return true;
     }
     const std::uint32_t cmp = BigCompareMagnitude(dividend, divisor);
     if (cmp == 2) {
@@ -323,43 +325,109 @@ CryptoError BigDivide(BigWork* work, BigInt* quotient, const BigInt* dividend, c
             remainder->sign = 0;
         }
         if (quotient) SetZero(quotient);
-        return CRYPTO_OK;
+        return true;
     }
     if (cmp == 3) {
         if (quotient) SetSmall(quotient, 1);
         if (remainder) SetZero(remainder);
-        return CRYPTO_OK;
+        return true;
     }
+    return false;
+}
+
+// Shifts both operands left so that the divisor's top limb has exactly 27
+// significant bits; returns the shift through `shift`.
+CryptoError NormaliseOperands(BigInt* x, BigInt* y, const BigInt* dividend, const BigInt* divisor,
+                              std::uint32_t* shift) {
+    const std::uint32_t s = BigBitLength(divisor) % kBigLimbBits;
+    *shift = (27 + kBigLimbBits - s) % kBigLimbBits;
+    CryptoError err = BigShiftLeftBits(x, dividend, *shift);
+    if (err != CRYPTO_OK) return err;
+    x->sign = 0;
+    err = BigShiftLeftBits(y, divisor, *shift);
+    if (err != CRYPTO_OK) return err;
+    y->sign = 0;
+    return CRYPTO_OK;
+}
+
+// The top quotient digit: how often the divisor, moved up to the dividend's
+// top limb, goes into the dividend.
+CryptoError TopQuotientDigit(BigInt* x, const BigInt* y, BigInt* ys, BigInt* q, std::uint32_t n, std::uint32_t t) {
+    CryptoError err = BigShiftLeftLimbs(ys, y, n - t);
+    if (err != CRYPTO_OK) return err;
+    while (BigCompareMagnitude(x, ys) != 2) {
+        ++q->limb[n - t];
+        BigSubtractMagnitude(x, x, ys);
+    }
+    return CRYPTO_OK;
+}
+
+// Estimate of the quotient digit for limb i from the top three limbs of the
+// dividend and the top two of the divisor; never too low.
+std::uint64_t EstimateDigit(const BigInt* x, std::uint32_t i, std::uint32_t yt, unsigned __int128 divisorTop) {
+    const std::uint32_t xi = LimbAt(x, i);
+    const std::uint32_t xi1 = LimbAt(x, i - 1);
+    const std::uint32_t xi2 = i >= 2 ? LimbAt(x, i - 2) : 0;
+    std::uint64_t qhat;
+    if (xi == yt) {
+        qhat = kBigLimbMask;
+    } else {
+        qhat = (std::uint64_t(xi) << kBigLimbBits | xi1) / yt;
+        if (qhat > kBigLimbMask) qhat = kBigLimbMask;
+    }
+    // With a 27-bit top limb the estimate can be several too high.
+    const unsigned __int128 top3 =
+        (unsigned __int128)xi << (2 * kBigLimbBits) | (unsigned __int128)xi1 << kBigLimbBits | xi2;
+    while ((unsigned __int128)qhat * divisorTop > top3) --qhat;
+    return qhat;
+}
+
+// Subtracts qhat times the divisor, `limbs` limbs up, from x; adds the
+// divisor back while x is negative, lowering qhat each time.
+CryptoError SubtractDigitMultiple(BigWork* work, BigInt* x, const BigInt* y, std::uint32_t limbs,
+                                  std::uint64_t* qhat) {
+    BigInt* ys = &work->slot[BIG_SLOT_DIV_SHIFTED];
+    BigInt* prod = &work->slot[BIG_SLOT_DIV_PRODUCT];
+    BigInt* digit = &work->slot[BIG_SLOT_DIV_DIGIT];
+    SetSmall(digit, std::uint32_t(*qhat));
+    CryptoError err = BigMultiply(prod, y, digit, 0);
+    if (err != CRYPTO_OK) return err;
+    err = BigShiftLeftLimbs(prod, prod, limbs);
+    if (err != CRYPTO_OK) return err;
+    err = BigSubtract(x, x, prod);
+    if (err != CRYPTO_OK) return err;
+    if (!x->sign) return CRYPTO_OK;
+    err = BigShiftLeftLimbs(ys, y, limbs);
+    if (err != CRYPTO_OK) return err;
+    while (x->sign) {
+        err = BigAdd(x, x, ys);
+        if (err != CRYPTO_OK) return err;
+        --*qhat;
+    }
+    return CRYPTO_OK;
+}
+
+}  // namespace
+
+CryptoError BigDivide(BigWork* work, BigInt* quotient, const BigInt* dividend, const BigInt* divisor,
+                      BigInt* remainder) {
+    if (divisor->used == 0) return CRYPTO_BAD_ARGUMENT;
+    if (DivideTrivially(quotient, dividend, divisor, remainder)) return CRYPTO_OK;
 
     BigInt* x = &work->slot[BIG_SLOT_DIV_DIVIDEND];
     BigInt* y = &work->slot[BIG_SLOT_DIV_DIVISOR];
     BigInt* q = &work->slot[BIG_SLOT_DIV_QUOTIENT];
-    BigInt* ys = &work->slot[BIG_SLOT_DIV_SHIFTED];
-    BigInt* prod = &work->slot[BIG_SLOT_DIV_PRODUCT];
-    BigInt* digit = &work->slot[BIG_SLOT_DIV_DIGIT];
-
-    // Normalise so that the divisor's top limb has exactly 27 significant bits.
-    const std::uint32_t s = BigBitLength(divisor) % kBigLimbBits;
-    const std::uint32_t shift = (27 + kBigLimbBits - s) % kBigLimbBits;
-    CryptoError err = BigShiftLeftBits(x, dividend, shift);
+    std::uint32_t shift = 0;
+    CryptoError err = NormaliseOperands(x, y, dividend, divisor, &shift);
     if (err != CRYPTO_OK) return err;
-    x->sign = 0;
-    err = BigShiftLeftBits(y, divisor, shift);
-    if (err != CRYPTO_OK) return err;
-    y->sign = 0;
 
     const std::uint32_t n = x->used - 1;
     const std::uint32_t t = y->used - 1;
     std::memset(q->limb, 0, sizeof(std::uint32_t) * (n - t + 1));
     q->used = n - t + 1;
     q->sign = 0;
-
-    err = BigShiftLeftLimbs(ys, y, n - t);
+    err = TopQuotientDigit(x, y, &work->slot[BIG_SLOT_DIV_SHIFTED], q, n, t);
     if (err != CRYPTO_OK) return err;
-    while (BigCompareMagnitude(x, ys) != 2) {
-        ++q->limb[n - t];
-        BigSubtractMagnitude(x, x, ys);
-    }
 
     const std::uint32_t yt = y->limb[t];
     const std::uint32_t yt1 = t > 0 ? y->limb[t - 1] : 0;
@@ -367,38 +435,10 @@ CryptoError BigDivide(BigWork* work, BigInt* quotient, const BigInt* dividend, c
     for (std::uint32_t i = n; i > t; --i) {
         // Limbs i and i-1 both lie above the dividend: the digit is 0.
         if (i > x->used) continue;
-        const std::uint32_t xi = LimbAt(x, i);
-        const std::uint32_t xi1 = LimbAt(x, i - 1);
-        const std::uint32_t xi2 = i >= 2 ? LimbAt(x, i - 2) : 0;
-        std::uint64_t qhat;
-        if (xi == yt) {
-            qhat = kBigLimbMask;
-        } else {
-            qhat = (std::uint64_t(xi) << kBigLimbBits | xi1) / yt;
-            if (qhat > kBigLimbMask) qhat = kBigLimbMask;
-        }
-        // With a 27-bit top limb the estimate can be several too high.
-        const unsigned __int128 top3 =
-            (unsigned __int128)xi << (2 * kBigLimbBits) | (unsigned __int128)xi1 << kBigLimbBits | xi2;
-        while ((unsigned __int128)qhat * divisorTop > top3) --qhat;
-
+        std::uint64_t qhat = EstimateDigit(x, i, yt, divisorTop);
         if (qhat != 0) {
-            SetSmall(digit, std::uint32_t(qhat));
-            err = BigMultiply(prod, y, digit, 0);
+            err = SubtractDigitMultiple(work, x, y, i - t - 1, &qhat);
             if (err != CRYPTO_OK) return err;
-            err = BigShiftLeftLimbs(prod, prod, i - t - 1);
-            if (err != CRYPTO_OK) return err;
-            err = BigSubtract(x, x, prod);
-            if (err != CRYPTO_OK) return err;
-            if (x->sign) {
-                err = BigShiftLeftLimbs(ys, y, i - t - 1);
-                if (err != CRYPTO_OK) return err;
-                while (x->sign) {
-                    err = BigAdd(x, x, ys);
-                    if (err != CRYPTO_OK) return err;
-                    --qhat;
-                }
-            }
         }
         q->limb[i - t - 1] = std::uint32_t(qhat);
     }

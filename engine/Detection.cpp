@@ -355,11 +355,13 @@ void CFlash::CollectInitLists(const TypeTableWord* from, const TypeTableWord* li
         tableEnd += TypeTableWordCount(op);
         if (op == END) break;
     }
-    char line[96] = "  init table:";
-    std::size_t used = std::strlen(line);
-    for (std::ptrdiff_t i = 0; i < 5 && i < tableEnd - p; ++i)
-        used += std::size_t(std::snprintf(line + used, sizeof line - used, " %08X", U32(p[i])));
-    Log(1, "%s\n", line);
+    if (LogEnabled(1)) {
+        char line[96] = "  init table:";
+        std::size_t used = std::strlen(line);
+        for (std::ptrdiff_t i = 0; i < 5 && i < tableEnd - p; ++i)
+            used += std::size_t(std::snprintf(line + used, sizeof line - used, " %08X", U32(p[i])));
+        Log(1, "%s\n", line);
+    }
 
     for (const TypeTableWord* r : RecordRun(p, limit, OpcodeSet({PINIT, SINIT, CINIT, WRENA, WRIS}))) {
         switch (*r) {

@@ -311,7 +311,7 @@ std::uint32_t TypeTableStore::ReadHexNumbers(COsDepend& os, TypeTableWord*& curs
 }
 
 void TypeTableStore::DumpTypeTable(COsDepend& os, const TypeTableWord* table) const {
-    if (table == nullptr) return;
+    if (table == nullptr || !os.LogEnabled(1)) return;
     const TypeTableWord* limit = LimitOf(table);
     for (const TypeTableWord* r = table; r < limit;) {
         const std::uint32_t words = TypeTableWordCount(*r);

@@ -45,8 +45,10 @@ std::uint32_t SetGlobalLogLevel(std::uint32_t level) {
 
 void SetGlobalLogFile(const char* path) { CopyPath(g_globalLogFile, path); }
 
+bool GlobalLogEnabled(std::uint32_t level) { return g_globalLogLevel != 0 && level <= g_globalLogLevel; }
+
 int GlobalLogV(std::uint32_t level, const char* format, va_list args) {
-    if (g_globalLogLevel == 0 || level > g_globalLogLevel) return 0;
+    if (!GlobalLogEnabled(level)) return 0;
     return WriteLogMessage(g_globalLogFile, format, args);
 }
 
@@ -88,13 +90,19 @@ std::uint32_t COsDepend::SetLogLevel(std::uint32_t level) {
 
 void COsDepend::SetLogFile(const char* path) { CopyPath(logFile, path); }
 
+bool COsDepend::LogEnabled(std::uint32_t level) const {
+    if (logMode == 1) return GlobalLogEnabled(level);
+    return logLevel != 0 && level <= logLevel;
+}
+
 int COsDepend::VLog(std::uint32_t level, const char* format, va_list args) {
     if (logMode == 1) return GlobalLogV(level, format, args);
-    if (logLevel == 0 || level > logLevel) return 0;
+    if (!LogEnabled(level)) return 0;
     return WriteLogMessage(logFile, format, args);
 }
 
 int COsDepend::Log(std::uint32_t level, const char* format, ...) {
+    if (!LogEnabled(level)) return 0;
     va_list args;
     va_start(args, format);
     int n = VLog(level, format, args);

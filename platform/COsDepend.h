@@ -35,6 +35,9 @@ public:
     virtual std::uint32_t SetLogLevel(std::uint32_t level);
     virtual void SetLogFile(const char* path);
     virtual int Log(std::uint32_t level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // True when a message of this level would be written: callers that
+    // build a trace line first ask, so a silent trace costs nothing.
+    bool LogEnabled(std::uint32_t level) const;
     virtual void FlushLog(std::uint32_t);
 
     // Time.
@@ -175,6 +178,7 @@ std::uint32_t SetGlobalLogLevel(std::uint32_t level);
 void SetGlobalLogFile(const char* path);
 int GlobalLog(std::uint32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 int GlobalLogV(std::uint32_t level, const char* format, va_list args);
+bool GlobalLogEnabled(std::uint32_t level);
 void GlobalLogFlush();
 void SleepMicroseconds(int us);
 

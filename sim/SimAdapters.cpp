@@ -179,6 +179,54 @@ void SimMmIndexPair::Write(std::uint32_t off, std::uint32_t value) {
 
 // ---------------------------------------------------------------- adapters
 
+namespace {
+
+// The ROM BAR at romBase, answering with the adapter's ROM contents.
+bool AttachRomBar(SimPciFunction& f, const SimAdapterOptions& o, std::uint64_t romBase, SimAdapter& a,
+                  std::string* error) {
+    std::string why;
+    if (!f.SetRomBar(o.romSize, std::uint32_t(romBase), &why)) {
+        Fail(error, why);
+        return false;
+    }
+    a.rom = std::make_shared<SimStorage>(o.romSize);
+    std::vector<std::uint8_t> bytes(o.romSize, 0xFF);
+    std::copy_n(o.romContent.begin(), std::min<std::size_t>(o.romContent.size(), bytes.size()), bytes.begin());
+    a.rom->SetInitial(bytes);
+    f.SetRomModel(std::make_shared<SimRomBytes>(a.rom));
+    return true;
+}
+
+// The model's register-side devices: strap, index pairs, firmware EEPROM,
+// board power-up values and the probe register.
+void AttachBoardRegisters(SimHardware& hw, SimRegisterFile& regs, const SimAdapterModel& m,
+                          const SimAdapterOptions& o, std::uint16_t device, SimAdapter& a) {
+    if (m.strapRegister != 0 && o.slave) regs.Poke(m.strapRegister, m.strapBit);
+    if (m.bridge) {
+        a.bridge = std::make_shared<SimBridgePair>(o.bridgeStrap);
+        regs.Attach(SimBridgePair::kIndex, 8, a.bridge);
+    }
+    if (m.controller == SimControllerAccess::Indirect) {
+        a.indirect = std::make_shared<SimIndirectPair>();
+        a.indirect->SetIndex(kIndirectPowerUpIndex);
+        regs.Attach(SimIndirectPair::kIndex, 8, a.indirect);
+    }
+    if (m.family == 5 && HasMmIndexPair(device))
+        regs.Attach(SimMmIndexPair::kIndex, 8, std::make_shared<SimMmIndexPair>(regs));
+    if (m.family == 6) {
+        for (const auto& [reg, value] : kMibFirmwareRegisters) regs.Poke(reg, value);
+        SimI2cEepromConfig eeprom;
+        eeprom.busyMicros = kSimMibEepromWriteCycle;
+        a.eeprom = AttachMibEeprom(regs, eeprom, nullptr, &hw.Clocks());
+    }
+    if (m.controller != SimControllerAccess::None)
+        for (const auto& [reg, value] : kBoardPowerUp)
+            if (reg < m.registerWindow) regs.Poke(reg, value);
+    if (!o.probeRegisterWritable) regs.Attach(kProbeRegister, 4, std::make_shared<SimFixedRegister>(0));
+}
+
+}  // namespace
+
 SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const std::string& modelName,
                          const SimAdapterOptions& o, std::string* error) {
     SimAdapter a;
@@ -215,42 +263,8 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     const int cap = o.capability >= 0 ? o.capability : m->capability;
     if (cap != 0) f->AddCapability(std::uint8_t(cap));
 
-    if (romBar) {
-        if (!f->SetRomBar(o.romSize, std::uint32_t(romBase), &why)) {
-            Fail(error, why);
-            return a;
-        }
-        a.rom = std::make_shared<SimStorage>(o.romSize);
-        std::vector<std::uint8_t> bytes(o.romSize, 0xFF);
-        std::copy_n(o.romContent.begin(), std::min<std::size_t>(o.romContent.size(), bytes.size()), bytes.begin());
-        a.rom->SetInitial(bytes);
-        f->SetRomModel(std::make_shared<SimRomBytes>(a.rom));
-    }
-
-    SimRegisterFile& regs = f->Registers();
-    if (m->strapRegister != 0 && o.slave) regs.Poke(m->strapRegister, m->strapBit);
-    if (m->bridge) {
-        a.bridge = std::make_shared<SimBridgePair>(o.bridgeStrap);
-        regs.Attach(SimBridgePair::kIndex, 8, a.bridge);
-    }
-    if (m->controller == SimControllerAccess::Indirect) {
-        a.indirect = std::make_shared<SimIndirectPair>();
-        a.indirect->SetIndex(kIndirectPowerUpIndex);
-        regs.Attach(SimIndirectPair::kIndex, 8, a.indirect);
-    }
-    if (m->family == 5 && HasMmIndexPair(device))
-        regs.Attach(SimMmIndexPair::kIndex, 8, std::make_shared<SimMmIndexPair>(regs));
-    if (m->family == 6) {
-        for (const auto& [reg, value] : kMibFirmwareRegisters) regs.Poke(reg, value);
-        SimI2cEepromConfig eeprom;
-        eeprom.busyMicros = kSimMibEepromWriteCycle;
-        a.eeprom = AttachMibEeprom(regs, eeprom, nullptr, &hw.Clocks());
-    }
-    if (m->controller != SimControllerAccess::None)
-        for (const auto& [reg, value] : kBoardPowerUp)
-            if (reg < m->registerWindow) regs.Poke(reg, value);
-    if (!o.probeRegisterWritable) regs.Attach(kProbeRegister, 4, std::make_shared<SimFixedRegister>(0));
-
+    if (romBar && !AttachRomBar(*f, o, romBase, a, error)) return a;
+    AttachBoardRegisters(hw, f->Registers(), *m, o, device, a);
     a.function = f;
     a.model = m;
     return a;

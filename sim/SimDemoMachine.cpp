@@ -108,69 +108,82 @@ struct DemoBoard {
     DemoBios bios;
 };
 
-}  // namespace
+const DemoBoard kDemoSpiBoards[] = {
+    {SimSpiBoardKind::Orpane, "M25P10",
+     {0x6780, 0x0B01, "113-DM0501-101", "DEMO ORPANE 1GB GDDR3", "008.012.000.004", "03/14/11", "DM0501.CFG",
+      0x70, 0}},
+    {SimSpiBoardKind::Ulvane, "W25X40",
+     {0x67A0, 0x0B02, "113-DM1402-100", "DEMO ULVANE 2GB GDDR5", "012.020.000.031", "09/22/14", "DM1402.CFG",
+      0x78, 0}},
+    {SimSpiBoardKind::Gethra, "M25P40",
+     {0x6860, 0x0B03, "113-DM2103-110", "DEMO GETHRA 4GB HBM", "016.001.001.000", "06/30/17", "DM2103.CFG",
+      0x7C, 0x80}},
+    {SimSpiBoardKind::Fyrand, "MX25L8006E",
+     {0x7380, 0x0B04, "113-DM2704-200", "DEMO FYRAND 8GB GDDR6", "020.004.000.012", "11/05/19", "DM2704.CFG",
+      0x7E, 0xA0}},
+    {SimSpiBoardKind::Ombrel, "SST25VF010",
+     {0x6640, 0x0B05, "113-DM1305-100", "DEMO OMBREL 1GB GDDR5", "011.003.000.002", "02/18/13", "DM1305.CFG",
+      0x74, 0}},
+    {SimSpiBoardKind::Wenmar, "MX25L2026E",
+     {0x6900, 0x0B06, "113-DM1606-101", "DEMO WENMAR 2GB GDDR5", "013.008.000.010", "05/11/15", "DM1606.CFG",
+      0x76, 0x40}},
+    // Gethra again, on a board whose 0x5A0B8 does not hold a write:
+    // the engine drives its ROM controller in the second layout.
+    {SimSpiBoardKind::GethraHobran, "GD25Q41B",
+     {0x6860, 0x0B07, "113-DM2107-120", "DEMO GETHRA 8GB HBM", "016.002.000.003", "08/09/17", "DM2107.CFG",
+      0x7C, 0x80}},
+    {SimSpiBoardKind::Hobran, "W25Q80",
+     {0x69A0, 0x0B08, "113-DM2208-100", "DEMO HOBRAN 8GB HBM2", "017.001.000.006", "03/27/18", "DM2208.CFG",
+      0x7E, 0x90}},
+};
 
-std::unique_ptr<SimHardware> CreateDemoMachine() {
-    static const DemoBoard kBoards[] = {
-        {SimSpiBoardKind::Orpane, "M25P10",
-         {0x6780, 0x0B01, "113-DM0501-101", "DEMO ORPANE 1GB GDDR3", "008.012.000.004", "03/14/11", "DM0501.CFG",
-          0x70, 0}},
-        {SimSpiBoardKind::Ulvane, "W25X40",
-         {0x67A0, 0x0B02, "113-DM1402-100", "DEMO ULVANE 2GB GDDR5", "012.020.000.031", "09/22/14", "DM1402.CFG",
-          0x78, 0}},
-        {SimSpiBoardKind::Gethra, "M25P40",
-         {0x6860, 0x0B03, "113-DM2103-110", "DEMO GETHRA 4GB HBM", "016.001.001.000", "06/30/17", "DM2103.CFG",
-          0x7C, 0x80}},
-        {SimSpiBoardKind::Fyrand, "MX25L8006E",
-         {0x7380, 0x0B04, "113-DM2704-200", "DEMO FYRAND 8GB GDDR6", "020.004.000.012", "11/05/19", "DM2704.CFG",
-          0x7E, 0xA0}},
-        {SimSpiBoardKind::Ombrel, "SST25VF010",
-         {0x6640, 0x0B05, "113-DM1305-100", "DEMO OMBREL 1GB GDDR5", "011.003.000.002", "02/18/13", "DM1305.CFG",
-          0x74, 0}},
-        {SimSpiBoardKind::Wenmar, "MX25L2026E",
-         {0x6900, 0x0B06, "113-DM1606-101", "DEMO WENMAR 2GB GDDR5", "013.008.000.010", "05/11/15", "DM1606.CFG",
-          0x76, 0x40}},
-        // Gethra again, on a board whose 0x5A0B8 does not hold a write:
-        // the engine drives its ROM controller in the second layout.
-        {SimSpiBoardKind::GethraHobran, "GD25Q41B",
-         {0x6860, 0x0B07, "113-DM2107-120", "DEMO GETHRA 8GB HBM", "016.002.000.003", "08/09/17", "DM2107.CFG",
-          0x7C, 0x80}},
-        {SimSpiBoardKind::Hobran, "W25Q80",
-         {0x69A0, 0x0B08, "113-DM2208-100", "DEMO HOBRAN 8GB HBM2", "017.001.000.006", "03/27/18", "DM2208.CFG",
-          0x7E, 0x90}},
-    };
-    auto hw = std::make_unique<SimHardware>();
+// One board per entry of kDemoSpiBoards, from bus 1 on; returns the next
+// free bus.
+std::uint8_t AddDemoSpiBoards(SimHardware& hw) {
     std::uint8_t bus = 1;
-    for (const DemoBoard& b : kBoards) {
+    for (const DemoBoard& b : kDemoSpiBoards) {
         const SimSpiPartModel* part = FindSimSpiPart(b.part);
         if (!part) continue;
         SimSpiBoardOptions o;
         o.part = b.part;
         o.storage = std::make_shared<SimStorage>(part->size);
         o.storage->SetInitial(DemoFlash(part->size, b.bios));
-        SimSpiBoard board = AddSpiBoard(*hw, SimPciAddress{0, bus, 0, 0}, b.kind, o);
+        SimSpiBoard board = AddSpiBoard(hw, SimPciAddress{0, bus, 0, 0}, b.kind, o);
         if (board.function) board.function->SetSubsystem(0x1002, b.bios.ssid);
         ++bus;
     }
+    return bus;
+}
 
-    // A bridge board whose strap selects an M25P10 behind the serial-EEPROM
-    // controller.
+// A bridge board whose strap selects an M25P10 behind the serial-EEPROM
+// controller.
+void AddDemoBridgeBoard(SimHardware& hw, std::uint8_t bus) {
     SimAdapterOptions bridgeOptions;
     bridgeOptions.bridgeStrap = 3;
     bridgeOptions.subsystemId = 0x0B09;
-    SimAdapter bridge = AddSimAdapter(*hw, SimPciAddress{0, bus++, 0, 0}, "nerrow", bridgeOptions);
-    if (bridge.function) {
-        SimSepromOptions seprom;
-        seprom.storage = std::make_shared<SimStorage>(0x20000);
-        seprom.storage->SetInitial(DemoFlash(0x20000, {0x5A41, 0x0B09, "113-DM0709-100", "DEMO NERROW 128MB DDR",
-                                                        "006.004.000.001", "04/02/04", "DM0709.CFG", 0x70, 0}));
-        AttachSeprom(*hw, bridge, seprom);
-    }
+    SimAdapter bridge = AddSimAdapter(hw, SimPciAddress{0, bus, 0, 0}, "nerrow", bridgeOptions);
+    if (!bridge.function) return;
+    SimSepromOptions seprom;
+    seprom.storage = std::make_shared<SimStorage>(0x20000);
+    seprom.storage->SetInitial(DemoFlash(0x20000, {0x5A41, 0x0B09, "113-DM0709-100", "DEMO NERROW 128MB DDR",
+                                                    "006.004.000.001", "04/02/04", "DM0709.CFG", 0x70, 0}));
+    AttachSeprom(hw, bridge, seprom);
+}
 
-    // A companion-chip board: its 128-byte I2C EEPROM holds the identity.
+// A companion-chip board: its 128-byte I2C EEPROM holds the identity.
+void AddDemoMibBoard(SimHardware& hw, std::uint8_t bus) {
     SimAdapterOptions mibOptions;
     mibOptions.subsystemId = 0x0B0A;
-    SimAdapter mib = AddSimAdapter(*hw, SimPciAddress{0, bus++, 0, 0}, "pardel", mibOptions);
+    SimAdapter mib = AddSimAdapter(hw, SimPciAddress{0, bus, 0, 0}, "pardel", mibOptions);
     if (mib.eeprom) mib.eeprom->Storage().SetInitial(DemoMibEeprom("Pardel ID", "113-DM0610-100"));
+}
+
+}  // namespace
+
+std::unique_ptr<SimHardware> CreateDemoMachine() {
+    auto hw = std::make_unique<SimHardware>();
+    std::uint8_t bus = AddDemoSpiBoards(*hw);
+    AddDemoBridgeBoard(*hw, bus++);
+    AddDemoMibBoard(*hw, bus++);
     return hw;
 }

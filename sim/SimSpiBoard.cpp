@@ -63,10 +63,8 @@ bool ParseLine(const std::string& text, SimGpioLine* line) {
     return true;
 }
 
-}  // namespace
-
-bool ParseSimSpiFlashOptions(SimMachineLine& line, SimSpiFlashConfig* c, std::string* error,
-                             const std::vector<std::string>& otherFaults) {
+// The part, its backing file and its wiring.
+bool ParseSpiPartAndWiring(SimMachineLine& line, SimSpiFlashConfig* c, std::string* error) {
     std::string v;
     if (line.TakeOption("part", &v)) {
         if (!FindSimSpiPart(v)) return Fail(error, "unknown SPI part '" + v + "'");
@@ -89,6 +87,12 @@ bool ParseSimSpiFlashOptions(SimMachineLine& line, SimSpiFlashConfig* c, std::st
         if (!ParseLine(v, l.line)) return Fail(error, std::string("'") + l.key + "=' needs REG:BIT or REG:BIT:inv");
         c->linesGiven = true;
     }
+    return true;
+}
+
+// The status register at power-up, the WP# pin and the busy times.
+bool ParseSpiStatusAndTiming(SimMachineLine& line, SimSpiFlashConfig* c, std::string* error) {
+    std::string v;
     if (line.TakeOption("status", &v)) {
         std::uint64_t n = 0;
         if (!ParseSimNumber(v, 0xFF, &n)) return Fail(error, "'status=' needs a byte");
@@ -104,6 +108,13 @@ bool ParseSimSpiFlashOptions(SimMachineLine& line, SimSpiFlashConfig* c, std::st
             c->polls[i] = unsigned(n);
         }
     }
+    return true;
+}
+
+// Injected faults: named faults, stuck bits and failing programs.
+bool ParseSpiFaults(SimMachineLine& line, SimSpiFlashConfig* c, std::string* error,
+                    const std::vector<std::string>& otherFaults) {
+    std::string v;
     if (line.TakeOption("fault", &v)) {
         for (const std::string& f : SplitSimValue(v, ',')) {
             if (f == "busy-stuck") c->busyStuck = true;
@@ -128,6 +139,14 @@ bool ParseSimSpiFlashOptions(SimMachineLine& line, SimSpiFlashConfig* c, std::st
         c->failPrograms = unsigned(n);
     }
     return true;
+}
+
+}  // namespace
+
+bool ParseSimSpiFlashOptions(SimMachineLine& line, SimSpiFlashConfig* c, std::string* error,
+                             const std::vector<std::string>& otherFaults) {
+    return ParseSpiPartAndWiring(line, c, error) && ParseSpiStatusAndTiming(line, c, error) &&
+           ParseSpiFaults(line, c, error, otherFaults);
 }
 
 void ApplySimSpiFlashConfig(SimSpiFlash& flash, const SimSpiFlashConfig& c) {

@@ -84,6 +84,8 @@ struct BridgeStrap {
     std::uint32_t size;
 };
 
+void PrintTo(const BridgeStrap& c, std::ostream* out) { *out << "strap " << c.strap << " " << c.name; }
+
 class BridgeStrapTest : public testing::TestWithParam<BridgeStrap> {};
 
 TEST_P(BridgeStrapTest, StrapIsReadThroughTheBridge) {
@@ -118,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(Straps, BridgeStrapTest,
                          testing::Values(BridgeStrap{0, "No ROM", TYPE_NOROM, 0},
                                          BridgeStrap{1, "AT25F1024/C", TYPE_VOSK_AT25F, 0x20000},
                                          BridgeStrap{2, "M25P05/C", TYPE_VOSK_STM25P, 0x10000},
-                                         BridgeStrap{3, "M25P10/C", TYPE_VOSK_STM25P, 0x20000}));
+                                         BridgeStrap{3, "M25P10/C", TYPE_VOSK_STM25P, 0x20000}),
+                         [](const testing::TestParamInfo<BridgeStrap>& info) { return vmtest::TestName(info.param.name); });
 
 // ------------------------------------------------------------ init lists
 

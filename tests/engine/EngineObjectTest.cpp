@@ -204,6 +204,9 @@ struct EngineChoice {
     int expected;  // -1 CQuorSPI, -2 TarselSPI, 0-6 PomvekSPI object
 };
 
+std::string ChoiceName(const EngineChoice& c) { return c.model + std::string(c.probeWritable ? "" : "_probe_fixed"); }
+void PrintTo(const EngineChoice& c, std::ostream* out) { *out << ChoiceName(c); }
+
 class EngineChoiceTest : public testing::TestWithParam<EngineChoice> {};
 
 TEST_P(EngineChoiceTest, FamilyPicksTheEngine) {
@@ -234,7 +237,8 @@ INSTANTIATE_TEST_SUITE_P(Families, EngineChoiceTest,
                                          EngineChoice{"gethra", -1, false, 1}, EngineChoice{"hobran", -1, true, 1},
                                          EngineChoice{"ivrel", -1, true, 2}, EngineChoice{"cressa", -1, true, 3},
                                          EngineChoice{"dorvel", -1, true, 4}, EngineChoice{"elmask", -1, true, 5},
-                                         EngineChoice{"fyrand", -1, true, 6}));
+                                         EngineChoice{"fyrand", -1, true, 6}),
+                         [](const testing::TestParamInfo<EngineChoice>& info) { return ChoiceName(info.param); });
 
 TEST(EngineChoice, TypeAndUnreachableFamilies) {
     EngineRig rig;
@@ -384,6 +388,8 @@ struct Unsupported {
     bool eraseRefused;       // BulkErase logs "cannot erase"
 };
 
+void PrintTo(const Unsupported& c, std::ostream* out) { *out << c.type; }
+
 class UnsupportedTypeTest : public testing::TestWithParam<Unsupported> {};
 
 TEST_P(UnsupportedTypeTest, RefusedWithCodeFourteen) {
@@ -416,7 +422,8 @@ INSTANTIATE_TEST_SUITE_P(Types, UnsupportedTypeTest,
                          testing::Values(Unsupported{"type_norom", "board configured to no rom\n", true},
                                          Unsupported{"type_noflash", "board configured to no flash\n", true},
                                          Unsupported{"type_not_support", "no support for this flash type\n", true},
-                                         Unsupported{"type_vosk_issi", "not implemented\n", true}));
+                                         Unsupported{"type_vosk_issi", "not implemented\n", true}),
+                         [](const testing::TestParamInfo<Unsupported>& info) { return std::string(info.param.type); });
 
 TEST(RomOperations, WriteRangeErrors) {
     RomRig rig(TypeTable("type_parallel"));

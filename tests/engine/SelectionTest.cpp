@@ -107,7 +107,26 @@ const Classification kClassifications[] = {
     {"nerrow-agp", -1, -1, false, 0, "Nerrow-AGP", TEV_NERROW, 7},
 };
 
-INSTANTIATE_TEST_SUITE_P(Adapters, ClassificationTest, testing::ValuesIn(kClassifications));
+// Model, then the device and revision when the case sets them, "slave",
+// and the match index when it is not the first.
+std::string ClassificationName(const testing::TestParamInfo<Classification>& info) {
+    const Classification& c = info.param;
+    char number[16];
+    std::string name = c.model;
+    if (c.device >= 0) {
+        std::snprintf(number, sizeof number, "_%04X", unsigned(c.device));
+        name += number;
+    }
+    if (c.revision >= 0) {
+        std::snprintf(number, sizeof number, "_rev%02X", unsigned(c.revision));
+        name += number;
+    }
+    if (c.slave) name += "_slave";
+    if (c.matchIndex != 0) name += "_match" + std::to_string(c.matchIndex);
+    return vmtest::TestName(name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Adapters, ClassificationTest, testing::ValuesIn(kClassifications), ClassificationName);
 
 // ------------------------------------------------------------ vendor, class
 
@@ -202,6 +221,13 @@ struct FixupCase {
     std::uint32_t expected;
 };
 
+std::string FixupName(const FixupCase& c) {
+    char text[48];
+    std::snprintf(text, sizeof text, "bus%d_switch%d_bar%08X", c.bus, int(c.option), unsigned(c.bar));
+    return text;
+}
+void PrintTo(const FixupCase& c, std::ostream* out) { *out << FixupName(c); }
+
 class CapabilityFixupTest : public testing::TestWithParam<FixupCase> {};
 
 TEST_P(CapabilityFixupTest, RewritesTheAlignmentRegister) {
@@ -225,7 +251,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, CapabilityFixupTest,
                                          FixupCase{1, 1, 0xE0040008, 0xE0040008},   // prefetchable: left alone
                                          FixupCase{1, 1, 0xE0000000, 0xE0000000},   // bits 16-18 clear
                                          FixupCase{0, 1, 0xE0040000, 0xE0040000},   // bus 0: never
-                                         FixupCase{1, 0, 0xE0040000, 0xE0040000}));  // switch off
+                                         FixupCase{1, 0, 0xE0040000, 0xE0040000}),  // switch off
+                         [](const testing::TestParamInfo<FixupCase>& info) { return FixupName(info.param); });
 
 // ------------------------------------------------------------ detection programmes
 

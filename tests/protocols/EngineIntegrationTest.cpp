@@ -19,6 +19,8 @@ struct Board {
     const char* asic;
 };
 
+void PrintTo(const Board& b, std::ostream* out) { *out << b.name; }
+
 const Board kBoards[] = {
     {"orpane", SimSpiBoardKind::Orpane, "M25P10", 0x20000, "Orpane"},
     {"tovarne", SimSpiBoardKind::Tovarne, "W25X40", 0x80000, "Tovarne"},

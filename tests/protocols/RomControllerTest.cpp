@@ -25,6 +25,8 @@ struct Layout {
     const char* timeoutLine;    // null: none
 };
 
+void PrintTo(const Layout& l, std::ostream* out) { *out << l.name; }
+
 std::unique_ptr<CQuorSPI> Tarsel(CFlash* f, int family) {
     auto t = std::make_unique<TarselSPI>(f);
     t->SetFamily(family);

@@ -2,6 +2,7 @@
 // programs as processes.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -47,5 +48,13 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path, bool* ok = nullptr)
 void WriteFile(const std::string& path, const std::string& text);
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 bool FileExists(const std::string& path);
+
+// A parameterised test's name from a field of its case: every character
+// other than a letter or digit becomes '_'.
+inline std::string TestName(std::string text) {
+    for (char& c : text)
+        if (!(std::isalnum(static_cast<unsigned char>(c)))) c = '_';
+    return text;
+}
 
 }  // namespace vmtest
