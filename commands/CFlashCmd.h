@@ -172,9 +172,21 @@ private:
     void FixEditedChecksum();
     std::uint32_t editHeaderIdsAt_ = 0;  // offset of the header's ID dword, 0 = outside the bytes read
     bool editNarrowSsid_ = false;
+    // Erase (and the blank check) of an edit, with its retries; on a final
+    // failure the ROM in memory goes back unless the part kept its old one.
+    int EditErase();
+    void PutBackAfterFailedErase();
+    std::uint32_t editRetriesLeft_ = 0;
+    std::vector<std::uint8_t> editOriginal_;  // the ROM as read, before the edit
 
     // The serial-EEPROM type forced by "-sst", "-st" or "-atmel".
     void ApplyForcedSerialType();
+    // Selects and identifies the adapter afresh (access closed first), as a
+    // retry must: a failed attempt may have closed access and forgotten the
+    // part. False without an adapter or a ROM.
+    bool Reselect(std::uint32_t adapter);
+    // The part's status still shows block protection (access open).
+    bool BlockProtectionLeft();
     // Value of byte 0x21 that makes the legacy sum 0 (byte 0x21 must be 0).
     std::uint32_t LegacyChecksumByte(const std::uint8_t* image, std::uint32_t legacyLength);
     // Row from the engine's selected device.
@@ -213,6 +225,14 @@ public:
 private:
     // The "-retain_offset" window was saved in this programming run.
     bool retainSaved_ = false;
+    // The window lies inside the ROM, so it is kept in this run.
+    bool retainActive_ = false;
+    // An erase or write was tried in this run: the next one is a retry.
+    bool eraseTried_ = false;
+    // Reselection of a retry; the engine then works on `length` again.
+    bool ReidentifyForRetry(std::uint32_t adapter, std::uint32_t length);
+    // Whether the retain window fits the ROM; says so once when it does not.
+    bool RetainWindowFits(std::uint64_t romSize);
     // Steps of ProgramRom; `image` is a buffer of kRomBufferSize bytes
     // holding `length` image bytes.
     int ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uint32_t length);

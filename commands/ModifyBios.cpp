@@ -113,6 +113,7 @@ int CFlashCmd::ModifyReadRom(std::uint32_t adapter, bool writes) {
     if (chain.empty() || chain.front().imageType == IMAGE_EFI) return close(CMD_INVALID_IMAGE);
     oldImageValid = std::uint16_t(engine->BIOSCheck(0, bytesRead, romBuffer));
     if (oldImageValid != 1) return close(CMD_INVALID_IMAGE);
+    if (writes) editOriginal_.assign(romBuffer, romBuffer + bytesRead);
     return CMD_OK;
 }
 
@@ -302,15 +303,21 @@ int CFlashCmd::EditBootMessage() {
 // Erase, write and verify
 
 int CFlashCmd::ModifyContinue() {
-    if (status == CMD_CHECKS_PASSED) return status = CMD_READY_TO_ERASE;
+    if (status == CMD_CHECKS_PASSED) {
+        // The ROM exists only in memory now: a failed erase or write is
+        // tried again at least once.
+        editRetriesLeft_ = std::max<std::uint32_t>(retries, 1);
+        return status = CMD_READY_TO_ERASE;
+    }
     if (status == CMD_READY_TO_ERASE) {
         // Only parts that erase as a whole are rewritten here; access stays
         // open for the handler.
         if (engine->bulkEraseOnly != 1) return status = CMD_NOT_ERASED;
-        bytesProgrammed = engine->BulkErase();
-        if (bytesProgrammed == engine->romSize) return status = CMD_ERASED;
-        engine->CloseAccess();
-        return status = CMD_NOT_ERASED;
+        if (BlockProtectionLeft()) {
+            engine->CloseAccess();
+            return status = CMD_NOT_ERASED;
+        }
+        return status = EditErase();
     }
     bytesVerified = 0;
     bytesProgrammed = engine->Write(0, bytesRead, romBuffer);
@@ -322,6 +329,41 @@ int CFlashCmd::ModifyContinue() {
             bytesVerified = equal;
         }
     }
+    if (bytesVerified >= bytesRead && bytesRead != 0) {
+        engine->CloseAccess();
+        return status = CMD_OK;
+    }
+    if (editRetriesLeft_ == 0) {
+        engine->CloseAccess();
+        return status = CMD_FAILED;
+    }
+    --editRetriesLeft_;
+    // Erased again from a fresh identification, then written on the next call.
+    if (Reselect(currentAdapter) && engine->romSize == editOriginal_.size()) return status = EditErase();
     engine->CloseAccess();
-    return status = bytesVerified < bytesRead ? CMD_FAILED : CMD_OK;
+    return status = CMD_FAILED;
+}
+
+int CFlashCmd::EditErase() {
+    for (;;) {
+        bytesProgrammed = engine->BulkErase();
+        if (bytesProgrammed == engine->romSize) return CMD_ERASED;
+        if (editRetriesLeft_ == 0) break;
+        --editRetriesLeft_;
+        if (!Reselect(currentAdapter) || engine->romSize != editOriginal_.size()) break;
+    }
+    PutBackAfterFailedErase();
+    engine->CloseAccess();
+    return CMD_NOT_ERASED;
+}
+
+void CFlashCmd::PutBackAfterFailedErase() {
+    // A part that kept its old content is left alone: programming only
+    // clears bits, so the edit written over it would corrupt it. Anything
+    // else (a partial erase) takes back as much of the ROM as it can.
+    const std::uint32_t n = std::uint32_t(editOriginal_.size());
+    if (n == 0 || n != bytesRead) return;
+    std::unique_ptr<std::uint8_t[]> part(new std::uint8_t[n]);
+    if (engine->Read(0, n, part.get()) == n && std::equal(part.get(), part.get() + n, editOriginal_.begin())) return;
+    engine->Write(0, n, romBuffer);
 }

@@ -111,14 +111,21 @@ int CFlashCmd::ProgramRom(std::uint32_t adapter, std::uint8_t* image, std::uint3
 int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uint32_t length) {
     // Both buffers hold 1 MiB: a longer run would read and write past them.
     if (!engine || !image || length > kRomBufferSize) return CMD_FAILED;
-    UnprotectRom(adapter);
     bytesProgrammed = 0;
     bytesVerified = 0;
     newImageValid = 0;
     oldImageValid = 0;
     preserveApplied = 0;
     retainSaved_ = false;
+    retainActive_ = false;
+    eraseTried_ = false;
     if (SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) != 1) return CMD_NO_ADAPTER;
+    // An image the ROM cannot hold is refused before the erase, with the
+    // protection left as it was found.
+    if (length <= GetAdapterRomInfo(std::uint8_t(adapter)).romSize) {
+        UnprotectRom(adapter);
+        if (SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) != 1) return CMD_NO_ADAPTER;
+    }
     if (engine->flashType == TYPE_SII1930) return CMD_FW_START;
     if (engine->romSize == 0) {
         RelockRom(adapter);
@@ -310,12 +317,26 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
         engine->CloseAccess();
         return CMD_NOT_ERASED;
     }
+    // A retry starts from the part itself: the attempt before may have
+    // closed access, and with it forgotten what the part is and how it erases.
+    if (eraseTried_ && !ReidentifyForRetry(adapter, length)) {
+        engine->CloseAccess();
+        return CMD_NOT_ERASED;
+    }
+    eraseTried_ = true;
+    // Nothing is erased under protection that could not be lifted: the
+    // part would take only part of the image.
+    if (BlockProtectionLeft()) {
+        engine->CloseAccess();
+        return CMD_NOT_ERASED;
+    }
     const std::uint32_t n = std::min(bytesRead, kRomBufferSize);
     for (std::uint32_t i = 0; i < n; ++i) romBuffer[i] = Expected(image, length, i);
     // Saved once per run: a retry after a failed erase would save blank bytes.
     if (engine->retainEnabled && !retainSaved_) {
-        engine->Read(engine->retainStart, kRetainWindow, engine->retainedBytes);
         retainSaved_ = true;
+        retainActive_ = RetainWindowFits(romSize);
+        if (retainActive_) engine->Read(engine->retainStart, kRetainWindow, engine->retainedBytes);
     }
     if (engine->bulkEraseOnly != 1) return WriteAndVerify(image, length);
     bytesProgrammed = engine->BulkErase();
@@ -328,6 +349,22 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
     return CMD_ERASED;
 }
 
+bool CFlashCmd::ReidentifyForRetry(std::uint32_t adapter, std::uint32_t length) {
+    if (!Reselect(adapter)) return false;
+    engine->romSize = length;
+    bytesRead = length;
+    return true;
+}
+
+bool CFlashCmd::RetainWindowFits(std::uint64_t romSize) {
+    const std::uint64_t end = std::uint64_t(engine->retainStart) + kRetainWindow;
+    if (end <= romSize) return true;
+    std::printf("Retain window %X-%X lies outside the 0x%lx length rom: not kept\n", engine->retainStart,
+                unsigned(end - 1), static_cast<unsigned long>(romSize));
+    std::fflush(stdout);
+    return false;
+}
+
 int CFlashCmd::WriteAndVerify(const std::uint8_t* image, std::uint32_t length) {
     bytesVerified = 0;
     const std::uint32_t toWrite = std::min(bytesRead, kRomBufferSize);
@@ -336,7 +373,7 @@ int CFlashCmd::WriteAndVerify(const std::uint8_t* image, std::uint32_t length) {
     // programmed bytes could only clear bits); the rest is written after.
     const std::uint32_t retainFrom = engine->retainStart;
     const std::uint32_t retainTo = retainFrom + kRetainWindow;
-    const bool retain = engine->retainEnabled != 0;
+    const bool retain = engine->retainEnabled != 0 && retainActive_;
     if (retain)
         for (std::uint32_t i = retainFrom; i < retainTo && i < toWrite; ++i)
             romBuffer[i] = engine->retainedBytes[i - retainFrom];
@@ -364,7 +401,9 @@ int CFlashCmd::WriteAndVerify(const std::uint8_t* image, std::uint32_t length) {
         }
     }
     const bool retainLost = retain && retainTo > toWrite && !RestoreRetainedTail(toWrite);
-    const int result = bytesVerified < engine->romSize || retainLost ? CMD_FAILED : CMD_OK;
+    // Nothing verified is no success, also when the ROM size fell to 0.
+    const bool whole = engine->romSize != 0 && bytesVerified >= engine->romSize;
+    const int result = whole && !retainLost ? CMD_OK : CMD_FAILED;
     if (retries == 0) engine->CloseAccess();
     return result;
 }

@@ -202,3 +202,18 @@ int CFlashCmd::CheckLock(std::uint32_t adapter, std::uint8_t* out) {
 int CFlashCmd::RelockRom(std::uint32_t adapter) { return LockRom(adapter); }
 
 int CFlashCmd::UnprotectRom(std::uint32_t adapter) { return UnlockRom(adapter); }
+
+bool CFlashCmd::Reselect(std::uint32_t adapter) {
+    engine->CloseAccess();
+    if (SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) != 1 || engine->romSize == 0)
+        return false;
+    ApplyForcedSerialType();
+    return true;
+}
+
+bool CFlashCmd::BlockProtectionLeft() {
+    const std::uint32_t s = engine->ReadStatus();
+    // No status register, or a status of all ones (no reading): nothing to go by.
+    if (s == 0xFFFFFFFF || (s & 0xFF) == 0xFF) return false;
+    return (s & engine->BlockProtectionMask()) != 0;
+}

@@ -604,3 +604,11 @@ std::uint8_t CFlash::StatusProtectionMask() {
         for (const SpiStatusBits& pair : currentPart->wp) mask |= pair.mask;
     return mask != 0 ? mask : kLockAndBlockProtect;
 }
+
+std::uint8_t CFlash::BlockProtectionMask() {
+    constexpr std::uint8_t kBlockProtect = 0x0C;
+    std::uint8_t mask = 0;
+    if (IsSpiType(flashType) && currentPart)
+        mask = currentPart->wp[SPI_WP_ALL].mask | currentPart->wp[SPI_WP_PARTIAL].mask;
+    return mask != 0 ? mask : kBlockProtect;
+}

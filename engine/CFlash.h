@@ -63,6 +63,9 @@ public:
     // Status-register bits that carry the write protection of the part in
     // use (its write-protect mask pairs); valid while access is open.
     std::uint8_t StatusProtectionMask();
+    // The block-protection bits alone (no status-register lock): while one
+    // reads set, part of the array takes no erase or write.
+    std::uint8_t BlockProtectionMask();
 
     // The SPI engine for the current flash type and family.
     CGenSPI* GetSpiEngine();

@@ -156,6 +156,14 @@ std::uint32_t CParallel::Write(const std::uint8_t* data, std::uint32_t offset, s
         flash->SetErrorAddress(offset);
         return 0;
     }
+    // On the permuted wiring one aperture page spans two part pages: no page
+    // load could hold what it is given, and each one erases a page. Nothing
+    // is written.
+    if (pageSize != 0 && swizzle != 0) {
+        flash->Log(1, "no page programming through permuted wiring\n");
+        flash->SetErrorAddress(offset);
+        return 0;
+    }
     const std::uint32_t done = pageSize == 0 ? WriteBytes(data, offset, length) : WritePages(data, offset, length);
     if (done >= length) {
         flash->SetErrorCode(FLASH_OK);

@@ -138,6 +138,11 @@ bool ParseSpiFaults(SimMachineLine& line, SimSpiFlashConfig* c, std::string* err
         if (!ParseSimNumber(v, 1000000, &n)) return Fail(error, "'fail-programs=' needs a count");
         c->failPrograms = unsigned(n);
     }
+    if (line.TakeOption("fail-erases", &v)) {
+        std::uint64_t n = 0;
+        if (!ParseSimNumber(v, 1000000, &n)) return Fail(error, "'fail-erases=' needs a count");
+        c->failErases = unsigned(n);
+    }
     return true;
 }
 
@@ -160,6 +165,7 @@ void ApplySimSpiFlashConfig(SimSpiFlash& flash, const SimSpiFlashConfig& c) {
     flash.FailProgramHangs(c.programStuck);
     for (const auto& s : c.stuck) flash.AddStuckBits(s.address, s.high, s.low);
     flash.FailNextPrograms(c.failPrograms);
+    flash.FailNextErases(c.failErases);
 }
 
 namespace {

@@ -38,6 +38,8 @@
 //       stuck=ADDR:HIGH:LOW  bits of one byte stuck at 1 (HIGH) and 0 (LOW)
 //       fail-programs=N    the first N page programs change nothing (a
 //                          write that fails once and works when tried again)
+//       fail-erases=N      the first N erases change nothing (an erase that
+//                          heals)
 #pragma once
 
 #include <cstdint>
@@ -142,6 +144,7 @@ struct SimSpiFlashConfig {
     };
     std::vector<Stuck> stuck;
     unsigned failPrograms = 0;
+    unsigned failErases = 0;
     std::vector<std::string> otherFaults;  // faults of the statement's own devices
 };
 

@@ -181,6 +181,13 @@ void SimSpiFlash::AddStuckBits(std::uint32_t address, std::uint8_t stuckHigh, st
     stuck_.push_back(Stuck{address, stuckHigh, stuckLow});
 }
 
+bool SimSpiFlash::EraseFails() {
+    if (eraseFails_) return true;
+    if (failErases_ == 0) return false;
+    --failErases_;
+    return true;
+}
+
 void SimSpiFlash::ClearCounts() { std::fill(std::begin(counts_), std::end(counts_), 0u); }
 
 bool SimSpiFlash::Busy() {
@@ -364,7 +371,7 @@ void SimSpiFlash::Execute() {
             wel_ = false;
             return;
         }
-        if (!eraseFails_)
+        if (!EraseFails())
             for (std::uint32_t a = 0; a < storage_->Size(); ++a) Store(a, 0xFF);
         StartOp(Op::Erase);
         return;
@@ -377,7 +384,7 @@ void SimSpiFlash::Execute() {
         }
         std::uint32_t sector = model_.sectorSize ? model_.sectorSize : 0x1000;
         std::uint32_t base = Address() - Address() % sector;
-        if (!eraseFails_)
+        if (!EraseFails())
             for (std::uint32_t i = 0; i < sector; ++i) Store(base + i, 0xFF);
         StartOp(Op::Erase);
         return;

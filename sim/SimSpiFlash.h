@@ -103,6 +103,8 @@ public:
     void FailNextPrograms(unsigned n) { failPrograms_ = n; }
     // Chip and sector erases change nothing.
     void FailErase(bool on) { eraseFails_ = on; }
+    // The next n erases change nothing (the part still goes busy).
+    void FailNextErases(unsigned n) { failErases_ = n; }
     // A page program starts but the part never leaves busy (a write that
     // times out); erases and status writes still finish.
     void FailProgramHangs(bool on) { programHangs_ = on; }
@@ -160,6 +162,9 @@ private:
     bool eraseFails_ = false;
     bool programHangs_ = false;
     unsigned failPrograms_ = 0;
+    unsigned failErases_ = 0;
+    // True when the erase just started is one that changes nothing.
+    bool EraseFails();
     struct Stuck {
         std::uint32_t address;
         std::uint8_t high;

@@ -278,7 +278,8 @@ int CFlashUI::CmdProgram(int count, char** args) {
         Print(log, "Can not program 0x%X bytes: more than 0x%X\n", programLength, kImageBufferSize);
         return CMD_FAILED;
     }
-    cmd->UnprotectRom(adapter);
+    // The state machine lifts the write protection once it knows the image
+    // fits the ROM.
     cmd->status = CMD_FAILED;
     return ProgramRun(*this, adapter, args[1], programLength).Loop();
 }

@@ -83,6 +83,14 @@ TEST(Program, NewerImageOnAFamily5BoardThenTheSameImageAgain) {
     EXPECT_EQ(rig.Flash(), Programmed(image, kM25P10));
     EXPECT_EQ(rig.Status(), rig.Locked());
     rig.ExpectClosed();
+
+    // Different in the last byte only is different.
+    Bytes last = image;
+    last.resize(0x1000, 0xFF);
+    last.back() = 0x5A;
+    r = rig.Run({"-p", "0", rig.Write("last.rom", last)});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(rig.Flash(), Programmed(last, kM25P10));
 }
 
 TEST(Program, SignedImageOnAFamily21Board) {
@@ -219,6 +227,8 @@ struct Fault {
     std::vector<std::string> lines;  // in this order in the output
     bool programmed;                 // the flash holds the image afterwards
     bool locked;                     // protected afterwards
+    int erases = -1;                 // chip erases sent (-1: not counted)
+    bool untouched = false;          // nothing programmed, the old ROM intact
 };
 
 TEST(Program, FaultsAndRetries) {
@@ -237,6 +247,22 @@ TEST(Program, FaultsAndRetries) {
         // Left unprotected on purpose: what the failed erase left must stay rewritable.
         {"erase failure", {}, [](SimSpiFlash& f) { f.FailErase(true); }, 1,
          {"programmed = ", "ROM not erased\n", "ERROR: 0FL01"}, false, false},
+        // A retry identifies the part again and erases it again.
+        {"erase that heals", {"-retries=1"}, [](SimSpiFlash& f) { f.FailNextErases(1); }, 0,
+         {"ROM not erased\nAuto retry after failure (0 retries remaining)...\n", "800/800h bytes verified\n"}, true,
+         true, 2},
+        {"erase that never works, retried", {"-retries=2"}, [](SimSpiFlash& f) { f.FailErase(true); }, 1,
+         {"ROM not erased\nAuto retry after failure (1 retries remaining)...\n",
+          "ROM not erased\nAuto retry after failure (0 retries remaining)...\n", "ROM not erased\n", "ERROR: 0FL01"},
+         false, false, 3, true},
+        // A partial erase is no erase: nothing is written over it.
+        {"bit that will not erase", {"-retries=1"}, [](SimSpiFlash& f) { f.AddStuckBits(0x7F8, 0x00, 0x01); }, 1,
+         {"ROM not erased\n", "ROM not erased\n", "ERROR: 0FL01"}, false, false, 2},
+        // Protection the write-protect pin holds: refused before any erase,
+        // the status as found.
+        {"protection that stays", {"-retries=1"}, [](SimSpiFlash& f) { f.SetWriteProtectPin(true); }, 1,
+         {"ROM not erased\nAuto retry after failure (0 retries remaining)...\nROM not erased\n"}, false, true, 0,
+         true},
     };
     const Bytes image = Version("010.006.000.000").Build();
     for (const Fault& c : cases) {
@@ -261,6 +287,16 @@ TEST(Program, FaultsAndRetries) {
             EXPECT_NE(rig.Flash(), Programmed(image, kM25P10));
         }
         EXPECT_EQ(rig.Status(), c.locked ? rig.Locked() : 0x00) << r.out;
+        // Where the erase is counted and failed, nothing was programmed.
+        if (c.erases >= 0) {
+            EXPECT_EQ(rig.Erases(), unsigned(c.erases));
+            if (!c.programmed) {
+                EXPECT_EQ(rig.Programs(), 0u);
+            }
+        }
+        if (c.untouched) {
+            EXPECT_EQ(rig.Flash(), old);
+        }
         rig.ExpectClosed(0, c.name);
     }
 }
@@ -277,6 +313,8 @@ TEST(Program, ImageLargerThanTheRomIsRefusedBeforeAnyErase) {
         << r.out;
     EXPECT_EQ(rig.Flash(), old);
     EXPECT_EQ(rig.Erases() + rig.Programs(), 0u);
+    // Nothing was erased, so the protection stays as it was found.
+    EXPECT_EQ(rig.Status(), rig.Locked());
     rig.ExpectClosed();
 }
 
@@ -314,6 +352,15 @@ TEST(Program, RetainedWindowSurvivesProgramming) {
         EXPECT_EQ(rig.Programs(), (length + 255) / 256 + (length < 0x1FF00 ? 1 : 0));
         EXPECT_EQ(rig.Status(), rig.Locked());
     }
+    // A part smaller than the window has no window to keep: the image alone
+    // is programmed, and that is a success.
+    ProgramRig rig;
+    rig.Add(SimSpiBoardKind::Orpane, "M25P05", OldFlash(Version("010.005.000.000").Build(), 0x10000));
+    const Bytes image = Version("010.006.000.000").Build();
+    programtest::RunOutput r = rig.Run({"-p", "0", rig.Write("new.rom", image), "-retain_offset"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(Has(r.out, "Retain window 1FF00-1FFFF lies outside the 0x10000 length rom: not kept\n")) << r.out;
+    EXPECT_EQ(rig.Flash(), Programmed(image, 0x10000));
 }
 
 // ------------------------------------------------------------ "-pa"

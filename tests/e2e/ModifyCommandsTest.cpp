@@ -351,4 +351,50 @@ TEST(ModifyCommands, FailuresEndInTheirLinesWithTheFlashAsItMustBe) {
     EXPECT_EQ(Body(r), "Flash type: W25Q32BV/FV\nROM ssid = 0B001002\n");
 }
 
+// After the erase the edited ROM exists only in memory: a write or erase
+// that fails is tried again, and a part never ends blank over it.
+TEST(ModifyCommands, FailedEraseOrWriteIsTriedAgainWithTheRomInMemory) {
+    RomImageBuilder b;
+    b.Patch(0x76, Le32(kHeaderIds));
+    const Bytes rom = Flash(b);
+    Bytes edited = rom;
+    Put32(edited, 0x76, 0x0B361002);
+    Put32(edited, kVelkIds, 0x0B361002);
+    edited = Resealed(edited, kCrcAt);
+    Bytes stuck = edited;
+    stuck[0x1FFF0] &= 0xFE;
+    const std::string done = "20000/20000h bytes programmed\n20000/20000h bytes verified\n";
+    struct Case {
+        const char* name;
+        std::string options;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string tail;
+        const Bytes* after;
+    };
+    const Case cases[] = {
+        {"write that heals", "fail-programs=1", {"-mi", "0", "0B361002"}, 0, done, &edited},
+        {"write that heals, -mb", "fail-programs=1", {"-mb", "0", "ssid.txt"}, 0, done, &edited},
+        {"erase that heals", "fail-erases=1", {"-mi", "0", "0B361002"}, 0, done, &edited},
+        // A partial erase is reported, and the ROM put back as far as it goes.
+        {"bit that will not erase", "stuck=0x1FFF0:0:1", {"-mi", "0", "0B361002"}, 1,
+         "ROM not erased\n\n   ERROR: 0FL05\n", &stuck},
+        {"bit that will not erase, -mb", "stuck=0x1FFF0:0:1", {"-mb", "0", "ssid.txt"}, 1,
+         "ROM not erased--\n\n   ERROR: 0FL05\n", &stuck},
+        // Erased again with retries: still the old ROM, never the edit over it.
+        {"erase that never works", "fault=erase-fails", {"-mi", "0", "0B361002", "-retries=2"}, 1,
+         "ROM not erased\n\n   ERROR: 0FL05\n", &rom},
+    };
+    for (const Case& c : cases) {
+        Board m(rom, c.options);
+        vmtest::WriteFile(m.File("ssid.txt"), "ssid = 0B36\n");
+        vmtest::RunResult r = m.Sim(c.args);
+        const std::string body = Body(r);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name << "\n" << body;
+        EXPECT_TRUE(body.size() >= c.tail.size() && body.compare(body.size() - c.tail.size(), c.tail.size(), c.tail) == 0)
+            << c.name << "\n" << body;
+        EXPECT_EQ(m.Now(), *c.after) << c.name;
+    }
+}
+
 }  // namespace
