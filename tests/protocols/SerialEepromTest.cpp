@@ -164,14 +164,11 @@ TEST(SerialEepromProtection, TopSectorRuleAndReadWindow) {
                                            [](std::uint8_t b) { return b == 0xFF; });
         EXPECT_EQ(lowErased, c.erased != 0) << int(c.status);
 
-        // 32 bytes across 0x18000: the direct controller reads the protected
-        // top as 0xFF, the bridge boards read the part.
+        // 32 bytes across 0x18000: the protected top reads as the part
+        // holds it, on both controllers.
         Bytes got(32);
         ASSERT_EQ(r.flash->Read(0x18000 - 16, 32, got.data()), 32u);
-        for (std::size_t i = 0; i < 32; ++i) {
-            const bool window = c.strap == 0 && i >= 16 && (c.status & 0x0C) == 0x04;
-            EXPECT_EQ(got[i], window ? 0xFF : r.Contents()[0x18000 - 16 + i]) << i;
-        }
+        for (std::size_t i = 0; i < 32; ++i) EXPECT_EQ(got[i], r.Contents()[0x18000 - 16 + i]) << i;
     }
 }
 
