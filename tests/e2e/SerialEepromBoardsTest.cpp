@@ -4,6 +4,7 @@
 // never touched by any of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -79,7 +80,7 @@ TEST(SerialEepromBoards, StatusCommands) {
         std::string out;
     } kCases[] = {
         {"status=0x8C", {"-rs", "0"}, 0, "8ch\n"},
-        {"", {"-ws", "0", "1FF"}, 0, "Ok\n"},
+        {"", {"-ws", "0", "FF"}, 0, "Ok\n"},
         {"", {"-lockhdcp", "0"}, 0, "Ok\n"},
         {"status=0x8C", {"-unlockrom", "0"}, 0, "ROM Unlocked\n"},
         {"", {"-lockrom", "0"}, 0, "ROM Locked\n"},
@@ -87,6 +88,8 @@ TEST(SerialEepromBoards, StatusCommands) {
         {"status=0x80 wp", {"-checklock", "0"}, 1, "SW protection fail (0x80)\n\n   ERROR: 0FL06\n"},
         {"status=0x84 wp", {"-checklock", "0"}, 0, "Pass (0x84)\n"},
         {"status=0x84", {"-checklock", "0"}, 1, "HW protection fail (0x00)\n\n   ERROR: 0FL06\n"},
+        // The status-register lock with the pin asserted refuses the clear.
+        {"status=0x80 wp", {"-unlockrom", "0"}, 1, "ROM Unlock Failed\n"},
         // No part answers: the status reads as all ones, a failed read.
         {"fault=absent", {"-rs", "0"}, 1, "Failed to read ROM\n"},
     };
@@ -128,6 +131,37 @@ TEST(SerialEepromBoards, DirectControllerFromATextTable) {
         }
         EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), flash);
     }
+}
+
+// Block protect guards program and erase, not reads: a locked part is
+// saved whole, and a file that differs only in its protected top quarter
+// does not verify.
+TEST(SerialEepromBoards, ProtectedSectorsAreReadAsTheyAre) {
+    E2e e;
+    const Bytes flash = Contents(0x20000, 5);
+    vmtest::WriteBytes(e.File("flash.rom"), flash);
+    vmtest::WriteFile(e.File("quendrix.rom"), "format 1.0\n"
+                                              "type_table(1)\n"
+                                              "type_table_entry(0, 0, \"M25P10/C\", type_vosk_stm25p, 20000, 1, 1)\n"
+                                              "asic(\"Vosk Board\", tev_halm, 1, 0, 0, 0, 0)\n"
+                                              "det_pcicmp(2, ffff, 7B00, 7B00, det_pass)\n"
+                                              "end\n");
+    e.machine = "adapter 0000:01:00.0 quor device=0x7B00\nseprom part=M25P10 file=flash.rom wp status=0x84\n";
+    vmtest::RunResult r = e.Sim({"-s", "0", "out.rom", "20000"});
+    EXPECT_EQ(r.exitCode, 0) << Body(r);
+    EXPECT_EQ(vmtest::ReadBytes(e.File("out.rom")), flash);
+
+    Bytes topErased = flash;
+    std::fill(topErased.begin() + 0x18000, topErased.end(), 0xFF);
+    vmtest::WriteBytes(e.File("erased.rom"), topErased);
+    r = e.Sim({"-v", "0", "erased.rom"});
+    EXPECT_EQ(r.exitCode, 1);
+    std::size_t same = 0x18000;
+    while (flash[same] == 0xFF) ++same;
+    char verified[64];
+    std::snprintf(verified, sizeof verified, "0x%zX/0x20000 bytes verified\n\n   ERROR: 0FL04\n", same);
+    EXPECT_EQ(Body(r), verified);
+    EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), flash);
 }
 
 // Needs the "-p" command, which is not in this branch yet.
