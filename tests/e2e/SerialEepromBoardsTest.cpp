@@ -103,7 +103,24 @@ TEST(SerialEepromBoards, StatusCommands) {
 }
 
 // A board with the controller in its own registers is known only to a text
-// table. A type without a read operation must not save filler as a backup.
+// table, which gives it this flash type.
+struct DirectBoard : E2e {
+    Bytes flash = Contents(0x20000, 5);
+    explicit DirectBoard(const std::string& type, const std::string& options = "") {
+        vmtest::WriteBytes(File("flash.rom"), flash);
+        vmtest::WriteFile(File("quendrix.rom"), "format 1.0\n"
+                                                "type_table(1)\n"
+                                                "type_table_entry(0, 0, \"M25P10/C\", " +
+                                                    type +
+                                                    ", 20000, 1, 1)\n"
+                                                    "asic(\"Vosk Board\", tev_halm, 1, 0, 0, 0, 0)\n"
+                                                    "det_pcicmp(2, ffff, 7B00, 7B00, det_pass)\n"
+                                                    "end\n");
+        machine = "adapter 0000:01:00.0 quor device=0x7B00\nseprom part=M25P10 file=flash.rom " + options + "\n";
+    }
+};
+
+// A type without a read operation must not save filler as a backup.
 TEST(SerialEepromBoards, DirectControllerFromATextTable) {
     const struct {
         const char* type;
@@ -111,18 +128,8 @@ TEST(SerialEepromBoards, DirectControllerFromATextTable) {
         bool saved;
     } kTypes[] = {{"type_vosk_stm25p", 0, true}, {"type_vosk_issi", 1, false}};
     for (const auto& t : kTypes) {
-        E2e e;
-        const Bytes flash = Contents(0x20000, 5);
-        vmtest::WriteBytes(e.File("flash.rom"), flash);
-        vmtest::WriteFile(e.File("quendrix.rom"), std::string("format 1.0\n"
-                                                              "type_table(1)\n"
-                                                              "type_table_entry(0, 0, \"M25P10/C\", ") +
-                                                      t.type +
-                                                      ", 20000, 1, 1)\n"
-                                                      "asic(\"Vosk Board\", tev_halm, 1, 0, 0, 0, 0)\n"
-                                                      "det_pcicmp(2, ffff, 7B00, 7B00, det_pass)\n"
-                                                      "end\n");
-        e.machine = "adapter 0000:01:00.0 quor device=0x7B00\nseprom part=M25P10 file=flash.rom\n";
+        DirectBoard e(t.type);
+        const Bytes& flash = e.flash;
         vmtest::RunResult r = e.Sim({"-s", "0", "out.rom", "20000"});
         EXPECT_EQ(r.exitCode, t.exit) << t.type << Body(r);
         EXPECT_EQ(vmtest::FileExists(e.File("out.rom")), t.saved) << t.type;
@@ -137,16 +144,8 @@ TEST(SerialEepromBoards, DirectControllerFromATextTable) {
 // saved whole, and a file that differs only in its protected top quarter
 // does not verify.
 TEST(SerialEepromBoards, ProtectedSectorsAreReadAsTheyAre) {
-    E2e e;
-    const Bytes flash = Contents(0x20000, 5);
-    vmtest::WriteBytes(e.File("flash.rom"), flash);
-    vmtest::WriteFile(e.File("quendrix.rom"), "format 1.0\n"
-                                              "type_table(1)\n"
-                                              "type_table_entry(0, 0, \"M25P10/C\", type_vosk_stm25p, 20000, 1, 1)\n"
-                                              "asic(\"Vosk Board\", tev_halm, 1, 0, 0, 0, 0)\n"
-                                              "det_pcicmp(2, ffff, 7B00, 7B00, det_pass)\n"
-                                              "end\n");
-    e.machine = "adapter 0000:01:00.0 quor device=0x7B00\nseprom part=M25P10 file=flash.rom wp status=0x84\n";
+    DirectBoard e("type_vosk_stm25p", "wp status=0x84");
+    const Bytes& flash = e.flash;
     vmtest::RunResult r = e.Sim({"-s", "0", "out.rom", "20000"});
     EXPECT_EQ(r.exitCode, 0) << Body(r);
     EXPECT_EQ(vmtest::ReadBytes(e.File("out.rom")), flash);
