@@ -37,8 +37,3 @@ std::int16_t CNerrowSerial::ExeCommand(std::uint8_t flags, std::uint8_t opcode) 
 std::uint32_t CNerrowSerial::Write(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
     return WriteChunks(data, offset, length, true);
 }
-
-// The bridge boards read the whole part, protected or not.
-std::uint32_t CNerrowSerial::Read(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
-    return ReadAperture(buffer, offset, length);
-}

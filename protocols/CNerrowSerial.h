@@ -22,7 +22,6 @@ public:
     void WrSepromCntl2(std::uint32_t value) override;
     std::int16_t ExeCommand(std::uint8_t flags, std::uint8_t opcode) override;
     std::uint32_t Write(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) override;
-    std::uint32_t Read(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) override;
 
 private:
     std::uint32_t ReadBridge(std::uint32_t reg, const char* name);

@@ -355,20 +355,10 @@ std::uint32_t CVoskSerial::EraseSST() {
 
 // ---------------------------------------------------------------- read
 
-std::uint32_t CVoskSerial::ReadAperture(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
+// Block protect guards program and erase only: protected sectors read as
+// they are, so a backup of a locked part holds all of it.
+std::uint32_t CVoskSerial::Read(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
     if (offset > romSize || length > romSize - offset) return 0;
     flash->ReadRom(offset, buffer, int(length));
     return length;
-}
-
-std::uint32_t CVoskSerial::Read(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
-    if (offset > romSize || length > romSize - offset) return 0;
-    // With the top quarter protected the controller reads only below it.
-    if (GetBlockProtect() == 1 && offset + length > kSepromReadWindow) {
-        const std::uint32_t below = offset < kSepromReadWindow ? kSepromReadWindow - offset : 0;
-        if (below) flash->ReadRom(offset, buffer, int(below));
-        for (std::uint32_t i = below; i < length; ++i) buffer[i] = 0xFF;
-        return length;
-    }
-    return ReadAperture(buffer, offset, length);
 }

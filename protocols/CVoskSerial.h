@@ -38,9 +38,6 @@ inline constexpr std::uint8_t kAt25fChipErase = 0x62;
 inline constexpr std::uint8_t kM25pChipErase = 0xC7;
 inline constexpr std::uint8_t kSstChipErase = 0x60;
 
-// Above this offset a part with block-protect field 1 reads as erased.
-inline constexpr std::uint32_t kSepromReadWindow = 0x18000;
-
 class CVoskSerial {
 public:
     explicit CVoskSerial(ProtocolHost* flash);
@@ -87,9 +84,6 @@ protected:
     // Write with the write enable and disable of the base class, or (the
     // bridge variant) done inline with its own messages.
     std::uint32_t WriteChunks(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length, bool inlineEnable);
-    // Reads [offset, offset + length) of the aperture; 0 when the range
-    // does not fit the ROM.
-    std::uint32_t ReadAperture(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
     // Bit 10 of a saved seprom_cntl1 value.
     static std::uint32_t Kept(std::uint32_t saved) { return saved & kSepromKeep; }
     // Read back seprom_cntl1 until it is idle or the time-out passes.

@@ -97,7 +97,7 @@ bool SimI2cEeprom::Busy() {
 }
 
 bool SimI2cEeprom::Address(std::uint8_t addressByte) {
-    if (config_.absent || Busy()) {
+    if (config_.absent || Busy() || (config_.nackRead && (addressByte & 1))) {
         ++refused_;
         return false;
     }
@@ -209,6 +209,7 @@ bool ParseSimI2cEepromOptions(SimMachineLine& line, SimI2cEepromConfig* c, std::
             if (f == "absent") c->absent = true;
             else if (f == "busy-forever") c->busyForever = true;
             else if (f == "nack-data") c->nackData = true;
+            else if (f == "nack-read") c->nackRead = true;
             else busFaults->push_back(f);
             if (comma == std::string::npos) break;
             at = comma + 1;

@@ -19,8 +19,9 @@
 //     its address for `busyPolls` address attempts and until `busyMicros`
 //     of device time have passed (by default the datasheet's 5 ms);
 //   - faults: absent (never acknowledges), busy forever (no commit ever
-//     finishes), data bytes not acknowledged, and bits stuck at 1 or 0 in
-//     one byte of the array.
+//     finishes), data bytes not acknowledged, the read form of its address
+//     not acknowledged (the word address is still taken), and bits stuck
+//     at 1 or 0 in one byte of the array.
 #pragma once
 
 #include <cstdint>
@@ -93,6 +94,7 @@ struct SimI2cEepromConfig {
     bool absent = false;
     bool busyForever = false;        // once written, never answers again
     bool nackData = false;           // data bytes are not acknowledged
+    bool nackRead = false;           // address | 1 is not acknowledged
     int stuckAddress = -1;           // byte with stuck bits (-1: none)
     std::uint8_t stuckHigh = 0;
     std::uint8_t stuckLow = 0;

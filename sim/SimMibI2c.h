@@ -30,8 +30,9 @@
 //     engine (the default): a new engine on the function with this EEPROM
 //     (it replaces the one a companion-chip adapter comes with: 128 bytes,
 //     erased). size defaults to 128, page to 8, address to 0xA0, busy-us to
-//     5000 (the write cycle). Faults: absent, busy-forever, nack-data, and
-//     error (the engine sets its error bit on every transaction).
+//     5000 (the write cycle). Faults: absent, busy-forever, nack-data,
+//     nack-read, and error (the engine sets its error bit on every
+//     transaction).
 //     gpio: see SimGpioI2c.h.
 #pragma once
 

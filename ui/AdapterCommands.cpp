@@ -122,9 +122,10 @@ int CFlashUI::CmdBiosFileInfo(int count, char** args) {
 
 int CFlashUI::CmdCheckPn(int count, char** args) {
     if (count != 2) return CMD_USAGE;
-    const unsigned long adapter = std::strtoul(args[0], nullptr, 10);
+    std::uint32_t adapter = 0;
+    const bool fits = ParseAdapterLeniently(args[0], &adapter);
     const std::uint32_t rows = cmd->EnumerateAdapters(cmd->ScanSegmentLimit(), cmd->ScanBusLimit(), kMaxAdapters, 0, 1);
-    if (adapter >= rows) {
+    if (!fits || adapter >= rows) {
         ReportError(CMD_NO_ADAPTER);
         return CMD_NO_ADAPTER;
     }

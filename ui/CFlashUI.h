@@ -93,6 +93,7 @@ public:
     std::uint32_t imageLength = 0;
     FILE* log = nullptr;
     std::uint16_t logOpenFailed = 0;       // "-log"/"-logappend" could not open the log
+    std::uint16_t switchValueBad = 0;      // a switch value that must not be guessed at: usage error
 
 protected:
     // Sets packageMode, packageImage, packageImageSize and packageValid.

@@ -25,75 +25,101 @@ bool CTevUI::LoadPackageRecord(std::uint32_t* position, char** words, int* count
     return true;
 }
 
+namespace {
+
+// RunCommand's answer when the run goes on with the next command.
+constexpr int kNextCommand = -1;
+
+}  // namespace
+
+int CTevUI::StartPackage(int* commandCount, std::uint32_t* recordPosition) {
+    if (packageValid == 0) {
+        Print(log, "Invalid package.\n");
+        return CMD_FAILED;  // not mapped to an exit code
+    }
+    Print(log, "%s\n", PackageBanner());
+    const PackageDescriptor descriptor = CurrentPackageDescriptor();
+    *commandCount = std::int32_t(descriptor.commandCount);
+    *recordPosition = descriptor.commandsOffset;
+    if (*commandCount < 1) return ToExitCode(CMD_FAILED);
+    return kNextCommand;
+}
+
+int CTevUI::RunCommand(int argc, char** argv, char** words, int wordCount, int* result) {
+    wordCount = ParseOptions(wordCount, words);
+    // A log asked for and not written is a failure, not a silent run.
+    if (logOpenFailed) {
+        std::fprintf(stderr, "Failed to open log file vorbanmill.log\n");
+        return ToExitCode(CMD_FAILED);
+    }
+    // The old-board warning looks at the first word as typed, before the
+    // switches were removed, and at the process's words even in a package.
+    if (cmd && cmd->force && argc >= 2 && argv[1] && std::strcmp(argv[1], "-p") == 0) {
+        if (CheckOldBoardVbios(wordCount, words) == CMD_FAILED) {
+            std::puts("Exiting the program rom command.");
+            return CMD_FAILED;  // not mapped to an exit code
+        }
+    }
+    WriteLogHeader(wordCount, words);
+    if (wordCount <= 1) {
+        *result = CmdHelp(0, nullptr);
+        return kNextCommand;
+    }
+    return Dispatch(wordCount, words, result);
+}
+
+int CTevUI::Dispatch(int wordCount, char** words, int* result) {
+    const CommandRow* row = FindCommand(words[1]);
+    if (!row) {
+        Print(log, "Invalid Command.\n");
+        return 1;
+    }
+    *result = switchValueBad ? CMD_USAGE : (this->*(row->handler))(wordCount - 2, &words[2]);
+    if (*result == CMD_USAGE) {
+        Print(log, "Format: %s %s\n", GetProgramName(), row->usage);
+        return ToExitCode(CMD_USAGE);
+    }
+    const bool passed = *result == CMD_OK || *result == CMD_SAME_IMAGE;
+    // A script must not read an earlier run's result file as this one's.
+    if (row->errorId && !ReportResult(passed ? nullptr : row->errorId)) return ToExitCode(CMD_FAILED);
+    return passed ? kNextCommand : ToExitCode(*result);
+}
+
+bool CTevUI::LogWritten() {
+    if (!log || (std::fflush(log) == 0 && !std::ferror(log))) return true;
+    std::fprintf(stderr, "Failed to write log file vorbanmill.log\n");
+    return false;
+}
+
 int CTevUI::Run(int argc, char** argv, CFlashCmd* command) {
     if (argc > kMaxArguments) argc = kMaxArguments;
     cmd = command;
-
     char* words[kMaxArguments + 1] = {};
     int wordCount = 0;
     int commandCount = 1;
     std::uint32_t recordPosition = 0;
     if (packageMode == 1) {
-        if (packageValid == 0) {
-            Print(log, "Invalid package.\n");
-            return CMD_FAILED;  // not mapped to an exit code
-        }
-        Print(log, "%s\n", PackageBanner());
-        const PackageDescriptor descriptor = CurrentPackageDescriptor();
-        commandCount = std::int32_t(descriptor.commandCount);
-        recordPosition = descriptor.commandsOffset;
-        if (commandCount < 1) return ToExitCode(CMD_FAILED);
+        const int stop = StartPackage(&commandCount, &recordPosition);
+        if (stop != kNextCommand) return stop;
     } else {
         for (int i = 0; i < argc; ++i) words[i] = argv[i];
         wordCount = argc;
     }
-
     int result = CMD_OK;
     for (int n = 0; n < commandCount; ++n) {
         if (packageMode == 1) {
             words[0] = argc > 0 ? argv[0] : nullptr;
             if (!LoadPackageRecord(&recordPosition, words, &wordCount)) {
                 Print(log, "Package internal command parameter error.\n");
+                LogWritten();
                 return ToExitCode(CMD_FAILED);
             }
             Print(log, "\n\n");
         }
-        wordCount = ParseOptions(wordCount, words);
-        // A log asked for and not written is a failure, not a silent run.
-        if (logOpenFailed) {
-            std::fprintf(stderr, "Failed to open log file vorbanmill.log\n");
-            return ToExitCode(CMD_FAILED);
-        }
-
-        // The old-board warning looks at the first word as typed, before the
-        // switches were removed, and at the process's words even in a package.
-        if (cmd && cmd->force && argc >= 2 && argv[1] && std::strcmp(argv[1], "-p") == 0) {
-            if (CheckOldBoardVbios(wordCount, words) == CMD_FAILED) {
-                std::puts("Exiting the program rom command.");
-                return CMD_FAILED;  // not mapped to an exit code
-            }
-        }
-
-        WriteLogHeader(wordCount, words);
-
-        if (wordCount <= 1) {
-            result = CmdHelp(0, nullptr);
-            continue;
-        }
-        const CommandRow* row = FindCommand(words[1]);
-        if (!row) {
-            Print(log, "Invalid Command.\n");
-            return 1;
-        }
-        result = (this->*(row->handler))(wordCount - 2, &words[2]);
-        if (result == CMD_USAGE) {
-            Print(log, "Format: %s %s\n", GetProgramName(), row->usage);
-            return ToExitCode(CMD_USAGE);
-        }
-        bool passed = result == CMD_OK || result == CMD_SAME_IMAGE;
-        // A script must not read an earlier run's result file as this one's.
-        if (row->errorId && !ReportResult(passed ? nullptr : row->errorId)) return ToExitCode(CMD_FAILED);
-        if (!passed) return ToExitCode(result);
+        const int stop = RunCommand(argc, argv, words, wordCount, &result);
+        // What the log missed ends the run like a result file not written.
+        if (!LogWritten()) return ToExitCode(CMD_FAILED);
+        if (stop != kNextCommand) return stop;
     }
     return ToExitCode(result);
 }

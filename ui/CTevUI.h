@@ -27,4 +27,12 @@ private:
     // Loads the package record at *position into words[0..] after words[0]
     // and sets the embedded data; false when the record does not fit.
     bool LoadPackageRecord(std::uint32_t* position, char** words, int* count);
+    // Steps of Run. Each returns the exit code that ends the run, or -1 to
+    // go on; *result receives the command's result.
+    int StartPackage(int* commandCount, std::uint32_t* recordPosition);
+    int RunCommand(int argc, char** argv, char** words, int wordCount, int* result);
+    int Dispatch(int wordCount, char** words, int* result);
+    // Flushes the log; false (and a line on standard error) when a write
+    // to it failed.
+    bool LogWritten();
 };

@@ -9,11 +9,13 @@
 #include "commands/CFlashCmd.h"
 #include "engine/CFlash.h"
 #include "platform/Bytes.h"
+#include "ui/Arguments.h"
 #include "ui/CFlashUI.h"
 
 namespace {
 
 const char* const kLogFileName = "vorbanmill.log";
+constexpr std::uint32_t kMaxRetries = 99;
 
 enum class Match {
     Exact,             // whole word, case-sensitive
@@ -138,7 +140,12 @@ const SwitchRow kSwitches[] = {
          std::strncpy(t.cmd->filterPartNumber, v, 16);
      }},
     {"-retries", Match::Prefix, Target::Cmd,
-     [](const Targets& t, const char* v) { t.cmd->retries = std::uint16_t(Number(v, 10)); }},
+     [](const Targets& t, const char* v) {
+         // Each retry is one more erase and program cycle of the part.
+         std::uint32_t retries = 0;
+         if (ParseFieldValue(v, 10, kMaxRetries, &retries)) t.cmd->retries = std::uint16_t(retries);
+         else t.ui->switchValueBad = 1;
+     }},
     {"-suppress", Match::Exact, Target::Cmd, [](const Targets& t, const char*) { t.cmd->suppressDetail = 1; }},
     {"-KOV", Match::Exact, Target::Engine, [](const Targets& t, const char*) { t.engine->acceptKovVendor = 1; }},
     {"-retain_offset", Match::Exact, Target::Engine,
@@ -192,6 +199,7 @@ void ResetSwitchFields(const Targets& t) {
     ui.logOverwrite = 0;
     ui.logAppend = 0;
     ui.logOpenFailed = 0;
+    ui.switchValueBad = 0;
     if (CFlashCmd* c = t.cmd) {
         c->debugPrints = 0;
         c->force = 0;

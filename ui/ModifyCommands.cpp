@@ -78,9 +78,11 @@ int ReportNoAdapter(CFlashUI& ui) {
 int CFlashUI::CmdModifyId(int count, char** args) {
     std::uint32_t adapter = 0;
     if (count < 1 || !ParseDecimal(args[0], &adapter)) return CMD_USAGE;
-    if (!cmd->engine) return ReportNoAdapter(*this);
     const bool change = count > 1;
-    const std::uint32_t newValue = change ? std::uint32_t(std::strtoul(args[1], nullptr, 16)) : 0;
+    // The IDs are written as typed: hexadecimal digits only, 32 bits at most.
+    std::uint32_t newValue = 0;
+    if (change && !ParseFieldValue(args[1], 16, 0xFFFFFFFFu, &newValue)) return CMD_USAGE;
+    if (!cmd->engine) return ReportNoAdapter(*this);
     std::uint32_t value = newValue;
     CFlash& engine = *cmd->engine;
     auto flashName = [this] { return cmd->adapters[cmd->currentAdapter].flashName; };
@@ -181,7 +183,8 @@ int CFlashUI::CmdModifyBiosInfo(int count, char** args) {
     std::uint32_t adapter = 0;
     if (count < 2 || !ParseDecimal(args[0], &adapter)) return CMD_USAGE;
     if (!cmd->engine) return ReportNoAdapter(*this);
-    FILE* file = std::fopen(args[1], "rb");
+    // Like every input file: a FIFO or a device is no modify file.
+    FILE* file = COsDepend::OpenInputFile(args[1]);
     if (!file) {
         Print(log, "File %s not found.\n", args[1]);
         return CMD_FILE_NOT_FOUND;

@@ -150,8 +150,10 @@ int CFlashUI::CmdReadStatus(int count, char** args) {
 }
 
 int CFlashUI::CmdWriteStatus(int count, char** args) {
-    if (!ArgumentsValid(count, args, 2, 2, true)) return CMD_USAGE;
-    return Report(*this, cmd->WriteStatus(Adapter(args), std::uint8_t(Hex(args[1]))), "Ok\n", "Fail\n");
+    std::uint32_t value = 0;
+    // A status byte that is not one would be written as some other byte.
+    if (!ArgumentsValid(count, args, 2, 2, true) || !ParseFieldValue(args[1], 16, 0xFF, &value)) return CMD_USAGE;
+    return Report(*this, cmd->WriteStatus(Adapter(args), std::uint8_t(value)), "Ok\n", "Fail\n");
 }
 
 int CFlashUI::CmdLockHdcp(int count, char** args) {

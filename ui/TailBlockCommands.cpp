@@ -1,10 +1,10 @@
 // "-isr", "-prod" and "-checkprodsn": the ISR number and the production
 // serial number kept at the end of the ROM.
-#include <cstdlib>
 #include <cstring>
 
 #include "commands/CFlashCmd.h"
 #include "engine/CFlash.h"
+#include "ui/Arguments.h"
 #include "ui/CFlashUI.h"
 #include "ui/ProgramReport.h"
 #include "ui/TailBlock.h"
@@ -13,10 +13,20 @@ namespace {
 
 constexpr std::size_t kSerialLength = 12;
 
-// Adapter, build and board numbers are taken as typed: decimal, no check.
-std::uint32_t Decimal(const char* text) { return std::uint32_t(std::strtoul(text, nullptr, 10)); }
+constexpr std::uint32_t kBlockNumberMax = 0xFFFFFFFFu;  // each number is a 32-bit field
 
 bool SerialLengthValid(const char* serial) { return std::strlen(serial) == kSerialLength; }
+
+// A serial number written to the ROM: twelve decimal digits, nothing else.
+bool SerialDigitsValid(const char* serial) {
+    return SerialLengthValid(serial) && std::strspn(serial, "0123456789") == kSerialLength;
+}
+
+// An adapter number too large for any adapter.
+int NoSuchAdapter(CFlashUI& ui) {
+    ui.ReportError(CMD_NO_ADAPTER);
+    return CMD_NO_ADAPTER;
+}
 
 bool Select(CFlashCmd& cmd, std::uint32_t adapter) {
     return cmd.engine && cmd.SelectAdapter(adapter, cmd.engine->maxSegmentToScan, cmd.engine->maxBusToScan) == 1;
@@ -167,22 +177,33 @@ int WriteTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t ad
 }  // namespace
 
 int CFlashUI::CmdIsr(int count, char** args) {
-    if (count == 1) return ShowIsrNumber(Decimal(args[0]));
-    if (count != 3) return CMD_USAGE;
-    return WriteTailBlock(*this, IsrBlock, Decimal(args[0]), {Decimal(args[1]), Decimal(args[2])});
+    if (count != 1 && count != 3) return CMD_USAGE;
+    TailBlockNumbers numbers{};
+    // Numbers stored in the ROM are taken only as typed in full.
+    if (count == 3 && (!ParseFieldValue(args[1], 10, kBlockNumberMax, &numbers.first) ||
+                       !ParseFieldValue(args[2], 10, kBlockNumberMax, &numbers.second)))
+        return CMD_USAGE;
+    std::uint32_t adapter = 0;
+    if (!ParseAdapterLeniently(args[0], &adapter)) return NoSuchAdapter(*this);
+    if (count == 1) return ShowIsrNumber(adapter);
+    return WriteTailBlock(*this, IsrBlock, adapter, numbers);
 }
 
 int CFlashUI::CmdProd(int count, char** args) {
-    if (count == 1) return ShowProductionSerial(Decimal(args[0]));
-    if (count != 2 || !SerialLengthValid(args[1])) return CMD_USAGE;
-    return WriteTailBlock(*this, ProdSnBlock, Decimal(args[0]), SplitSerialNumber(args[1]));
+    if (count != 1 && (count != 2 || !SerialDigitsValid(args[1]))) return CMD_USAGE;
+    std::uint32_t adapter = 0;
+    if (!ParseAdapterLeniently(args[0], &adapter)) return NoSuchAdapter(*this);
+    if (count == 1) return ShowProductionSerial(adapter);
+    return WriteTailBlock(*this, ProdSnBlock, adapter, SplitSerialNumber(args[1]));
 }
 
 int CFlashUI::CmdCheckProdSn(int count, char** args) {
     if (count != 2 || !SerialLengthValid(args[1])) return CMD_USAGE;
     const TailBlockNumbers input = SplitSerialNumber(args[1]);
     TailBlockNumbers onRom;
-    const int r = ReadTailBlock(*this, ProdSnBlock, Decimal(args[0]), &onRom);
+    std::uint32_t adapter = 0;
+    if (!ParseAdapterLeniently(args[0], &adapter)) return NoSuchAdapter(*this);
+    const int r = ReadTailBlock(*this, ProdSnBlock, adapter, &onRom);
     if (r != CMD_OK) return r;
     const bool same = onRom.first == input.first && onRom.second == input.second;
     Print(log,

@@ -118,6 +118,32 @@ TEST(I2cEepromBoards, ASilentDeviceSavesNoFile) {
     }
 }
 
+// A companion-chip EEPROM that answers nothing, or takes the address
+// pointer and then refuses the read: every reading command fails, and no
+// backup file is left.
+TEST(I2cEepromBoards, AReadWithoutAnAnswerIsAFailure) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"-s", "0", "out.rom"}, "Failed to read ROM\n"},
+        {{"-t", "0"}, "Fail\n\n   ERROR: 0FL02\n"},
+        {{"-v", "0", "ee.bin"}, "Failed to read ROM\n\n   ERROR: 0FL04\n"},
+        {{"-cr", "0"}, "Failed to read ROM\n\n   ERROR: 0FL03\n"},
+    };
+    for (const char* fault : {"fault=absent", "fault=nack-read"}) {
+        BoardMachine m(Boards()[0], fault);
+        for (const Case& c : cases) {
+            vmtest::RunResult r = m.Sim(c.args);
+            EXPECT_EQ(r.exitCode, 1) << fault << " " << c.args[0];
+            EXPECT_EQ(Body(r), c.out) << fault << " " << c.args[0];
+        }
+        EXPECT_EQ(m.Listing().count("out.rom"), 0u) << fault;
+        EXPECT_EQ(vmtest::ReadBytes(m.File("ee.bin")), Boards()[0].contents) << fault;
+    }
+}
+
 // Detection reads the EEPROM: a bus where nobody answers matches no chip.
 TEST(I2cEepromBoards, AnAbsentGpioEepromIsNotDetected) {
     BoardMachine m(Boards()[1], "fault=absent");

@@ -263,19 +263,43 @@ std::string TextTable(unsigned device, const char* chipErase) {
     return text;
 }
 
+// A narrow-SSID adapter whose configuration space says SSID 00AB. A small
+// part: bit-banged SPI is slow. Its flash hangs on the software-SPI lines
+// the type table names.
+struct NarrowBoard : Board {
+    explicit NarrowBoard(const RomImageBuilder& b)
+        : Board(Flash(b, 0x10000), "device=0x5E48 cs=0x179C:19 clk=0x179C:10 mosi=0x179C:9 miso=0x17A4:8",
+                "GD25Q512TCP") {
+        machine += "subsystem 0x1002 0x00AB\n";
+        // No built-in record knows such a device, and its small register
+        // window does not reach the ROM controller: the pads reach its flash.
+        vmtest::WriteFile(File("quendrix.rom"), TextTable(0x5E48, "c7"));
+    }
+};
+
+const char kSmallDone[] = "Burst size is 256 \n10000/10000h bytes programmed\n10000/10000h bytes verified\n";
+
+// "-mb" with SSID 0123 on a narrow board whose ROM has SSID 00AB: the ID
+// dword gets the 14 bits beside the top bits it had. Returns the flash as
+// it must now be.
+Bytes EditNarrowSsid(NarrowBoard& m, std::uint32_t topBits) {
+    vmtest::WriteFile(m.File("narrow.txt"), "ssid = 0123\n");
+    vmtest::RunResult r = m.Sim({"-mb", "0", "narrow.txt", "-swspi"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(Body(r), std::string("Flash type: GD25Q512TCP\nOld ROM ssid = 00AB\nNew ROM ssid = 0123\n") + kSmallDone);
+    Bytes expected = m.flash;
+    Put32(expected, 0x76, topBits | 0x01231002);
+    Put32(expected, kVelkIds, 0x01231002);
+    expected = Resealed(expected, kCrcAt);
+    EXPECT_EQ(m.Now(), expected);
+    return expected;
+}
+
 TEST(ModifyId, NarrowSsidAdaptersKeepTheTopTwoBits) {
     // Bits 30-31 of the ID dword belong to the adapter; the SSID is 00AB.
     RomImageBuilder b;
     b.Patch(0x76, Le32(0x80AB1002));
-    // A small part: bit-banged SPI is slow.
-    // Its flash hangs on the software-SPI lines the type table names.
-    Board m(Flash(b, 0x10000), "device=0x5E48 cs=0x179C:19 clk=0x179C:10 mosi=0x179C:9 miso=0x17A4:8",
-            "GD25Q512TCP");
-    m.machine += "subsystem 0x1002 0x00AB\n";
-    // No built-in record knows such a device, and its small register window
-    // does not reach the ROM controller: the pads reach its flash.
-    vmtest::WriteFile(m.File("quendrix.rom"), TextTable(0x5E48, "c7"));
-    const char kSmallDone[] = "Burst size is 256 \n10000/10000h bytes programmed\n10000/10000h bytes verified\n";
+    NarrowBoard m(b);
 
     vmtest::WriteFile(m.File("wide.txt"), "ssid = 4000\n");
     vmtest::RunResult r = m.Sim({"-mb", "0", "wide.txt", "-swspi"});
@@ -284,15 +308,7 @@ TEST(ModifyId, NarrowSsidAdaptersKeepTheTopTwoBits) {
     EXPECT_EQ(m.Now(), m.flash);
 
     // "-mb" writes 14 bits; "-mi" also ORs the top two bits of the SSID in.
-    vmtest::WriteFile(m.File("narrow.txt"), "ssid = 0123\n");
-    r = m.Sim({"-mb", "0", "narrow.txt", "-swspi"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(Body(r), std::string("Flash type: GD25Q512TCP\nOld ROM ssid = 00AB\nNew ROM ssid = 0123\n") + kSmallDone);
-    Bytes expected = m.flash;
-    Put32(expected, 0x76, 0x81231002);
-    Put32(expected, kVelkIds, 0x01231002);
-    expected = Resealed(expected, kCrcAt);
-    EXPECT_EQ(m.Now(), expected);
+    Bytes expected = EditNarrowSsid(m, 0x80000000);
 
     // The board still says 00AB: the header's IDs are found instead.
     r = m.Sim({"-mi", "0", "41231003", "-swspi"});
@@ -301,6 +317,15 @@ TEST(ModifyId, NarrowSsidAdaptersKeepTheTopTwoBits) {
     Put32(expected, 0x76, 0xC1231003);
     Put32(expected, kVelkIds, 0x41231003);
     EXPECT_EQ(m.Now(), Resealed(expected, kCrcAt));
+}
+
+// Bit 30 alone set beside the SSID: "-mb" still finds the ID in the
+// ID dword and leaves the bit as it was.
+TEST(ModifyBiosInfo, NarrowSsidFoundBesideBit30) {
+    RomImageBuilder b;
+    b.Patch(0x76, Le32(0x40AB1002));
+    NarrowBoard m(b);
+    EditNarrowSsid(m, 0x40000000);
 }
 
 TEST(ModifyCommands, FailuresEndInTheirLinesWithTheFlashAsItMustBe) {

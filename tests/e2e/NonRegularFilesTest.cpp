@@ -52,6 +52,7 @@ TEST(NonRegularFiles, ImageAndChecksumFilesAreNotFound) {
             {{"-v", "0", name}, "File " + name + " not found\n\n   ERROR: 0FL04\n"},
             {{"-biosfileinfo", name}, "File " + name + " not found\n"},
             {{"-rsa", name}, "File " + name + " not found\n"},
+            {{"-mb", "0", name}, "File " + name + " not found.\n\n   ERROR: 0FL05\n"},
         };
         for (const Case& c : cases) {
             vmtest::RunResult r = m.Sim(c.args);

@@ -198,7 +198,7 @@ TEST(RomCommands, StatusRegister) {
     const Case cases[] = {
         {"status=0x8C", {"-rs", "0"}, 0, "8ch\n"},
         {"", {"-rs", "3"}, 1, "Adapter not found\n"},
-        {"", {"-ws", "0", "1FF"}, 0, "Ok\n"},
+        {"", {"-ws", "0", "FF"}, 0, "Ok\n"},
         {"", {"-lockhdcp", "0"}, 0, "Ok\n"},
         {"", {"-unlockrom", "0"}, 0, "ROM Unlocked\n"},
         {"", {"-lockrom", "0"}, 0, "ROM Locked\n"},

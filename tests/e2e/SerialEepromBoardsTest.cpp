@@ -4,6 +4,7 @@
 // never touched by any of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -79,7 +80,7 @@ TEST(SerialEepromBoards, StatusCommands) {
         std::string out;
     } kCases[] = {
         {"status=0x8C", {"-rs", "0"}, 0, "8ch\n"},
-        {"", {"-ws", "0", "1FF"}, 0, "Ok\n"},
+        {"", {"-ws", "0", "FF"}, 0, "Ok\n"},
         {"", {"-lockhdcp", "0"}, 0, "Ok\n"},
         {"status=0x8C", {"-unlockrom", "0"}, 0, "ROM Unlocked\n"},
         {"", {"-lockrom", "0"}, 0, "ROM Locked\n"},
@@ -87,6 +88,8 @@ TEST(SerialEepromBoards, StatusCommands) {
         {"status=0x80 wp", {"-checklock", "0"}, 1, "SW protection fail (0x80)\n\n   ERROR: 0FL06\n"},
         {"status=0x84 wp", {"-checklock", "0"}, 0, "Pass (0x84)\n"},
         {"status=0x84", {"-checklock", "0"}, 1, "HW protection fail (0x00)\n\n   ERROR: 0FL06\n"},
+        // The status-register lock with the pin asserted refuses the clear.
+        {"status=0x80 wp", {"-unlockrom", "0"}, 1, "ROM Unlock Failed\n"},
         // No part answers: the status reads as all ones, a failed read.
         {"fault=absent", {"-rs", "0"}, 1, "Failed to read ROM\n"},
     };
@@ -100,7 +103,24 @@ TEST(SerialEepromBoards, StatusCommands) {
 }
 
 // A board with the controller in its own registers is known only to a text
-// table. A type without a read operation must not save filler as a backup.
+// table, which gives it this flash type.
+struct DirectBoard : E2e {
+    Bytes flash = Contents(0x20000, 5);
+    explicit DirectBoard(const std::string& type, const std::string& options = "") {
+        vmtest::WriteBytes(File("flash.rom"), flash);
+        vmtest::WriteFile(File("quendrix.rom"), "format 1.0\n"
+                                                "type_table(1)\n"
+                                                "type_table_entry(0, 0, \"M25P10/C\", " +
+                                                    type +
+                                                    ", 20000, 1, 1)\n"
+                                                    "asic(\"Vosk Board\", tev_halm, 1, 0, 0, 0, 0)\n"
+                                                    "det_pcicmp(2, ffff, 7B00, 7B00, det_pass)\n"
+                                                    "end\n");
+        machine = "adapter 0000:01:00.0 quor device=0x7B00\nseprom part=M25P10 file=flash.rom " + options + "\n";
+    }
+};
+
+// A type without a read operation must not save filler as a backup.
 TEST(SerialEepromBoards, DirectControllerFromATextTable) {
     const struct {
         const char* type;
@@ -108,18 +128,8 @@ TEST(SerialEepromBoards, DirectControllerFromATextTable) {
         bool saved;
     } kTypes[] = {{"type_vosk_stm25p", 0, true}, {"type_vosk_issi", 1, false}};
     for (const auto& t : kTypes) {
-        E2e e;
-        const Bytes flash = Contents(0x20000, 5);
-        vmtest::WriteBytes(e.File("flash.rom"), flash);
-        vmtest::WriteFile(e.File("quendrix.rom"), std::string("format 1.0\n"
-                                                              "type_table(1)\n"
-                                                              "type_table_entry(0, 0, \"M25P10/C\", ") +
-                                                      t.type +
-                                                      ", 20000, 1, 1)\n"
-                                                      "asic(\"Vosk Board\", tev_halm, 1, 0, 0, 0, 0)\n"
-                                                      "det_pcicmp(2, ffff, 7B00, 7B00, det_pass)\n"
-                                                      "end\n");
-        e.machine = "adapter 0000:01:00.0 quor device=0x7B00\nseprom part=M25P10 file=flash.rom\n";
+        DirectBoard e(t.type);
+        const Bytes& flash = e.flash;
         vmtest::RunResult r = e.Sim({"-s", "0", "out.rom", "20000"});
         EXPECT_EQ(r.exitCode, t.exit) << t.type << Body(r);
         EXPECT_EQ(vmtest::FileExists(e.File("out.rom")), t.saved) << t.type;
@@ -128,6 +138,29 @@ TEST(SerialEepromBoards, DirectControllerFromATextTable) {
         }
         EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), flash);
     }
+}
+
+// Block protect guards program and erase, not reads: a locked part is
+// saved whole, and a file that differs only in its protected top quarter
+// does not verify.
+TEST(SerialEepromBoards, ProtectedSectorsAreReadAsTheyAre) {
+    DirectBoard e("type_vosk_stm25p", "wp status=0x84");
+    const Bytes& flash = e.flash;
+    vmtest::RunResult r = e.Sim({"-s", "0", "out.rom", "20000"});
+    EXPECT_EQ(r.exitCode, 0) << Body(r);
+    EXPECT_EQ(vmtest::ReadBytes(e.File("out.rom")), flash);
+
+    Bytes topErased = flash;
+    std::fill(topErased.begin() + 0x18000, topErased.end(), 0xFF);
+    vmtest::WriteBytes(e.File("erased.rom"), topErased);
+    r = e.Sim({"-v", "0", "erased.rom"});
+    EXPECT_EQ(r.exitCode, 1);
+    std::size_t same = 0x18000;
+    while (flash[same] == 0xFF) ++same;
+    char verified[64];
+    std::snprintf(verified, sizeof verified, "0x%zX/0x20000 bytes verified\n\n   ERROR: 0FL04\n", same);
+    EXPECT_EQ(Body(r), verified);
+    EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), flash);
 }
 
 // Needs the "-p" command, which is not in this branch yet.
