@@ -166,6 +166,11 @@ private:
                           unsigned(kPackageMaxWords));
                 return false;
             }
+            // The record ends a word at its NUL: the package could not run it.
+            if (std::memchr(word, '\0', length) != nullptr) {
+                ui_.Print(ui_.log, "Line %d: Command word holds a NUL byte.\n", line_);
+                return false;
+            }
             if (!Append(word, length + 1)) return false;
             if (strcasecmp(word, "infile") != 0) continue;
             if (content_.dataLength == 0) {
@@ -236,7 +241,7 @@ int CFlashUI::CmdPackage(int count, char** args) {
     }
     const PackageDescriptor live = CurrentPackageDescriptor();
     const char* self = live.exePath ? live.exePath : "";
-    FILE* exe = COsDepend::OpenInputFile(self);
+    FILE* exe = COsDepend::OpenOwnExecutable();
     if (!exe) {
         Print(log, "File %s not found.\n", self);
         return CMD_FILE_NOT_FOUND;
