@@ -13,6 +13,17 @@ constexpr std::size_t kMaxStorage = 64u << 20;
 
 std::string Reason() { return std::strerror(errno); }
 
+// False when the file holds more than kMaxStorage bytes.
+bool ReadUpToLimit(std::FILE* f, std::vector<std::uint8_t>* data) {
+    std::uint8_t chunk[65536];
+    for (;;) {
+        std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
+        data->insert(data->end(), chunk, chunk + n);
+        if (data->size() > kMaxStorage) return false;
+        if (n < sizeof chunk) return true;
+    }
+}
+
 }  // namespace
 
 SimStorage::SimStorage(std::size_t size, std::uint8_t fill) : bytes_(size, fill), saved_(bytes_) {}
@@ -39,17 +50,7 @@ std::shared_ptr<SimStorage> SimStorage::Load(const std::string& path, std::size_
         return s;
     }
     std::vector<std::uint8_t> data;
-    std::uint8_t chunk[65536];
-    bool tooLong = false;
-    for (;;) {
-        std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
-        data.insert(data.end(), chunk, chunk + n);
-        if (data.size() > kMaxStorage) {
-            tooLong = true;
-            break;
-        }
-        if (n < sizeof chunk) break;
-    }
+    const bool tooLong = !ReadUpToLimit(f, &data);
     bool readError = std::ferror(f) != 0;
     std::fclose(f);
     if (readError) {

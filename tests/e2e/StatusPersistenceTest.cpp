@@ -28,11 +28,15 @@ Bytes Image(const std::string& version) {
 
 struct Case {
     const char* name;
-    std::string options;  // of the part on the machine line
+    std::string options;  // of the part on the machine line (after the board, when given)
     Args first;
     int firstExit;
     std::string status;   // "-rs" in the next run
+    std::string board = "spiboard 0000:01:00.0 orpane part=M25P10";
 };
+
+// The serial EEPROM behind the bridge keeps its bits the same way.
+const char kSerialEeprom[] = "adapter 0000:01:00.0 nerrow strap=3\nseprom";
 
 const Args kProgram = {"-p", "0", "new.rom"};
 
@@ -49,7 +53,7 @@ void RunCases(const std::vector<Case>& cases) {
         Bytes tooLong = Image("010.006.000.000");
         tooLong.resize(0x40000, 0xFF);
         vmtest::WriteBytes(e.File("long.rom"), tooLong);
-        e.machine = "spiboard 0000:01:00.0 orpane part=M25P10 file=flash.rom " + c.options + "\n";
+        e.machine = c.board + " file=flash.rom " + c.options + "\n";
 
         vmtest::RunResult r = e.Sim(c.first);
         EXPECT_EQ(r.exitCode, c.firstExit) << r.out;
@@ -69,6 +73,7 @@ TEST(StatusPersistence, ProtectionSeenByTheNextRun) {
         {"program locked part", "status=0x8C", kProgram, 0, "8ch\n"},
         {"older image refused", "status=0x8C", {"-p", "0", "old.rom"}, 1, "8ch\n"},
         {"write fails", "status=0x8C stuck=0x10:0x01:0x00", kProgram, 1, "8ch\n"},
+        {"serial EEPROM lock then read", "status=0x00", {"-lockrom", "0"}, 0, "8ch\n", kSerialEeprom},
     });
 }
 
