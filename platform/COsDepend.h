@@ -116,6 +116,9 @@ public:
     static FILE* OpenOutputFile(const char* path, bool append);
     // True when the open stream is a regular file (not a device or FIFO).
     static bool IsRegularFile(FILE* file);
+    // The running program's own file, for reading; null when it cannot be
+    // opened.
+    static FILE* OpenOwnExecutable();
 
 protected:
     int VLog(std::uint32_t level, const char* format, va_list args);

@@ -71,6 +71,11 @@ public:
     virtual std::uint64_t CpuClockMicros() = 0;
     virtual void SleepMicros(int us) = 0;
 
+    // A path that opens the running program's own executable file, whatever
+    // the working directory and however the program was started. Empty
+    // when the backend has none.
+    virtual std::string OwnExecutablePath() { return {}; }
+
     virtual unsigned EffectiveUid() = 0;
     virtual void SyncFilesystems() = 0;
     virtual int Reboot() = 0;

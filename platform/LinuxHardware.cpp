@@ -194,6 +194,11 @@ void LinuxHardware::SleepMicros(int us) {
     if (us > 0) usleep(static_cast<useconds_t>(us));
 }
 
+// The kernel's link to the file this process runs: argv[0] may name
+// nothing (started through PATH) or another file of the same name in the
+// working directory.
+std::string LinuxHardware::OwnExecutablePath() { return "/proc/self/exe"; }
+
 unsigned LinuxHardware::EffectiveUid() { return geteuid(); }
 
 void LinuxHardware::SyncFilesystems() { sync(); }

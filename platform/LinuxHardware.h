@@ -35,6 +35,7 @@ public:
     std::uint64_t CpuClockMicros() override;
     void SleepMicros(int us) override;
 
+    std::string OwnExecutablePath() override;
     unsigned EffectiveUid() override;
     void SyncFilesystems() override;
     int Reboot() override;

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "platform/COsDepend.h"
+#include "platform/HardwareBackend.h"
 
 namespace {
 
@@ -39,6 +42,11 @@ FILE* COsDepend::OpenOutputFile(const char* path, bool append) {
                         0666);
     if (fd < 0) return nullptr;
     return StreamOf(fd, append ? "a" : "w");
+}
+
+FILE* COsDepend::OpenOwnExecutable() {
+    const std::string path = Hw().OwnExecutablePath();
+    return path.empty() ? nullptr : OpenInputFile(path.c_str());
 }
 
 bool COsDepend::IsRegularFile(FILE* file) {

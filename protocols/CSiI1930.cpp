@@ -35,13 +35,35 @@ constexpr std::uint32_t kFirstSends = 4;
 constexpr std::uint32_t kRetrySends = 14;
 constexpr std::uint32_t kFinishPolls = 700;
 
+constexpr std::uint8_t kCmdProgram = 0x0B;
+constexpr std::uint32_t kPacketDataBytes = 8;
+constexpr std::uint32_t kFinishFailed = 0xFFFF;
+
+// GPU registers borrowed while the video BIOS is read for the pins.
 constexpr std::uint32_t kMiscControl = 0x1C0;
+constexpr std::uint32_t kMiscKeepMask = 0x00FFFFFF;
+constexpr std::uint32_t kMiscRomAccess = 0x0C000000;
+constexpr std::uint32_t kPadRomLines = 0x700;  // bits 8-10 of set A's enables
+constexpr std::uint32_t kStrapControl = 0x8;
+constexpr std::uint32_t kStrapStatus = 0xC;
+constexpr std::uint32_t kStrapFieldMask = 0x3F;
+constexpr std::uint32_t kStrapFieldValue = 0x33;
+constexpr std::uint32_t kStrapSetABit = 3;
 constexpr std::uint32_t kRomProbeIndex = 0xA8;
 constexpr std::uint32_t kRomProbeData = 0xAC;
+// Pins up to this number are in set A.
+constexpr std::uint32_t kHighestSetAPin = 17;
 
-struct PinRegisters {
-    std::uint32_t first, level, third;
-};
+// Pauses, in microseconds.
+constexpr int kResetPulseUs = 8;
+constexpr int kProgramModeUs = 35;
+constexpr int kPacketSettleUs = 10;
+constexpr int kFinishPollUs = 500;
+constexpr int kRestartHoldUs = 1000;
+constexpr int kRestartLowUs = 50;
+constexpr int kRestartSettleUs = 8000;
+
+using PinRegisters = CSiI1930::PinRegisters;
 constexpr PinRegisters kSetA{0x198, 0x19C, 0x1A0};
 constexpr PinRegisters kSetB{0xC54, 0xC58, 0xC5C};
 
@@ -158,86 +180,31 @@ int CSiI1930::EraseAll() {
     return 1;
 }
 
+// Where the pins came from, and what picks their register set.
+struct CSiI1930::PinSource {
+    bool given = false;      // both pins set before the call
+    bool romFound = false;   // the video BIOS came from the ROM aperture
+    bool strapSetA = false;  // the strap bit that selects set A
+};
+
+// The register set driving the pins for one call, with what it held before.
+struct CSiI1930::PinDrive {
+    PinRegisters set;
+    std::uint32_t resetMask = 0;
+    std::uint32_t programMask = 0;
+    std::uint32_t savedFirst = 0;
+    std::uint32_t savedThird = 0;
+};
+
 std::uint32_t CSiI1930::Program(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
     // Only -1 means unset; any other negative pin is unset too rather than
     // a shift by a negative count.
     if (resetPin < 0) resetPin = -1;
     if (programPin < 0) programPin = -1;
-
-    std::vector<std::uint8_t> image(kImageBytes, 0);
-    const std::uint32_t saved198 = flash->ReadRegister(kSetA.first);
-    const std::uint32_t saved1A0 = flash->ReadRegister(kSetA.third);
-    const std::uint32_t saved1C0 = flash->ReadRegister(kMiscControl);
-    flash->WriteRegister(kMiscControl, (saved1C0 & 0x00FFFFFF) | 0x0C000000);
-    flash->WriteRegister(kSetA.first, saved198 & ~0x700u);
-    flash->WriteRegister(kSetA.third, saved1A0 & ~0x700u);
-    flash->WriteRegister(0x8, (flash->ReadRegister(0xC) & ~0x3Fu) | 0x33);
-    const std::uint32_t s = (flash->ReadRegister(0xC) >> 3) & 1;
-    auto restore = [&] {
-        flash->WriteRegister(kSetA.first, saved198);
-        flash->WriteRegister(kSetA.third, saved1A0);
-        flash->WriteRegister(kMiscControl, saved1C0);
-    };
-
-    std::uint32_t g = 0, r = 0;
-    if (resetPin != -1 && programPin != -1) {
-        g = 1;
-        r = 1;
-    } else {
-        flash->WriteRegister(kRomProbeIndex, 0);
-        const std::uint32_t b0 = flash->ReadRegister(kRomProbeData) & 0xFF;
-        const std::uint32_t b1 = flash->ReadRegister(kRomProbeData) & 0xFF;
-        if (b0 == 0x55 && b1 == 0xAA) {
-            flash->ReadRom(0, image.data(), int(kImageBytes));
-            r = 1;
-        } else {
-            flash->ReadLegacyRom(0, image.data(), int(kImageBytes));
-        }
-        if (LoadGpioPins(image.data()) == 0) {
-            restore();
-            return 0;
-        }
-    }
-    restore();
-    image.clear();
-    image.shrink_to_fit();
-
-    const std::uint32_t reset = std::uint32_t(resetPin), program = std::uint32_t(programPin);
-    PinRegisters set = kSetB;
-    if (g == 1) {
-        set = s == 1 ? kSetA : kSetB;
-    } else if (reset <= 17) {
-        set = kSetA;
-    } else if (program <= 17) {
-        set = (r == 1 && s == 1) ? kSetA : kSetB;
-    } else {
-        resetPin = MapGpioId(resetPin);
-        programPin = MapGpioId(programPin);
-        set = kSetB;
-    }
-    const std::uint32_t maskR = 1u << (std::uint32_t(resetPin) & 31);
-    const std::uint32_t maskP = 1u << (std::uint32_t(programPin) & 31);
-
-    const std::uint32_t savedF = flash->ReadRegister(set.first);
-    const std::uint32_t savedT = flash->ReadRegister(set.third);
-    const std::uint32_t f = savedF | maskR | maskP;
-    std::printf("Result %X\n", unsigned(f));
-    flash->WriteRegister(set.first, f);
-    const std::uint32_t t = savedT | maskR | maskP;
-    std::printf("Result %X\n", unsigned(t));
-    flash->WriteRegister(set.third, t);
-
-    auto level = [&] { return flash->ReadRegister(set.level); };
-    auto setLevel = [&](std::uint32_t v) { flash->WriteRegister(set.level, v); };
-    std::uint32_t l = level();
-    std::printf("Result %X %X %X\n", unsigned(l), unsigned(~maskR), unsigned(l & ~maskR));
-    setLevel(l & ~maskR);
-    flash->Sleep(8);
-    flash->Sleep(8);
-    l = level() | maskR;
-    setLevel(l);
-    std::printf("Result %X\n", unsigned(l));
-    flash->Sleep(8);
+    PinSource source;
+    if (!FindPins(&source)) return 0;
+    const PinDrive drive = DrivePins(ChoosePinSet(source));
+    PulseReset(drive);
 
     const std::uint8_t zero = 0;
     bus->Write(&zero, kRegVersionLow, 1, 0);
@@ -247,97 +214,188 @@ std::uint32_t CSiI1930::Program(const std::uint8_t* data, std::uint32_t offset, 
         return firmwareVersion;
     }
 
-    auto release = [&] {
-        setLevel(level() | maskP);
-        flash->WriteRegister(set.first, savedF);
-        flash->WriteRegister(set.third, savedT);
-    };
-    setLevel(level() & ~maskP);
-    flash->Sleep(35);
-
-    if (offset >= kFinishOffset) {
-        packet[9] = kCmdFinish;
-        if (bus->Write(packet, kRegPacket, kSiI1930PacketSize, 0) == 0) {
-            release();
-            return 0xFFFF;
-        }
-        flash->IoDelay();
-        for (std::uint32_t poll = 0; poll < kFinishPolls; ++poll) {
-            flash->Sleep(500);
-            std::uint8_t status = 0;
-            if (ReadStatus(&status, nullptr) && status != kStatusBusy) {
-                setLevel(level() | maskP);
-                flash->Sleep(1000);
-                setLevel(level() & ~maskR);
-                flash->Sleep(50);
-                setLevel(level() | maskR);
-                flash->Sleep(8000);
-                flash->WriteRegister(set.first, savedF);
-                flash->WriteRegister(set.third, savedT);
-                return length;
-            }
-        }
-        release();
-        return 0xFFFF;
-    }
-
+    SetLevel(drive, Level(drive) & ~drive.programMask);
+    flash->Sleep(kProgramModeUs);
+    if (offset >= kFinishOffset) return Finish(drive, length);
     // The device is erased only for the first chunk; a failed erase stops
     // here so that nothing is written over old contents.
     if (offset == 0 && EraseAll() == 0) {
-        release();
+        Release(drive);
         return 0;
     }
+    const std::uint32_t done = SendPackets(data, offset, length);
+    Release(drive);
+    return done;
+}
 
+// Lends the GPU's ROM lines to the ROM read while the pins are looked up,
+// then gives them back.
+bool CSiI1930::FindPins(PinSource* source) {
+    const std::uint32_t savedFirst = flash->ReadRegister(kSetA.first);
+    const std::uint32_t savedThird = flash->ReadRegister(kSetA.third);
+    const std::uint32_t savedMisc = flash->ReadRegister(kMiscControl);
+    flash->WriteRegister(kMiscControl, (savedMisc & kMiscKeepMask) | kMiscRomAccess);
+    flash->WriteRegister(kSetA.first, savedFirst & ~kPadRomLines);
+    flash->WriteRegister(kSetA.third, savedThird & ~kPadRomLines);
+    flash->WriteRegister(kStrapControl, (flash->ReadRegister(kStrapStatus) & ~kStrapFieldMask) | kStrapFieldValue);
+    source->strapSetA = ((flash->ReadRegister(kStrapStatus) >> kStrapSetABit) & 1) != 0;
+    source->given = resetPin != -1 && programPin != -1;
+    source->romFound = source->given;
+    const bool found = source->given || ReadPinsFromVideoBios(&source->romFound);
+    flash->WriteRegister(kSetA.first, savedFirst);
+    flash->WriteRegister(kSetA.third, savedThird);
+    flash->WriteRegister(kMiscControl, savedMisc);
+    return found;
+}
+
+// The ROM aperture when the probe sees a ROM signature, else the legacy
+// video BIOS area.
+bool CSiI1930::ReadPinsFromVideoBios(bool* romFound) {
+    std::vector<std::uint8_t> image(kImageBytes, 0);
+    flash->WriteRegister(kRomProbeIndex, 0);
+    const std::uint32_t first = flash->ReadRegister(kRomProbeData) & 0xFF;
+    const std::uint32_t second = flash->ReadRegister(kRomProbeData) & 0xFF;
+    *romFound = first == 0x55 && second == 0xAA;
+    if (*romFound) {
+        flash->ReadRom(0, image.data(), int(kImageBytes));
+    } else {
+        flash->ReadLegacyRom(0, image.data(), int(kImageBytes));
+    }
+    return LoadGpioPins(image.data()) != 0;
+}
+
+PinRegisters CSiI1930::ChoosePinSet(const PinSource& source) {
+    const std::uint32_t reset = std::uint32_t(resetPin), program = std::uint32_t(programPin);
+    if (source.given) return source.strapSetA ? kSetA : kSetB;
+    if (reset <= kHighestSetAPin) return kSetA;
+    if (program <= kHighestSetAPin) return source.romFound && source.strapSetA ? kSetA : kSetB;
+    // Both ids name the second bank: map them to its pins.
+    resetPin = MapGpioId(resetPin);
+    programPin = MapGpioId(programPin);
+    return kSetB;
+}
+
+CSiI1930::PinDrive CSiI1930::DrivePins(const PinRegisters& set) {
+    PinDrive d;
+    d.set = set;
+    d.resetMask = 1u << (std::uint32_t(resetPin) & 31);
+    d.programMask = 1u << (std::uint32_t(programPin) & 31);
+    d.savedFirst = flash->ReadRegister(set.first);
+    d.savedThird = flash->ReadRegister(set.third);
+    const std::uint32_t both = d.resetMask | d.programMask;
+    std::printf("Result %X\n", unsigned(d.savedFirst | both));
+    flash->WriteRegister(set.first, d.savedFirst | both);
+    std::printf("Result %X\n", unsigned(d.savedThird | both));
+    flash->WriteRegister(set.third, d.savedThird | both);
+    return d;
+}
+
+std::uint32_t CSiI1930::Level(const PinDrive& d) { return flash->ReadRegister(d.set.level); }
+
+void CSiI1930::SetLevel(const PinDrive& d, std::uint32_t value) { flash->WriteRegister(d.set.level, value); }
+
+// The loader answers only after the reset line went low and high again.
+void CSiI1930::PulseReset(const PinDrive& d) {
+    const std::uint32_t l = Level(d);
+    std::printf("Result %X %X %X\n", unsigned(l), unsigned(~d.resetMask), unsigned(l & ~d.resetMask));
+    SetLevel(d, l & ~d.resetMask);
+    flash->Sleep(kResetPulseUs);
+    flash->Sleep(kResetPulseUs);
+    const std::uint32_t high = Level(d) | d.resetMask;
+    SetLevel(d, high);
+    std::printf("Result %X\n", unsigned(high));
+    flash->Sleep(kResetPulseUs);
+}
+
+// Program line released and the pin registers as they were.
+void CSiI1930::Release(const PinDrive& d) {
+    SetLevel(d, Level(d) | d.programMask);
+    RestorePins(d);
+}
+
+void CSiI1930::RestorePins(const PinDrive& d) {
+    flash->WriteRegister(d.set.first, d.savedFirst);
+    flash->WriteRegister(d.set.third, d.savedThird);
+}
+
+// The finishing command starts the new firmware: out of program mode and
+// through a reset. Only a device that reports the command done has taken it.
+std::uint32_t CSiI1930::Finish(const PinDrive& d, std::uint32_t length) {
+    packet[9] = kCmdFinish;
+    if (bus->Write(packet, kRegPacket, kSiI1930PacketSize, 0) == 0) {
+        Release(d);
+        return kFinishFailed;
+    }
+    flash->IoDelay();
+    for (std::uint32_t poll = 0; poll < kFinishPolls; ++poll) {
+        flash->Sleep(kFinishPollUs);
+        std::uint8_t status = 0;
+        if (!ReadStatus(&status, nullptr) || status == kStatusBusy) continue;
+        if (status != kStatusDone) break;  // refused
+        SetLevel(d, Level(d) | d.programMask);
+        flash->Sleep(kRestartHoldUs);
+        SetLevel(d, Level(d) & ~d.resetMask);
+        flash->Sleep(kRestartLowUs);
+        SetLevel(d, Level(d) | d.resetMask);
+        flash->Sleep(kRestartSettleUs);
+        RestorePins(d);
+        return length;
+    }
+    Release(d);
+    return kFinishFailed;
+}
+
+std::uint32_t CSiI1930::SendPackets(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
     std::uint32_t done = 0;
     while (done < length) {
-        const std::uint32_t n = std::min<std::uint32_t>(length - done, 8);
-        for (std::uint32_t i = 0; i < n; ++i) packet[i] = data[offset + done + i];
+        const std::uint32_t n = std::min<std::uint32_t>(length - done, kPacketDataBytes);
         const std::uint32_t address = offset + done;
+        // Data bytes past n keep what the previous packet left.
+        for (std::uint32_t i = 0; i < n; ++i) packet[i] = data[address + i];
         packet[8] = 0;
-        packet[9] = std::uint8_t(((n & 7) << 4) | 0x0B);
+        packet[9] = std::uint8_t(((n & 7) << 4) | kCmdProgram);
         packet[10] = std::uint8_t(address);
         packet[11] = std::uint8_t(address >> 8);
         packet[12] = 0;
         packet[13] = 0;
-
-        std::uint32_t result = 0;
-        bool sent = false;
-        for (attempt = 1; attempt <= kFirstSends; ++attempt) {
-            result = bus->Write(packet, kRegPacket, kSiI1930PacketSize, 0);
-            if (result != 0) {
-                sent = true;
-                break;
-            }
-            flash->Sleep(int(attempt * 5000 + 10));
-        }
-        if (!sent) break;
-
-        flash->IoDelay();
-        flash->Sleep(10);
-        std::uint8_t status = 0;
-        ReadStatus(&status, &result);
-        if (status != kStatusDone) {
-            for (attempt = 1; attempt <= kRetrySends; ++attempt) {
-                status = 0;
-                result = bus->Write(packet, kRegPacket, kSiI1930PacketSize, 0);
-                if (result != 0) {
-                    flash->Sleep(int(attempt * 50 + 10));
-                    ReadStatus(&status, &result);
-                }
-                if (status == kStatusDone) break;
-            }
-            ++failedPackets;
-            if (status != kStatusDone) {
-                std::printf("\nWriting Failed. Result = %X Tempbuff =%X. Rertry=%X\n", unsigned(result),
-                            unsigned(status), unsigned(attempt));
-                break;
-            }
-        }
+        if (!SendPacket() || !ConfirmPacket()) break;
         done += n;
         std::printf("\r Bytes Written %d", int(done));
     }
-    release();
     return done;
+}
+
+bool CSiI1930::SendPacket() {
+    for (attempt = 1; attempt <= kFirstSends; ++attempt) {
+        if (bus->Write(packet, kRegPacket, kSiI1930PacketSize, 0) != 0) return true;
+        flash->Sleep(int(attempt * 5000 + 10));
+    }
+    return false;
+}
+
+// A packet the device has not reported done is sent again, with longer
+// pauses each time.
+bool CSiI1930::ConfirmPacket() {
+    flash->IoDelay();
+    flash->Sleep(kPacketSettleUs);
+    std::uint8_t status = 0;
+    std::uint32_t result = 0;
+    ReadStatus(&status, &result);
+    if (status == kStatusDone) return true;
+    for (attempt = 1; attempt <= kRetrySends; ++attempt) {
+        status = 0;
+        result = bus->Write(packet, kRegPacket, kSiI1930PacketSize, 0);
+        if (result != 0) {
+            flash->Sleep(int(attempt * 50 + 10));
+            ReadStatus(&status, &result);
+        }
+        if (status == kStatusDone) break;
+    }
+    ++failedPackets;
+    if (status == kStatusDone) return true;
+    std::printf("\nWriting Failed. Result = %X Tempbuff =%X. Rertry=%X\n", unsigned(result), unsigned(status),
+                unsigned(attempt));
+    return false;
 }
 
 std::uint32_t CSiI1930::Compare(const std::uint8_t*, std::uint32_t, std::uint32_t) { return 0; }

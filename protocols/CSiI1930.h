@@ -34,6 +34,11 @@ public:
     // the read went through. result gets the bus call's answer.
     bool ReadStatus(std::uint8_t* status, std::uint32_t* result);
 
+    // GPU registers of one pin bank: two enables and the level between them.
+    struct PinRegisters {
+        std::uint32_t first, level, third;
+    };
+
     ProtocolHost* flash;
     CGenI2C* bus;
     std::uint32_t attempt = 0;
@@ -44,4 +49,21 @@ public:
     std::uint8_t identifyOnly = 0;
     std::int32_t resetPin = -1;
     std::int32_t programPin = -1;
+
+private:
+    struct PinSource;
+    struct PinDrive;
+    bool FindPins(PinSource* source);
+    bool ReadPinsFromVideoBios(bool* romFound);
+    PinRegisters ChoosePinSet(const PinSource& source);
+    PinDrive DrivePins(const PinRegisters& set);
+    std::uint32_t Level(const PinDrive& d);
+    void SetLevel(const PinDrive& d, std::uint32_t value);
+    void PulseReset(const PinDrive& d);
+    void Release(const PinDrive& d);
+    void RestorePins(const PinDrive& d);
+    std::uint32_t Finish(const PinDrive& d, std::uint32_t length);
+    std::uint32_t SendPackets(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    bool SendPacket();
+    bool ConfirmPacket();
 };

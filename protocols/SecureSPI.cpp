@@ -137,6 +137,14 @@ int SecureSPI::FlashThroughSmu(const std::uint8_t* image, int length) {
     return r;
 }
 
+// Page counts of a request for an image of `length` bytes.
+struct SecureSPI::RequestGeometry {
+    std::uint64_t page = 0;    // system page size
+    std::uint32_t body = 0;    // image bytes before the trailer
+    std::uint64_t pages = 0;   // pages the body takes
+    std::uint64_t Total() const { return (4 + pages) * page; }
+};
+
 int SecureSPI::SmuFlashImage(const std::uint8_t* image, int length) {
     if (flash->ReadRegister(kMailboxResponse) == 0) {
         std::printf("SMU FW is not ready for message hanlding\n");
@@ -144,43 +152,55 @@ int SecureSPI::SmuFlashImage(const std::uint8_t* image, int length) {
     }
     // Without the trailer or the part's commands there is no request.
     if (!image || length <= kTrailerBytes || !part) return 0;
+    RequestGeometry g;
+    if (!PlanRequest(length, &g)) return 0;
 
-    const long pageSize = flash->GetPageSize();
-    if (pageSize <= 0) return 0;
-    const std::uint64_t P = std::uint64_t(pageSize);
-    const std::uint32_t L = std::uint32_t(length - kTrailerBytes);
-    const std::uint64_t n = L / P + (L % P ? 1 : 0);
-    if (kPageEntryBytes * n > P) {
-        std::printf("\nCan not store all address info in one single page\n");
-        return 0;
-    }
-
-    const std::uint64_t total = (4 + n) * P;
-    RequestPages pages(*flash, total);
+    RequestPages pages(*flash, g.Total());
     std::uint8_t* base = pages.Base();
     if (!base) {
         if (!pages.LockFailed()) std::printf("\nAllocate shared memory\n");
         return 0;
     }
-    std::memset(base, 0, total);
+    std::uint64_t headerPhys = 0;
+    if (!FillRequest(image, g, base, &headerPhys)) {
+        std::printf("\nMap physical address fail\n");
+        return 0;
+    }
+    if (!PostRequest(headerPhys, g.body)) return 0;
+    const int r = int(flash->ReadRegister(kMailboxResponse));
+    if (flash->ReadIndirectRegister(kFirmwareVerdict) == 1) return r;
+    std::printf("authentication fail!\n");
+    return 2;
+}
+
+// The page list must fit one page.
+bool SecureSPI::PlanRequest(int length, RequestGeometry* g) {
+    const long pageSize = flash->GetPageSize();
+    if (pageSize <= 0) return false;
+    g->page = std::uint64_t(pageSize);
+    g->body = std::uint32_t(length - kTrailerBytes);
+    g->pages = g->body / g->page + (g->body % g->page ? 1 : 0);
+    if (kPageEntryBytes * g->pages > g->page) {
+        std::printf("\nCan not store all address info in one single page\n");
+        return false;
+    }
+    return true;
+}
+
+// Pages: header, the part's commands, the page list, the image body, the
+// trailer. False when a page has no physical address.
+bool SecureSPI::FillRequest(const std::uint8_t* image, const RequestGeometry& g, std::uint8_t* base,
+                            std::uint64_t* headerPhys) {
+    const std::uint64_t P = g.page;
+    std::memset(base, 0, g.Total());
     std::uint8_t* header = base;
     std::uint8_t* params = base + P;
     std::uint8_t* list = base + 2 * P;
     std::uint8_t* data = base + 3 * P;
-    std::uint8_t* trailer = base + (3 + n) * P;
-
-    params[0] = part->commands[SPI_CHIP_ERASE].opcode;
-    params[1] = part->commands[SPI_RDSR].opcode;
-    params[2] = part->commands[SPI_WREN].opcode;
-    params[3] = part->commands[SPI_PAGE_PROGRAM].opcode;
-    params[4] = part->busy.mask;
-    params[5] = part->busy.value;
-    params[6] = part->wel.mask;
-    params[7] = part->wel.value;
-    StoreLe16(params + 8, std::uint16_t(part->pageSize));
-
-    std::memcpy(data, image, L);
-    std::memcpy(trailer, image + L, kTrailerBytes);
+    std::uint8_t* trailer = base + (3 + g.pages) * P;
+    FillPartParams(params);
+    std::memcpy(data, image, g.body);
+    std::memcpy(trailer, image + g.body, kTrailerBytes);
 
     // A page the kernel cannot place would send the firmware to address 0:
     // every lookup must succeed.
@@ -190,10 +210,10 @@ int SecureSPI::SmuFlashImage(const std::uint8_t* image, int length) {
         if (a == 0) mapped = false;
         return a;
     };
-    for (std::uint64_t i = 0; i < n; ++i) {
+    for (std::uint64_t i = 0; i < g.pages; ++i) {
         std::uint8_t* entry = list + kPageEntryBytes * i;
         StoreAddress(entry, phys(data + i * P));
-        StoreLe32(entry + 8, i + 1 < n ? std::uint32_t(P) : std::uint32_t(L - (n - 1) * P));
+        StoreLe32(entry + 8, i + 1 < g.pages ? std::uint32_t(P) : std::uint32_t(g.body - (g.pages - 1) * P));
     }
     StoreLe32(header + 0, 1);
     StoreLe32(header + 4, 2);
@@ -201,23 +221,35 @@ int SecureSPI::SmuFlashImage(const std::uint8_t* image, int length) {
     StoreLe16(header + 10, 2);
     StoreAddress(header + 12, phys(list));
     StoreAddress(header + 20, phys(trailer));
-    StoreLe32(header + 28, std::uint32_t(n));
+    StoreLe32(header + 28, std::uint32_t(g.pages));
     StoreLe16(header + 36, 36);
     StoreLe16(header + 38, 3);
     StoreAddress(header + 40, phys(params));
+    *headerPhys = phys(header);
+    return mapped;
+}
 
-    const std::uint64_t headerPhys = phys(header);
-    if (!mapped) {
-        std::printf("\nMap physical address fail\n");
-        return 0;
-    }
+// The part's commands and status pairs, which the firmware uses itself.
+void SecureSPI::FillPartParams(std::uint8_t* params) const {
+    params[0] = part->commands[SPI_CHIP_ERASE].opcode;
+    params[1] = part->commands[SPI_RDSR].opcode;
+    params[2] = part->commands[SPI_WREN].opcode;
+    params[3] = part->commands[SPI_PAGE_PROGRAM].opcode;
+    params[4] = part->busy.mask;
+    params[5] = part->busy.value;
+    params[6] = part->wel.mask;
+    params[7] = part->wel.value;
+    StoreLe16(params + 8, std::uint16_t(part->pageSize));
+}
 
+// The request's address, then the flash message; each waits for its answer.
+bool SecureSPI::PostRequest(std::uint64_t headerPhys, std::uint32_t body) {
     const struct {
         const MailboxStage& stage;
         std::uint32_t argument;
     } messages[] = {{kSetHigh, std::uint32_t(headerPhys >> 32)},
                     {kSetLow, std::uint32_t(headerPhys)},
-                    {kFlash, L}};
+                    {kFlash, body}};
     for (const auto& m : messages) {
         // A response left from the previous message would end the wait at once.
         flash->WriteRegister(kMailboxResponse, 0);
@@ -227,14 +259,11 @@ int SecureSPI::SmuFlashImage(const std::uint8_t* image, int length) {
         while (flash->ReadRegister(kMailboxResponse) == 0) {
             if (flash->IsTimedOut(until)) {
                 std::printf("%s\n", m.stage.timeoutLine);
-                return 0;
+                return false;
             }
         }
     }
-    const int r = int(flash->ReadRegister(kMailboxResponse));
-    if (flash->ReadIndirectRegister(kFirmwareVerdict) == 1) return r;
-    std::printf("authentication fail!\n");
-    return 2;
+    return true;
 }
 
 void SecureSPI::ReverseBytes32(std::uint32_t& value) {

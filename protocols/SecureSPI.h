@@ -33,4 +33,12 @@ public:
     // neither (its fields are little-endian).
     static void ReverseBytes32(std::uint32_t& value);
     static void SwapHalves32(std::uint32_t& value);
+
+private:
+    struct RequestGeometry;
+    bool PlanRequest(int length, RequestGeometry* g);
+    bool FillRequest(const std::uint8_t* image, const RequestGeometry& g, std::uint8_t* base,
+                     std::uint64_t* headerPhys);
+    void FillPartParams(std::uint8_t* params) const;
+    bool PostRequest(std::uint64_t headerPhys, std::uint32_t body);
 };

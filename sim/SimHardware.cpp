@@ -302,11 +302,24 @@ void SimHardware::SleepMicros(int us) {
     if (us > 0) clocks_.OnSleep(std::uint64_t(us));
 }
 
+namespace {
+
+// Who runs the process, and from which file, is real even on a simulated
+// machine.
+LinuxHardware& RealMachine() {
+    static LinuxHardware real;
+    return real;
+}
+
+}  // namespace
+
+std::string SimHardware::OwnExecutablePath() {
+    return ownExecutable_ ? *ownExecutable_ : RealMachine().OwnExecutablePath();
+}
+
 unsigned SimHardware::EffectiveUid() {
     if (uidOverride_) return *uidOverride_;
-    // Who runs the process is real even on a simulated machine.
-    static LinuxHardware real;
-    return real.EffectiveUid();
+    return RealMachine().EffectiveUid();
 }
 
 void SimHardware::SyncFilesystems() { ++syncCount_; }

@@ -112,6 +112,10 @@ public:
     std::uint64_t LockedBytes() const;
     void SetLockFails(bool on) { lockFails_ = on; }
 
+    // The file the program reads as its own executable: the real one
+    // unless a test names another.
+    void SetOwnExecutable(std::optional<std::string> path) { ownExecutable_ = std::move(path); }
+
     // The real effective user ID unless overridden.
     void OverrideEffectiveUid(std::optional<unsigned> uid) { uidOverride_ = uid; }
     unsigned SyncCount() const { return syncCount_; }
@@ -139,6 +143,7 @@ public:
     void UnlockMemory(void* address, std::uint64_t length) override;
     std::uint64_t CpuClockMicros() override;
     void SleepMicros(int us) override;
+    std::string OwnExecutablePath() override;
     unsigned EffectiveUid() override;
     void SyncFilesystems() override;
     int Reboot() override;
@@ -191,6 +196,7 @@ private:
     bool lockFails_ = false;
 
     std::optional<unsigned> uidOverride_;
+    std::optional<std::string> ownExecutable_;
     unsigned syncCount_ = 0;
     unsigned rebootCount_ = 0;
 

@@ -13,6 +13,7 @@ constexpr std::uint32_t kSetLow = 0x259;
 constexpr std::uint32_t kFlash = 0x25A;
 constexpr std::uint32_t kTrailerBytes = 20;
 constexpr std::uint32_t kEntryBytes = 12;
+constexpr std::uint8_t kReadOpcode = 0x03;
 // Frames handed out start above 4 GiB and skip one between pages.
 constexpr std::uint64_t kFirstFrame = 0x3A5001;
 constexpr std::uint64_t kFrameStep = 2;
@@ -274,7 +275,25 @@ bool SimSmuFirmware::Program() {
         if (!WaitIdle(kProgramLimitUs)) return Refuse("program did not finish");
         at += n;
     }
-    return true;
+    return Verify();
+}
+
+// A block-protected part ignores the erase and the programs without an
+// error of its own; only reading it back shows what it holds.
+bool SimSmuFirmware::Verify() {
+    const std::vector<std::uint8_t>& image = request_.image;
+    flash_->Select();
+    for (std::uint8_t b : {kReadOpcode, std::uint8_t(0), std::uint8_t(0), std::uint8_t(0)}) {
+        flash_->NextOutByte();
+        flash_->InByte(b);
+    }
+    bool same = true;
+    for (std::uint8_t expected : image) {
+        if (flash_->NextOutByte() != expected) same = false;
+        flash_->InByte(0);
+    }
+    flash_->Deselect();
+    return same || Refuse("flash does not hold the image");
 }
 
 // ------------------------------------------------------------ boards

@@ -26,7 +26,9 @@
 // before the flash is touched. The trailer's contents are not checked.
 // Flashing is a chip erase, then page programs from address 0 in the
 // part's page size, each behind a write enable whose latch must show, with
-// the part's status polled until idle (device time advances while it polls).
+// the part's status polled until idle (device time advances while it polls),
+// then a read-back: a part that kept other bytes (block protection) refuses
+// the image.
 //
 // Physical addresses (one firmware per machine: the last one attached
 // answers): the firmware answers the page map for any page the
@@ -136,6 +138,7 @@ private:
     bool ReadPhysical(std::uint64_t phys, std::uint64_t length, std::uint8_t* out);
     bool ReadRequest(std::uint32_t length);
     bool Program();
+    bool Verify();
     // SPI helpers on the part.
     std::uint8_t Status(std::uint8_t rdsr);
     bool WriteEnabled();

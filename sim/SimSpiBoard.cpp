@@ -155,7 +155,7 @@ bool ParseSimSpiFlashOptions(SimMachineLine& line, SimSpiFlashConfig* c, std::st
 }
 
 void ApplySimSpiFlashConfig(SimSpiFlash& flash, const SimSpiFlashConfig& c) {
-    if (c.status) flash.SetStatus(*c.status);
+    if (c.status) flash.SetPowerUpStatus(*c.status);
     flash.SetWriteProtectPin(c.wp);
     if (c.polls[0]) flash.SetBusyPolls(*c.polls[0], *c.polls[1], *c.polls[2]);
     flash.FailBusyNeverClears(c.busyStuck);

@@ -27,7 +27,8 @@
 //       cs=REG:BIT[:inv] clk=... mosi=... miso=...   pad wiring (default:
 //                          the lines of the board's generation; without a
 //                          controller 0x179C bits 19, 10, 9 and 0x17A4 bit 8)
-//       status=V           status register at power-up
+//       status=V           status register of a new part (a part whose
+//                          status was saved beside file= keeps that)
 //       wp                 write-protect pin asserted
 //       busy-polls=P:E:W   status polls that show busy after program,
 //                          erase and status write

@@ -55,6 +55,7 @@ SimSpiPartModel Sst(const char* name, std::uint32_t size, std::uint8_t device, s
     m.ewsrOpcode = 0x50;
     m.writableStatus = 0x8C;
     m.initialStatus = 0x0C;
+    m.volatileStatus = true;
     return m;
 }
 
@@ -163,6 +164,20 @@ SimSpiFlash::SimSpiFlash(const SimSpiPartModel& model, std::shared_ptr<SimStorag
     if (!storage_) storage_ = std::make_shared<SimStorage>(model_.size);
     if (model_.pageSize == 0) model_.pageSize = 1;
     status_ = model_.initialStatus & 0xFC;
+    const std::optional<std::uint8_t> saved = storage_->NonVolatileStatus();
+    if (saved && !model_.volatileStatus) {
+        status_ = *saved & 0xFC;
+        restored_ = true;
+    }
+}
+
+void SimSpiFlash::SetStatus(std::uint8_t value) {
+    status_ = value & 0xFC;
+    if (!model_.volatileStatus) storage_->SetNonVolatileStatus(status_);
+}
+
+void SimSpiFlash::SetPowerUpStatus(std::uint8_t value) {
+    if (!restored_) SetStatus(value);
 }
 
 void SimSpiFlash::SetBusyPolls(unsigned program, unsigned erase, unsigned statusWrite) {
@@ -340,7 +355,7 @@ void SimSpiFlash::Execute() {
             return;
         }
         std::uint8_t w = model_.writableStatus & 0xFC;
-        status_ = std::uint8_t((status_ & ~w) | (header_[1] & w));
+        SetStatus(std::uint8_t((status_ & ~w) | (header_[1] & w)));
         StartOp(Op::StatusWrite);
         return;
     }

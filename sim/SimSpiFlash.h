@@ -53,6 +53,9 @@ struct SimSpiPartModel {
     std::uint8_t ewsrOpcode = 0;     // enable-write-status opcode (0 = none)
     std::uint8_t writableStatus = 0x9C;  // block-protect bits and the lock bit
     std::uint8_t initialStatus = 0x00;
+    // The status bits come up as initialStatus at every power-up instead of
+    // keeping what was written (the SST parts' block protection).
+    bool volatileStatus = false;
     // Block protect 1, 2, 3 guards the top quarter, the top half, all of
     // the part (the small serial EEPROMs); otherwise any set bit guards all.
     bool quarterProtection = false;
@@ -85,7 +88,11 @@ public:
 
     // Status register as a read would show it now (no poll counted).
     std::uint8_t Status();
-    void SetStatus(std::uint8_t value) { status_ = value & 0xFC; }
+    // Non-volatile bits are kept with the contents (SimStorage), so a part
+    // built on saved storage starts with what it held before.
+    void SetStatus(std::uint8_t value);
+    // The status of a new part: ignored when the part had its bits saved.
+    void SetPowerUpStatus(std::uint8_t value);
     // Write-protect pin: asserted with the lock bit set, status writes are refused.
     void SetWriteProtectPin(bool asserted) { wpAsserted_ = asserted; }
 
@@ -137,6 +144,7 @@ private:
     SimClocks* clocks_;
 
     std::uint8_t status_ = 0;        // bits 2-7 as written; busy and WEL kept apart
+    bool restored_ = false;          // status_ came from the saved storage
     bool wel_ = false;
     bool wpAsserted_ = false;
     bool ewsrArmed_ = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -11,6 +12,17 @@ namespace {
 constexpr std::size_t kMaxStorage = 64u << 20;
 
 std::string Reason() { return std::strerror(errno); }
+
+// False when the file holds more than kMaxStorage bytes.
+bool ReadUpToLimit(std::FILE* f, std::vector<std::uint8_t>* data) {
+    std::uint8_t chunk[65536];
+    for (;;) {
+        std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
+        data->insert(data->end(), chunk, chunk + n);
+        if (data->size() > kMaxStorage) return false;
+        if (n < sizeof chunk) return true;
+    }
+}
 
 }  // namespace
 
@@ -34,20 +46,11 @@ std::shared_ptr<SimStorage> SimStorage::Load(const std::string& path, std::size_
         auto s = std::make_shared<SimStorage>(size);
         s->path_ = path;
         s->fileMissing_ = true;
+        if (!s->LoadStatus(error)) return nullptr;
         return s;
     }
     std::vector<std::uint8_t> data;
-    std::uint8_t chunk[65536];
-    bool tooLong = false;
-    for (;;) {
-        std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
-        data.insert(data.end(), chunk, chunk + n);
-        if (data.size() > kMaxStorage) {
-            tooLong = true;
-            break;
-        }
-        if (n < sizeof chunk) break;
-    }
+    const bool tooLong = !ReadUpToLimit(f, &data);
     bool readError = std::ferror(f) != 0;
     std::fclose(f);
     if (readError) {
@@ -75,7 +78,48 @@ std::shared_ptr<SimStorage> SimStorage::Load(const std::string& path, std::size_
     // A padded file is written back whole only if something changes.
     s->saved_ = s->bytes_;
     s->path_ = path;
+    if (!s->LoadStatus(error)) return nullptr;
     return s;
+}
+
+bool SimStorage::LoadStatus(std::string* error) {
+    const std::string path = StatusPath(path_);
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) {
+        if (errno == ENOENT) return true;
+        *error = "cannot open '" + path + "': " + Reason();
+        return false;
+    }
+    char text[32] = {};
+    const std::size_t n = std::fread(text, 1, sizeof text - 1, f);
+    std::fclose(f);
+    text[n] = '\0';
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 0);
+    while (end && (*end == '\n' || *end == ' ')) ++end;
+    if (n == 0 || end == text || *end != '\0' || value > 0xFF) {
+        *error = "'" + path + "' does not hold a status byte";
+        return false;
+    }
+    status_ = savedStatus_ = std::uint8_t(value);
+    return true;
+}
+
+bool SimStorage::SaveStatus(std::string* error) {
+    if (path_.empty() || !status_ || status_ == savedStatus_) return true;
+    const std::string path = StatusPath(path_);
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) {
+        *error = "cannot write '" + path + "': " + Reason();
+        return false;
+    }
+    const bool ok = std::fprintf(f, "0x%02X\n", unsigned(*status_)) > 0;
+    if (std::fclose(f) != 0 || !ok) {
+        *error = "cannot write '" + path + "'";
+        return false;
+    }
+    savedStatus_ = status_;
+    return true;
 }
 
 void SimStorage::SetInitial(const std::vector<std::uint8_t>& bytes) {
@@ -86,6 +130,7 @@ void SimStorage::SetInitial(const std::vector<std::uint8_t>& bytes) {
 bool SimStorage::NeedsSave() const { return !path_.empty() && (fileMissing_ || bytes_ != saved_); }
 
 bool SimStorage::Save(std::string* error) {
+    if (!SaveStatus(error)) return false;
     if (!NeedsSave()) return true;
     std::FILE* f = std::fopen(path_.c_str(), "wb");
     if (!f) {

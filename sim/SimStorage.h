@@ -1,11 +1,14 @@
 // The bytes of a ROM or flash part, optionally kept in a file beside the
 // machine file: loaded at start, written back by SaveBackingFiles when they
-// changed (or when the file did not exist yet).
+// changed (or when the file did not exist yet). A part's non-volatile status
+// bits live in a companion file, PATH.status (one number, "0x9C"), so that
+// protection set in one run is there in the next.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,12 @@ public:
     // Replaces the content as if it had been loaded (no write-back for it).
     void SetInitial(const std::vector<std::uint8_t>& bytes);
 
+    // The part's non-volatile status bits; none for a part that never had
+    // them saved (a new part).
+    std::optional<std::uint8_t> NonVolatileStatus() const { return status_; }
+    void SetNonVolatileStatus(std::uint8_t value) { status_ = value; }
+    static std::string StatusPath(const std::string& path) { return path + ".status"; }
+
     bool NeedsSave() const;
     // Writes the bytes to the file when NeedsSave(); true when nothing had
     // to be written or the write succeeded.
@@ -39,4 +48,9 @@ private:
     std::vector<std::uint8_t> bytes_;
     std::vector<std::uint8_t> saved_;   // content the file holds
     bool fileMissing_ = false;
+    std::optional<std::uint8_t> status_;
+    std::optional<std::uint8_t> savedStatus_;  // what the companion file holds
+
+    bool LoadStatus(std::string* error);
+    bool SaveStatus(std::string* error);
 };

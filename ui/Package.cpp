@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "commands/RomImage.h"
+#include "platform/HardwareBackend.h"
 #include "ui/CFlashUI.h"
 
 // Mutable and non-zero, so it lands in .data and the builder finds (and
@@ -120,7 +121,9 @@ bool ReadPackageRecord(const PackageDescriptor& d, const std::uint8_t* image, st
 
 void CFlashUI::DetectPackage() {
     const PackageDescriptor live = CurrentPackageDescriptor();
-    PackageLoad load = DetectPackageFile(live, live.exePath);
+    // Through the platform, never argv[0]: that may name nothing, or another
+    // file of the same name in the working directory.
+    PackageLoad load = DetectPackageFile(live, Hw().OwnExecutablePath().c_str());
     packageMode = load.mode;
     packageValid = load.valid;
     packageImage = load.image.release();

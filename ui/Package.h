@@ -16,7 +16,8 @@ struct PackageDescriptor {
     std::uint32_t commandsOffset;
     std::uint32_t dataOffset;
     std::uint32_t dataLength;
-    // Run-time only: the program's own path (argv[0]), set by main.
+    // Run-time only: argv[0] as main got it, for messages; the program's own
+    // file is opened through the platform.
     const char* exePath;
 };
 
@@ -62,7 +63,8 @@ struct PackageLoad {
     std::uint32_t imageSize = 0;
 };
 
-// Classifies the descriptor; for a package reads the file at path and checks
+// Classifies the descriptor; for a package reads the file at path (the
+// program's own file, as the platform names it) and checks
 // the payload (checksum, count, every offset inside the checksummed area).
 PackageLoad DetectPackageFile(const PackageDescriptor& descriptor, const char* path);
 

@@ -166,6 +166,11 @@ private:
                           unsigned(kPackageMaxWords));
                 return false;
             }
+            // The record ends a word at its NUL: the package could not run it.
+            if (std::memchr(word, '\0', length) != nullptr) {
+                ui_.Print(ui_.log, "Line %d: Command word holds a NUL byte.\n", line_);
+                return false;
+            }
             if (!Append(word, length + 1)) return false;
             if (strcasecmp(word, "infile") != 0) continue;
             if (content_.dataLength == 0) {
@@ -226,6 +231,31 @@ bool WritePackageFile(const char* name, const std::uint8_t* bytes, std::size_t l
     return ok;
 }
 
+// The program's own file into `file`, with the offset of its descriptor;
+// 0, or the result of a refusal after its message. Messages name the
+// program as it was started.
+int ReadOwnProgram(CFlashUI& ui, std::vector<std::uint8_t>& file, std::uint32_t* size, long* descriptorAt) {
+    const PackageDescriptor live = CurrentPackageDescriptor();
+    const char* self = live.exePath ? live.exePath : "";
+    FILE* exe = COsDepend::OpenOwnExecutable();
+    if (!exe) {
+        ui.Print(ui.log, "File %s not found.\n", self);
+        return CMD_FILE_NOT_FOUND;
+    }
+    *size = std::uint32_t(std::fread(file.data(), 1, file.size(), exe));
+    std::fclose(exe);
+    if (*size < kPackageDescriptorSize) {
+        ui.Print(ui.log, "File %s read failed.\n", self);
+        return CMD_FILE_NOT_FOUND;
+    }
+    *descriptorAt = FindPackageDescriptor(file.data(), *size);
+    if (*descriptorAt < 0) {
+        ui.Print(ui.log, "File %s integrity check failed.\n", self);
+        return CMD_FAILED;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int CFlashUI::CmdPackage(int count, char** args) {
@@ -234,25 +264,10 @@ int CFlashUI::CmdPackage(int count, char** args) {
         Print(log, "Package already exist.\n");
         return CMD_FAILED;
     }
-    const PackageDescriptor live = CurrentPackageDescriptor();
-    const char* self = live.exePath ? live.exePath : "";
-    FILE* exe = COsDepend::OpenInputFile(self);
-    if (!exe) {
-        Print(log, "File %s not found.\n", self);
-        return CMD_FILE_NOT_FOUND;
-    }
     std::vector<std::uint8_t> file(kPackageFileMax);
-    const std::uint32_t exeSize = std::uint32_t(std::fread(file.data(), 1, file.size(), exe));
-    std::fclose(exe);
-    if (exeSize < kPackageDescriptorSize) {
-        Print(log, "File %s read failed.\n", self);
-        return CMD_FILE_NOT_FOUND;
-    }
-    const long at = FindPackageDescriptor(file.data(), exeSize);
-    if (at < 0) {
-        Print(log, "File %s integrity check failed.\n", self);
-        return CMD_FAILED;
-    }
+    std::uint32_t exeSize = 0;
+    long at = -1;
+    if (const int refused = ReadOwnProgram(*this, file, &exeSize, &at)) return refused;
 
     FILE* config = COsDepend::OpenInputFile(args[0]);
     if (!config) {

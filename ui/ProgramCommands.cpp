@@ -153,7 +153,7 @@ int ProgramRun::Firmware() {
     FILE* f = nullptr;
     if (ui_.cmdDataLength != 0) {
         const char* self = packageDescriptor.exePath ? packageDescriptor.exePath : "";
-        f = std::fopen(self, "rb");
+        f = COsDepend::OpenOwnExecutable();
         if (f && std::fseek(f, long(packageDescriptor.dataOffset), SEEK_SET) != 0) {
             std::fclose(f);
             f = nullptr;

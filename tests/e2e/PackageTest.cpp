@@ -151,18 +151,51 @@ TEST(Package, FileRecordsRunByPath) {
         EXPECT_EQ(Body(r), c.out) << c.what;
     }
 
-    // Started through the command search path, the package cannot find its
-    // own file and is invalid.
+    // Started through the command search path from a directory holding a
+    // damaged file of its name, the package still runs its own commands.
     E2e field;
     vmtest::WriteBytes(field.File("update.pak"), package);
     chmod(field.File("update.pak").c_str(), 0755);
     E2e elsewhere;
+    Bytes decoy = package;
+    decoy[decoy.size() - 0x100] ^= 1;
+    vmtest::WriteBytes(elsewhere.File("update.pak"), decoy);
     vmtest::RunOptions opt;
     opt.cwd = elsewhere.dir.Path();
     opt.env["PATH"] = field.dir.Path();
     RunResult viaPath = vmtest::Run("/bin/sh", {"-c", "update.pak"}, opt);
-    EXPECT_EQ(viaPath.exitCode, 26);
-    EXPECT_EQ(Body(viaPath), "Invalid package.\n");
+    EXPECT_EQ(viaPath.exitCode, 0);
+    EXPECT_EQ(Body(viaPath), good);
+}
+
+// "-pak" through the command search path, in a directory holding another
+// program of the same name: the package is built from the program that runs.
+TEST(Package, BuiltFromTheRunningProgram) {
+    const Bytes image = InfoImage();
+    PackageRig rig(vmtest::kVmExe, image.size() + 4096);
+    if (rig.tool.empty()) GTEST_SKIP() << rig.why;
+    E2e installed, work;
+    const Bytes program = vmtest::ReadBytes(rig.tool);
+    vmtest::WriteBytes(installed.File("vorbanmill"), program);
+    chmod(installed.File("vorbanmill").c_str(), 0755);
+    vmtest::WriteBytes(work.File("vorbanmill"), vmtest::ReadBytes(vmtest::kVmSimExe));
+    vmtest::WriteBytes(work.File("image.rom"), image);
+    vmtest::WriteFile(work.File("pkg.cfg"), Header("Any dir") + "infile image.rom\ncommand -biosfileinfo infile\n");
+    vmtest::RunOptions opt;
+    opt.cwd = work.dir.Path();
+    opt.env["PATH"] = installed.dir.Path();
+    RunResult built = vmtest::Run("/bin/sh", {"-c", "vorbanmill -pak pkg.cfg"}, opt);
+    ASSERT_EQ(built.exitCode, 0) << built.out;
+    const Bytes package = vmtest::ReadBytes(work.File("update.pak"));
+    const std::vector<std::size_t> at = MagicOffsets(program);
+    ASSERT_EQ(at.size(), 1u);
+    ASSERT_GT(package.size(), program.size());
+    EXPECT_TRUE(std::equal(program.begin(), program.begin() + std::ptrdiff_t(at[0]), package.begin()));
+    EXPECT_TRUE(std::equal(program.begin() + std::ptrdiff_t(at[0] + 44), program.end(),
+                           package.begin() + std::ptrdiff_t(at[0] + 44)));
+    RunResult r = RunPackage(package);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(Body(r), "Any dir\n\n\n" + PlainOutput(image, {"-biosfileinfo", "infile"}));
 }
 
 // A failing record ends the run; "-pak" inside a package is refused.

@@ -164,6 +164,21 @@ TEST(SiI1930Engine, FaultsAreReportedAsFailures) {
         b.e->CloseAccess();
     }
     {
+        // The program line is wired elsewhere: the device never enters
+        // program mode and refuses the finishing command, so it is not
+        // restarted (only the call's own reset pulse reaches it).
+        SimSiI1930Config cfg;
+        Board b(cfg, 1);
+        b.e->siiProgramPin = std::int32_t(cfg.programBit + 1);
+        ASSERT_TRUE(b.Open());
+        const Bytes fw = Firmware(64);
+        const std::uint32_t pulses = b.device->ResetPulses();
+        EXPECT_EQ(b.e->Write(0xFFFF, 64, fw.data()), 0xFFFFu);
+        EXPECT_EQ(b.device->Register(0x49), 1);
+        EXPECT_EQ(b.device->ResetPulses(), pulses + 1);
+        b.e->CloseAccess();
+    }
+    {
         SimSiI1930Config cfg;
         cfg.nack = true;
         cfg.version = 0x1234;

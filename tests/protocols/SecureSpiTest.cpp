@@ -126,7 +126,7 @@ TEST(SecureSpi, ResponseClearedBeforeEachMessage) {
     EXPECT_EQ(order, expected);
 }
 
-enum class Fault { None, Stopped, StatusStuck, LatchStuck, NoPageMap, NoPart, NotReady, LockFails, NoAnswerHi, NoAnswerLo, NoAnswerFlash, Refuse, Short, ListTooLong };
+enum class Fault { None, Stopped, StatusStuck, LatchStuck, NoPageMap, NoPart, NotReady, LockFails, NoAnswerHi, NoAnswerLo, NoAnswerFlash, Refuse, Protected, Short, ListTooLong };
 
 TEST(SecureSpi, FailuresLeavePadsAndFlashAlone) {
     const struct {
@@ -149,6 +149,8 @@ TEST(SecureSpi, FailuresLeavePadsAndFlashAlone) {
         {"no answer lo", Fault::NoAnswerLo, 0, "Wait for SMC response set mem lo bytes time out\n", 2},
         {"no answer flash", Fault::NoAnswerFlash, 0, "Wait for SMC response  flash bios time out\n", 3},
         {"refused", Fault::Refuse, 2, "authentication fail!\n\n smu resp is 2\n", 3},
+        // The firmware cannot program a block-protected part: no success.
+        {"block-protected part", Fault::Protected, 2, "authentication fail!\n\n smu resp is 2\n", 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -168,6 +170,7 @@ TEST(SecureSpi, FailuresLeavePadsAndFlashAlone) {
         case Fault::NoAnswerLo: rig.Firmware().FailNoAnswer(0x259); break;
         case Fault::NoAnswerFlash: rig.Firmware().FailNoAnswer(0x25A); break;
         case Fault::Refuse: rig.Firmware().FailRefuse(true); break;
+        case Fault::Protected: rig.board.spi.flash->SetStatus(0x1C); break;
         case Fault::Short: image.resize(20); break;
         case Fault::ListTooLong: image = Pattern(4096 * 341 + 21, 2); break;
         case Fault::None: break;

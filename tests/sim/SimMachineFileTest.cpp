@@ -149,8 +149,10 @@ TEST(SimMachineFile, ErrorsNameTheLine) {
         {"F rombar size=128K base=0\nparallelflash part=AT28C64\n", "unknown parallel part 'AT28C64'", 3},
         {"F rombar size=128K base=0\nparallelflash fault=absent,melt\n", "unknown fault 'melt'", 3},
         {"F rombar size=128K base=0\nparallelflash unerased=0x20000\n", "'unerased=' needs a part address", 3},
+        {"spiboard 01:00.0 orpane file=bad.rom\n", "'DIR/bad.rom.status' does not hold a status byte", 1},
     };
     vmtest::TempDir dir;
+    vmtest::WriteFile(dir.File("bad.rom.status"), "locked\n");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::string text = c.text;

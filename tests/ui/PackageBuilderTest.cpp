@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/SimHardware.h"
 #include "support/TestSupport.h"
 #include "ui/CTevUI.h"
 #include "ui/Package.h"
@@ -50,7 +51,12 @@ struct Built {
 
 class PackageBuilder : public ::testing::Test {
 public:
-    PackageBuilder() : saved(packageDescriptor) { SetExe(SyntheticExe()); }
+    // The builder reads the program's own file through the platform; the
+    // simulated one names the stand-in.
+    PackageBuilder() : saved(packageDescriptor), scope(hw) {
+        hw.SetOwnExecutable(exePath);
+        SetExe(SyntheticExe());
+    }
     ~PackageBuilder() override { packageDescriptor = saved; }
 
     void SetExe(const Bytes& bytes) {
@@ -75,6 +81,8 @@ public:
     std::string exePath = dir.File("tool");
     Bytes exe;
     PackageDescriptor saved;
+    SimHardware hw;
+    ScopedHardware scope;
 };
 
 TEST(PackageChecksumTest, KnownAnswers) {
@@ -185,6 +193,8 @@ TEST_F(PackageBuilder, RefusedConfigurations) {
         {"infile word later", "\ncommand -v 0 infile\n", CMD_FAILED, "command -v 0 infileLine 2: no infile data\n"},
         {"command without words", "command\n", CMD_FAILED, "commandLine 1: command line empty\n"},
         {"empty quoted word ends the line", "command \"\" -h\n", CMD_FAILED, "commandLine 1: command line empty\n"},
+        {"NUL byte in a word", std::string("command -h") + '\0' + "x\n", CMD_FAILED,
+         "command -hLine 1: Command word holds a NUL byte.\n"},
         // The final checks, in their order.
         {"nothing", "// only a comment\n", CMD_FAILED, "No command found in config file.\n"},
         {"no outfile before no banner", "command -h\n", CMD_FAILED, "command -hNo outfile in config file.\n"},
