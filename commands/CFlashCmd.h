@@ -80,6 +80,8 @@ public:
     int SetSpiTarget(std::uint16_t deviceId, std::uint8_t revisionLow, std::uint8_t revisionHigh);
     // Write protection around programming and editing.
     int RelockRom(std::uint32_t adapter);
+    // This programming run got as far as lifting the protection to erase.
+    bool EraseAttempted() const { return eraseTried_; }
     int UnprotectRom(std::uint32_t adapter);
 
     // Programming state machine: performs one step per call and leaves the

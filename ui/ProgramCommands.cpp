@@ -52,8 +52,6 @@ private:
         if (!passed) ui_.Print(ui_.log, "%s", refusal);
         return passed;
     }
-    // Retries after a failed erase or write while retries are left.
-    bool Retry();
     int FinalReport(int state);
     int Firmware();
     int TransferFirmware(std::uint32_t size);
@@ -76,15 +74,6 @@ void ProgramRun::PrintIdentity() {
     ui_.Print(ui_.log, "New BIOS Version: %s\n", file.biosVersion);
     ui_.Print(ui_.log, "Flash type: %s\n", row.flashName);
     if (cmd_.preserveApplied == 1) ui_.Print(ui_.log, "Preserve ROM settings\n");
-}
-
-bool ProgramRun::Retry() {
-    if (cmd_.retries == 0) return false;
-    --cmd_.retries;
-    if (!cmd_.suppressDetail)
-        ui_.Print(ui_.log, "Auto retry after failure (%d retries remaining)...\n", int(cmd_.retries));
-    cmd_.status = CMD_CHECKS_PASSED;
-    return true;
 }
 
 int ProgramRun::Loop() {
@@ -117,15 +106,13 @@ int ProgramRun::Loop() {
         case CMD_INVALID_IMAGE: ui_.Print(ui_.log, "Invalid PC BIOS image\n"); return Stop(state);
         case CMD_SIG_FAIL: ui_.Print(ui_.log, "BIOS authentication signature mismatched\n"); return Stop(state);
         case CMD_NOT_ERASED:
-            if (!cmd_.suppressDetail) ui_.Print(ui_.log, "ROM not erased\n");
-            // Without a retry the ROM is left unprotected: whatever the
-            // failed erase left must stay rewritable.
-            if (!Retry()) return state;
-            break;
+            if (RetryFailedStep(ui_, state)) break;
+            // Protection lifted for an erase goes back on; a refusal
+            // before that left it as it was found.
+            return cmd_.EraseAttempted() ? Stop(state) : state;
         case CMD_FAILED:
-            if (!cmd_.suppressDetail) PrintEngineDetail(ui_);
-            if (!Retry()) return FinalReport(state);
-            break;
+            if (RetryFailedStep(ui_, state)) break;
+            return FinalReport(state);
         case CMD_OK: return FinalReport(state);
         case CMD_FW_START: return Firmware();
         default: ui_.ReportError(state); return Stop(state);

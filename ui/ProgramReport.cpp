@@ -47,3 +47,17 @@ void PrintProgramReport(CFlashUI& ui, int state) {
     ui.Print(ui.log, "%X/%Xh bytes verified\n", unsigned(cmd.bytesVerified), unsigned(cmd.bytesProgrammed));
     if (state == CMD_OK && ui.rebootAfter == 0) ui.Print(ui.log, "\nRestart System To Complete VBIOS Update.\n");
 }
+
+bool RetryFailedStep(CFlashUI& ui, int state) {
+    CFlashCmd& cmd = *ui.cmd;
+    if (!cmd.suppressDetail) {
+        if (state == CMD_NOT_ERASED) ui.Print(ui.log, "ROM not erased\n");
+        else PrintEngineDetail(ui);
+    }
+    if (cmd.retries == 0) return false;
+    --cmd.retries;
+    if (!cmd.suppressDetail)
+        ui.Print(ui.log, "Auto retry after failure (%d retries remaining)...\n", int(cmd.retries));
+    cmd.status = CMD_CHECKS_PASSED;
+    return true;
+}

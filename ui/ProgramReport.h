@@ -11,3 +11,7 @@ void PrintEngineDetail(CFlashUI& ui, const char* fallback = "\nWrite fail\n", bo
 // Programmed and verified counts; the restart advice only after a
 // programming that succeeded, so a failure never reads as "update done".
 void PrintProgramReport(CFlashUI& ui, int state);
+// A failed erase (not-erased state) or write of a programming loop: says
+// why, then tries again from the erase while retries are left. False when
+// none are left.
+bool RetryFailedStep(CFlashUI& ui, int state);

@@ -90,18 +90,6 @@ int StopBlockWrite(CFlashCmd& cmd, std::uint32_t adapter, int state) {
     return state;
 }
 
-// A failed erase or write: tries again from the erase while retries are
-// left. False when none are left.
-bool RetryAfterFailure(CFlashUI& ui) {
-    CFlashCmd& cmd = *ui.cmd;
-    if (cmd.retries == 0) return false;
-    --cmd.retries;
-    if (!cmd.suppressDetail)
-        ui.Print(ui.log, "Auto retry after failure (%d retries remaining)...\n", int(cmd.retries));
-    cmd.status = CMD_CHECKS_PASSED;
-    return true;
-}
-
 // Drives the programming state machine over the prepared image until it
 // finishes or stops. The refusals do not occur, since force is set.
 int ProgramBlockImage(CFlashUI& ui, std::uint32_t adapter, std::uint32_t length, const char* settingLine) {
@@ -125,17 +113,12 @@ int ProgramBlockImage(CFlashUI& ui, std::uint32_t adapter, std::uint32_t length,
             if (ui.verbose == 1) ui.Print(ui.log, "ROM erased\n");
             break;
         case CMD_NOT_ERASED:
-            if (!cmd.suppressDetail) ui.Print(ui.log, "ROM not erased\n");
-            // The part may be half erased: it stays unprotected.
-            if (!RetryAfterFailure(ui)) return state;
-            break;
+            if (RetryFailedStep(ui, state)) break;
+            return cmd.EraseAttempted() ? StopBlockWrite(cmd, adapter, state) : state;
         case CMD_FAILED:
-            if (!cmd.suppressDetail) PrintEngineDetail(ui);
-            if (!RetryAfterFailure(ui)) {
-                PrintProgramReport(ui, state);
-                return StopBlockWrite(cmd, adapter, state);
-            }
-            break;
+            if (RetryFailedStep(ui, state)) break;
+            PrintProgramReport(ui, state);
+            return StopBlockWrite(cmd, adapter, state);
         default:
             if (const char* text = RefusalText(state)) ui.Print(ui.log, "%s", text);
             else ui.ReportError(state);

@@ -244,9 +244,9 @@ TEST(Program, FaultsAndRetries) {
          {"Auto retry after failure (1 retries remaining)...\n",
           "800/800h bytes programmed\n800/800h bytes verified\n"},
          true, true},
-        // Left unprotected on purpose: what the failed erase left must stay rewritable.
+        // The protection lifted for the erase goes back on after it failed.
         {"erase failure", {}, [](SimSpiFlash& f) { f.FailErase(true); }, 1,
-         {"programmed = ", "ROM not erased\n", "ERROR: 0FL01"}, false, false},
+         {"programmed = ", "ROM not erased\n", "ERROR: 0FL01"}, false, true},
         // A retry identifies the part again and erases it again.
         {"erase that heals", {"-retries=1"}, [](SimSpiFlash& f) { f.FailNextErases(1); }, 0,
          {"ROM not erased\nAuto retry after failure (0 retries remaining)...\n", "800/800h bytes verified\n"}, true,
@@ -254,10 +254,10 @@ TEST(Program, FaultsAndRetries) {
         {"erase that never works, retried", {"-retries=2"}, [](SimSpiFlash& f) { f.FailErase(true); }, 1,
          {"ROM not erased\nAuto retry after failure (1 retries remaining)...\n",
           "ROM not erased\nAuto retry after failure (0 retries remaining)...\n", "ROM not erased\n", "ERROR: 0FL01"},
-         false, false, 3, true},
+         false, true, 3, true},
         // A partial erase is no erase: nothing is written over it.
         {"bit that will not erase", {"-retries=1"}, [](SimSpiFlash& f) { f.AddStuckBits(0x7F8, 0x00, 0x01); }, 1,
-         {"ROM not erased\n", "ROM not erased\n", "ERROR: 0FL01"}, false, false, 2},
+         {"ROM not erased\n", "ROM not erased\n", "ERROR: 0FL01"}, false, true, 2},
         // Protection the write-protect pin holds: refused before any erase,
         // the status as found.
         {"protection that stays", {"-retries=1"}, [](SimSpiFlash& f) { f.SetWriteProtectPin(true); }, 1,
