@@ -163,7 +163,7 @@ TEST(SerialEepromBoards, ProtectedSectorsAreReadAsTheyAre) {
     EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), flash);
 }
 
-// Needs the "-p" command, which is not in this branch yet.
+// A programmed part reads back the image in the next run.
 TEST(SerialEepromBoards, ProgramThenSaveGivesTheImage) {
     BridgeBoard m(1, 0x20000, "status=0x8C");
     const Bytes image = Contents(0x20000, 9);
