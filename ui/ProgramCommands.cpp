@@ -274,8 +274,8 @@ int CFlashUI::CmdProgram(int count, char** args) {
     r = PrepareProgramImage(adapter, programLength);
     if (r != CMD_OK) return r;
     // The image and ROM buffers hold 1 MiB; nothing longer is programmed.
-    if (programLength > kImageBufferSize) {
-        Print(log, "Can not program 0x%X bytes: more than 0x%X\n", programLength, kImageBufferSize);
+    if (programLength > kRomBufferSize) {
+        Print(log, "Can not program 0x%X bytes: more than 0x%X\n", programLength, kRomBufferSize);
         return CMD_FAILED;
     }
     cmd->UnprotectRom(adapter);
