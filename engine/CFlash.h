@@ -12,6 +12,7 @@
 #include "engine/RomBuffer.h"
 #include "engine/TypeTable.h"
 #include "platform/COsDepend.h"
+#include "platform/PciRegisters.h"  // the offsets ReadPciConfig* take
 #include "protocols/ProtocolHost.h"
 
 class CGenI2C;
