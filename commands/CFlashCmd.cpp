@@ -6,7 +6,6 @@
 #include "commands/RomDirectory.h"
 #include "engine/CFlash.h"
 #include "platform/Bytes.h"
-#include "platform/PciRegisters.h"
 
 namespace {
 

@@ -14,8 +14,6 @@
 
 class CFlash;
 
-constexpr std::uint32_t kRomBufferSize = 0x100000;
-
 class CFlashCmd {
 public:
     CFlashCmd(FILE* typeTableText, std::uint32_t verbose);

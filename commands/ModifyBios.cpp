@@ -45,9 +45,6 @@ constexpr std::uint32_t kSplitSsidAt = 0x74;
 constexpr std::uint32_t kSplitSvidAt = 0x80;
 constexpr std::uint32_t kSplitField = 0x1FFFE;
 
-constexpr std::uint8_t kConfigDeviceDword = 0x00;
-constexpr std::uint8_t kConfigSubsystem = 0x2C;
-
 constexpr std::uint32_t kVelkPartNumberRoom = 20;
 constexpr std::uint32_t kPartNumberReadMax = 63;
 constexpr std::size_t kTextMax = 127;  // characters of a 128-byte text
@@ -138,9 +135,9 @@ int CFlashCmd::ModifyStart(std::uint32_t adapter, std::uint32_t& value, bool bio
         std::uint64_t(header.headerOffset) + (header.isVelk ? VelkRomHeader::kSvid : VelkRomHeader::kPlainSvid);
     editHeaderIdsAt_ = idsAt + 4 <= bytesRead ? std::uint32_t(idsAt) : 0;
     const std::uint32_t configDevice =
-        engine->ReadPciConfigDword(engine->pciSegment, engine->pciBus, engine->pciDevfn, kConfigDeviceDword);
+        engine->ReadPciConfigDword(engine->pciSegment, engine->pciBus, engine->pciDevfn, kPciVendorId);
     const std::uint32_t configIds =
-        engine->ReadPciConfigDword(engine->pciSegment, engine->pciBus, engine->pciDevfn, kConfigSubsystem);
+        engine->ReadPciConfigDword(engine->pciSegment, engine->pciBus, engine->pciDevfn, kPciSubsystem);
     const std::uint32_t headerIds = editHeaderIdsAt_ ? RomImage::ReadU32(romBuffer, bytesRead, editHeaderIdsAt_) : 0;
     editNarrowSsid_ = IsNarrowSsidDevice(std::uint16_t(configDevice >> 16));
 

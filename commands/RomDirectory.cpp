@@ -15,11 +15,6 @@ const DeviceIdRange SignedDeviceIdRanges[11] = {
 
 namespace {
 
-constexpr std::uint32_t kPcirOffsetField = 0x18;
-constexpr std::uint32_t kPcirImageLength = 0x10;
-constexpr std::uint32_t kHeaderOffsetField = 0x48;
-constexpr std::uint32_t kHeaderRevision = 2;
-constexpr std::uint32_t kHeaderDirectoryOffset = 0x24;
 constexpr std::uint32_t kDirectoryCount = 8;
 constexpr std::uint32_t kKeyDataSize = kRomKeyModulusOffset + kRomKeyModulusSize;  // 0x240
 
@@ -48,21 +43,28 @@ std::uint16_t U16(const std::uint8_t* p) { return ReadLe16(p); }
 
 std::uint32_t U32(const std::uint8_t* p) { return ReadLe32(p); }
 
-// Data offset of the first entry of the type with a nonzero size.
-bool FindEntryData(const std::uint8_t* image, std::uint32_t length, std::uint32_t type, std::uint32_t* offset) {
+// The record of the first entry of the type (with withData, the first
+// whose size is nonzero) among the searched entries, or null. The walk
+// ends at the first entry the image does not hold.
+const std::uint8_t* FindEntry(const std::uint8_t* image, std::uint32_t length, std::uint32_t type, bool withData) {
     std::uint32_t d = 0;
-    if (LocateRomDirectory(image, length, &d) != RomDirectoryPresence::Inside) return false;
+    if (LocateRomDirectory(image, length, &d) != RomDirectoryPresence::Inside) return nullptr;
     const std::uint32_t count = U32(image + d + kDirectoryCount);
     for (std::uint32_t i = 0; i < count && i < kRomDirectorySearchLimit; ++i) {
         std::uint64_t at = std::uint64_t(d) + kRomDirectoryHeaderSize + std::uint64_t(i) * kRomDirectoryEntrySize;
-        if (!Inside(at, kRomDirectoryEntrySize, length)) return false;
-        RomDirectoryEntry e = ReadRomDirectoryEntry(image + at);
-        if (e.type == type && e.size != 0) {
-            *offset = e.offset;
-            return true;
-        }
+        if (!Inside(at, kRomDirectoryEntrySize, length)) return nullptr;
+        const RomDirectoryEntry e = ReadRomDirectoryEntry(image + at);
+        if (e.type == type && (!withData || e.size != 0)) return image + at;
     }
-    return false;
+    return nullptr;
+}
+
+// Data offset of the first entry of the type with a nonzero size.
+bool FindEntryData(const std::uint8_t* image, std::uint32_t length, std::uint32_t type, std::uint32_t* offset) {
+    const std::uint8_t* entry = FindEntry(image, length, type, true);
+    if (!entry) return false;
+    *offset = ReadRomDirectoryEntry(entry).offset;
+    return true;
 }
 
 }  // namespace
@@ -76,12 +78,12 @@ bool IsSignedDeviceId(std::uint32_t deviceId) {
 
 RomDirectoryPresence LocateRomDirectory(const std::uint8_t* image, std::uint32_t length,
                                         std::uint32_t* directoryOffset) {
-    if (!image || !Inside(kHeaderOffsetField, 2, length)) return RomDirectoryPresence::Outside;
-    const std::uint32_t header = U16(image + kHeaderOffsetField);
-    if (!Inside(header + kHeaderRevision, 1, length)) return RomDirectoryPresence::Outside;
-    if (image[header + kHeaderRevision] <= 1) return RomDirectoryPresence::None;
-    if (!Inside(header + kHeaderDirectoryOffset, 4, length)) return RomDirectoryPresence::Outside;
-    const std::uint32_t d = U32(image + header + kHeaderDirectoryOffset);
+    if (!image || !Inside(PciExpansionRomHeader::kVelkHeaderOffset, 2, length)) return RomDirectoryPresence::Outside;
+    const std::uint32_t header = U16(image + PciExpansionRomHeader::kVelkHeaderOffset);
+    if (!Inside(header + VelkRomHeader::kRevision, 1, length)) return RomDirectoryPresence::Outside;
+    if (image[header + VelkRomHeader::kRevision] <= 1) return RomDirectoryPresence::None;
+    if (!Inside(header + VelkRomHeader::kRomDirectory, 4, length)) return RomDirectoryPresence::Outside;
+    const std::uint32_t d = U32(image + header + VelkRomHeader::kRomDirectory);
     if (d == 0) return RomDirectoryPresence::None;
     if (!Inside(d, kRomDirectoryHeaderSize, length)) return RomDirectoryPresence::Outside;
     if (directoryOffset) *directoryOffset = d;
@@ -95,15 +97,7 @@ const std::uint8_t* FindRomDirectory(const std::uint8_t* image, std::uint32_t le
 }
 
 const std::uint8_t* FindRomDirectoryEntry(const std::uint8_t* image, std::uint32_t length, std::uint32_t type) {
-    std::uint32_t d = 0;
-    if (LocateRomDirectory(image, length, &d) != RomDirectoryPresence::Inside) return nullptr;
-    const std::uint32_t count = U32(image + d + kDirectoryCount);
-    for (std::uint32_t i = 0; i < count && i < kRomDirectorySearchLimit; ++i) {
-        std::uint64_t at = std::uint64_t(d) + kRomDirectoryHeaderSize + std::uint64_t(i) * kRomDirectoryEntrySize;
-        if (!Inside(at, kRomDirectoryEntrySize, length)) return nullptr;
-        if (U32(image + at) == type) return image + at;
-    }
-    return nullptr;
+    return FindEntry(image, length, type, false);
 }
 
 RomDirectoryEntry ReadRomDirectoryEntry(const std::uint8_t* entry) {
@@ -117,12 +111,13 @@ const std::uint8_t* GetRomDirectoryEntryData(const std::uint8_t* image, std::uin
 }
 
 std::uint32_t GetSignedImageSize(const std::uint8_t* image, std::uint32_t length, std::FILE* warnings) {
-    if (!image || length < kPcirOffsetField + 2) return 0;
+    if (!image || length < PciExpansionRomHeader::kPcirOffset + 2) return 0;
     const std::uint32_t sizeUnits = image[2];
     const std::uint32_t size = sizeUnits * 512;
-    const std::uint32_t pcir = U16(image + kPcirOffsetField);
-    if (!Inside(pcir + kPcirImageLength, 2, length)) return 0;
-    if (U16(image + pcir + kPcirImageLength) != sizeUnits && warnings) std::fputs(kPcirSizeWarning, warnings);
+    const std::uint32_t pcir = U16(image + PciExpansionRomHeader::kPcirOffset);
+    if (!Inside(pcir + PcirStructure::kImageLength, 2, length)) return 0;
+    if (U16(image + pcir + PcirStructure::kImageLength) != sizeUnits && warnings)
+        std::fputs(kPcirSizeWarning, warnings);
     const std::uint8_t* entry = FindRomDirectoryEntry(image, length, ROMDIR_SIGNED_IMAGE);
     if (!entry) return 0;
     if (ReadRomDirectoryEntry(entry).size != size) {

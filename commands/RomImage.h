@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/RomBuffer.h"
+
 // Byte offsets of the start of every image.
 struct PciExpansionRomHeader {
     static constexpr std::uint32_t kSignature = 0x00;          // 0x55 0xAA
@@ -50,8 +52,6 @@ struct VelkRomHeader {
     static constexpr std::uint32_t kMemSetting = 0x48;       // u16 image offset of the memory-setting word
 };
 
-// Largest ROM content or image file the program handles.
-constexpr std::uint32_t kRomImageMaxBytes = 0x100000;
 // Size of every string field filled from an image (adapter-table columns,
 // FileImageInfo), terminator included.
 constexpr std::size_t kRomStringSize = 64;

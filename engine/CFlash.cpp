@@ -38,8 +38,8 @@ bool RangeFits(std::uint32_t offset, std::uint32_t length, std::uint32_t limit) 
 // ---------------------------------------------------------------- lifetime
 
 CFlash::CFlash(FILE* typeTableText, std::uint32_t level) : ProtocolHost(nullptr, 0) {
-    romImage = new (std::nothrow) std::uint8_t[kRomImageSize];
-    if (romImage) std::memset(romImage, 0xFF, kRomImageSize);
+    romImage = new (std::nothrow) std::uint8_t[kRomBufferSize];
+    if (romImage) std::memset(romImage, 0xFF, kRomBufferSize);
     logLevel = level;
     // Register writes of an engine get the post-write read on the chips
     // that need it; no chip is selected yet.
@@ -171,9 +171,9 @@ int CFlash::FlashThroughSmu(const std::uint8_t* image, int length) {
 // ---------------------------------------------------------------- size, check, checksum
 
 bool CFlash::FitEngineBuffer(std::uint32_t offset, std::uint32_t& length) const {
-    // The engine buffer holds kRomImageSize bytes (1 MiB).
-    if (offset >= kRomImageSize || !romImage) return false;
-    length = std::min(length, kRomImageSize - offset);
+    // The engine buffer holds kRomBufferSize bytes (1 MiB).
+    if (offset >= kRomBufferSize || !romImage) return false;
+    length = std::min(length, kRomBufferSize - offset);
     return true;
 }
 

@@ -9,8 +9,10 @@
 #include <cstdio>
 
 #include "engine/InitLists.h"
+#include "engine/RomBuffer.h"
 #include "engine/TypeTable.h"
 #include "platform/COsDepend.h"
+#include "platform/PciRegisters.h"  // the offsets ReadPciConfig* take
 #include "protocols/ProtocolHost.h"
 
 class CGenI2C;
@@ -18,8 +20,6 @@ class CGenSPI;
 class CParallel;
 class CVoskSerial;
 
-// Size of the engine's ROM buffer.
-inline constexpr std::uint32_t kRomImageSize = 0x100000;
 // Length of names copied into the engine (the buffers hold one more byte).
 inline constexpr std::uint32_t kEngineNameMax = 127;
 // Capacity of the list of chip families device selection skips.
@@ -158,7 +158,7 @@ public:
     std::int16_t forceSoftSpi = 0;
     std::int16_t noAperture = 0;
     std::uint32_t romSize = 0;
-    std::uint8_t* romImage = nullptr;  // kRomImageSize bytes, owned
+    std::uint8_t* romImage = nullptr;  // kRomBufferSize bytes, owned
     std::uint32_t sectorSize = 0;
     std::uint32_t eraseSize = 0;
     // PreserveByte list of the selected chip.

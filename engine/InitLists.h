@@ -22,14 +22,18 @@ struct InitEntry {
     std::uint32_t closeOr;
 };
 
-struct InitList {
+// A list of at most kInitListMax entries; Append drops what does not fit.
+template <typename Entry>
+struct BoundedRegisterList {
     std::uint32_t count = 0;
-    InitEntry entries[kInitListMax] = {};
+    Entry entries[kInitListMax] = {};
 
-    void Append(const InitEntry& e) {
+    void Append(const Entry& e) {
         if (count < kInitListMax) entries[count++] = e;
     }
 };
+
+using InitList = BoundedRegisterList<InitEntry>;
 
 // reg := (read & andMask) | orValue.
 struct WriteEnableEntry {
@@ -38,14 +42,7 @@ struct WriteEnableEntry {
     std::uint32_t orValue;
 };
 
-struct WriteEnableList {
-    std::uint32_t count = 0;
-    WriteEnableEntry entries[kInitListMax] = {};
-
-    void Append(const WriteEnableEntry& e) {
-        if (count < kInitListMax) entries[count++] = e;
-    }
-};
+using WriteEnableList = BoundedRegisterList<WriteEnableEntry>;
 
 // Written back after the detection programme as (saved & andMask) | orValue.
 struct RegisterSaveEntry {

@@ -10,7 +10,8 @@ inline constexpr std::uint8_t kPciCommand = 0x04;
 inline constexpr std::uint8_t kPciClassRevision = 0x08;  // revision in bits 0-7, base class in 24-31
 inline constexpr std::uint8_t kPciFirstBar = 0x10;
 inline constexpr std::uint8_t kPciLastBar = 0x24;
-inline constexpr std::uint8_t kPciSubsystem = 0x2C;
+inline constexpr std::uint8_t kPciSubsystem = 0x2C;    // vendor word, then the id word
+inline constexpr std::uint8_t kPciSubsystemId = 0x2E;
 inline constexpr std::uint8_t kPciRomBar = 0x30;
 inline constexpr std::uint8_t kPciCapabilityPointer = 0x34;
 

@@ -7,8 +7,6 @@
 
 namespace {
 
-// Pads the aperture read hands to the ROM controller, in every generation.
-constexpr std::uint32_t kApertureReadPadMask = 0xFFF7F8FF;
 // ROM_SW_CNTL: the frame receives its byte count instead of sending it.
 constexpr std::uint32_t kSwCntlReceive = 0x40000;
 
@@ -85,7 +83,7 @@ std::uint32_t CQuorSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd, 
                                  const std::uint8_t* tx, std::uint32_t rxLen, std::uint8_t* rx,
                                  std::int16_t verify) {
     if (forceBitbangTransfer == 1) return CGenSPI::Transfer(cmdLen, cmd, txLen, tx, rxLen, rx, verify);
-    static constexpr FrameStyle kStyle{.padMask = 0xFFF7F8FF,
+    static constexpr FrameStyle kStyle{.padMask = kPadMask,
                                        .modeClear = 0xF3FFFFFF,
                                        .modeSet = 0x04000000,
                                        .timeoutMessage = "Quor spi - read rom controller status timeout"};
@@ -197,7 +195,7 @@ std::uint32_t CQuorSPI::ReadRange(std::uint8_t* buffer, std::uint32_t address, s
 
     std::uint32_t result = 0;
     {
-        PadHandOver pads(*this, kApertureReadPadMask);
+        PadHandOver pads(*this, kPadMask);
         flash->ReadRegister(padRegB);
         if (verify == 0) {
             // ReadRom takes an int length; copy in slices.

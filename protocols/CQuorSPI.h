@@ -65,6 +65,13 @@ public:
     std::uint32_t* firstDataReg = nullptr;
 
 protected:
+    // Pads a frame or an aperture read hands to the controller; the same
+    // in every generation.
+    static constexpr std::uint32_t kPadMask = 0xFFF7F8FF;
+    // Index/data pair of the register aperture through which the
+    // second-generation controller is reached.
+    static constexpr std::uint32_t kIndirectIndex = 0x208;
+    static constexpr std::uint32_t kIndirectData = 0x20C;
     // How one generation drives the controller frame.
     struct FrameStyle {
         std::uint32_t padMask;       // pads ANDed with it during the frame

@@ -20,25 +20,35 @@ void CVoskSerial::ControllerWait() {
     }
 }
 
-std::int16_t CVoskSerial::RunCommand(std::uint8_t flags, std::uint8_t opcode, bool bridge, const char* name) {
-    flash->Log(1, "%s::ExeCommand(%X,%X) begins\n", name, flags, opcode);
+std::uint32_t CVoskSerial::RunControllerCommand(const SepromCommand& command) {
     const std::uint32_t saved1 = RdSepromCntl1();
     const std::uint32_t saved2 = RdSepromCntl2();
-    // A status write keeps the enable-write-status command right before it.
-    if (!(flags == kSepromWriteStatus && opcode == kSpiWrsr)) {
+    if (command.plainAccessFirst) {
         WrSepromCntl1(kSepromBase | Kept(saved1));
         flash->ReadRomByte(0);
-        if (!bridge) flash->WriteRomByte(0, 0);
+        if (!command.bridge) flash->WriteRomByte(0, 0);
     }
-    WrSepromCntl1(kSepromBase | Kept(saved1) | flags);
-    WrSepromCntl2((saved2 & ~kSepromOpcodeMask) | std::uint32_t(opcode) << 16);
+    WrSepromCntl1(kSepromBase | Kept(saved1) | command.mode);
+    WrSepromCntl2((saved2 & ~command.fieldMask) | command.fields);
     RdSepromCntl2();
-    if (bridge) flash->IoDelay();
-    flash->WriteRomByte(0, 0);
+    if (command.bridge) flash->IoDelay();
+    flash->WriteRomByte(0, command.trigger);
     ControllerWait();
+    // In reverse order of saving, so the mode goes back last.
     WrSepromCntl2(saved2);
     WrSepromCntl1(saved1);
-    const std::uint32_t busy = RdSepromCntl1() & kSepromBusy;
+    return RdSepromCntl1() & kSepromBusy;
+}
+
+std::int16_t CVoskSerial::RunCommand(std::uint8_t flags, std::uint8_t opcode, bool bridge, const char* name) {
+    flash->Log(1, "%s::ExeCommand(%X,%X) begins\n", name, flags, opcode);
+    // A status write keeps the enable-write-status command right before it.
+    const bool statusWrite = flags == kSepromWriteStatus && opcode == kSpiWrsr;
+    const std::uint32_t busy = RunControllerCommand({.mode = flags,
+                                                     .fieldMask = kSepromOpcodeMask,
+                                                     .fields = std::uint32_t(opcode) << 16,
+                                                     .plainAccessFirst = !statusWrite,
+                                                     .bridge = bridge});
     flash->Log(1, "%s::ExeCommand() %X ends\n", name, busy);
     return busy == 0 ? 1 : 0;
 }
@@ -123,16 +133,10 @@ std::int16_t CVoskSerial::WriteDisable() { return InlineDisable(); }
 std::int16_t CVoskSerial::WriteStatusRegister(std::uint8_t value) {
     flash->Log(1, "CVoskSerial::WriteStatusRegister(%X) begins\n", value);
     if (!WriteEnable()) return 0;
-    const std::uint32_t saved1 = RdSepromCntl1();
-    const std::uint32_t saved2 = RdSepromCntl2();
-    WrSepromCntl1(kSepromBase | Kept(saved1) | kSepromWriteStatus);
-    WrSepromCntl2((saved2 & ~kSepromOpcodeMask) | std::uint32_t(kSpiWrsr) << 16);
-    RdSepromCntl2();
-    flash->WriteRomByte(0, value);
-    ControllerWait();
-    WrSepromCntl2(saved2);
-    WrSepromCntl1(saved1);
-    const std::uint32_t busy = RdSepromCntl1() & kSepromBusy;
+    const std::uint32_t busy = RunControllerCommand({.mode = kSepromWriteStatus,
+                                                     .fieldMask = kSepromOpcodeMask,
+                                                     .fields = std::uint32_t(kSpiWrsr) << 16,
+                                                     .trigger = value});
     if (!WriteDisable()) return 0;
     flash->Log(1, "CVoskSerial::WriteStatusRegister %X ends\n", busy);
     // A value with the latch bit asks for the latch to stay set.
@@ -270,17 +274,11 @@ std::int16_t CVoskSerial::SectorErase(std::uint8_t sector) {
     do {
         flash->SetErrorCode(FLASH_OK);
         if (!WriteEnable()) continue;
-        const std::uint32_t saved1 = RdSepromCntl1();
-        const std::uint32_t saved2 = RdSepromCntl2();
-        WrSepromCntl1(kSepromBase | Kept(saved1) | kSepromSectorErase);
-        WrSepromCntl2((saved2 & ~(kSepromOpcodeMask | kSepromSectorMask)) | std::uint32_t(sector & 0x0F) << 24 |
-                      std::uint32_t(kSpiSectorErase) << 16);
-        RdSepromCntl2();
-        flash->WriteRomByte(0, 0);
-        ControllerWait();
-        WrSepromCntl1(saved1);
-        WrSepromCntl2(saved2);
-        result = (RdSepromCntl1() & kSepromBusy) == 0 ? 1 : 0;
+        const std::uint32_t busy = RunControllerCommand(
+            {.mode = kSepromSectorErase,
+             .fieldMask = kSepromOpcodeMask | kSepromSectorMask,
+             .fields = std::uint32_t(sector & 0x0F) << 24 | std::uint32_t(kSpiSectorErase) << 16});
+        result = busy == 0 ? 1 : 0;
         timeoutSeconds = 10;
         if (!(PollStatus(0x00, 0x01) & 0x01) && WriteDisable()) return result;
     } while (++retryCount <= retryLimit);

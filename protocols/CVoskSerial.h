@@ -90,6 +90,19 @@ protected:
     void ControllerWait();
     // Runs a command the way ExeCommand does; bridge: bus delay, no dummy write.
     std::int16_t RunCommand(std::uint8_t flags, std::uint8_t opcode, bool bridge, const char* name);
+    // One controller command. RunControllerCommand saves both registers,
+    // loads the mode (bit 10 kept) and the fields, starts the command by
+    // writing the trigger byte at offset 0 of the ROM, waits, restores
+    // seprom_cntl2 and then seprom_cntl1, and returns the busy bits.
+    struct SepromCommand {
+        std::uint32_t mode;             // seprom_cntl1 bits beside kSepromBase
+        std::uint32_t fieldMask;        // seprom_cntl2 bits replaced ...
+        std::uint32_t fields;           // ... by these
+        std::uint8_t trigger = 0;       // data byte of the command
+        bool plainAccessFirst = false;  // a plain-mode read (and write) before it
+        bool bridge = false;            // bus delay before the trigger; no plain write
+    };
+    std::uint32_t RunControllerCommand(const SepromCommand& command);
 
 private:
     std::int16_t InlineEnable(bool setErrorAddress, const char* notSet);

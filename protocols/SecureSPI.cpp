@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr std::uint32_t kIndirectIndex = 0x208;
-constexpr std::uint32_t kIndirectData = 0x20C;
-
 // Firmware mailbox in the register aperture.
 constexpr std::uint32_t kMailboxArgument = 0x290;
 constexpr std::uint32_t kMailboxMessage = 0x250;
@@ -20,7 +17,6 @@ constexpr std::uint32_t kFirmwareState = 0x3F800;
 constexpr std::uint32_t kFirmwareVerdict = 0x3FC54;
 constexpr std::uint32_t kWriteFuse = 0xC0600128;
 
-constexpr std::uint32_t kPadMask = 0xFFF7F8FF;
 constexpr std::uint32_t kModeClear = 0xF3FFFFFF;
 constexpr std::uint32_t kModeSet = 0x04000000;
 

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr std::uint32_t kIndirectIndex = 0x208;
-constexpr std::uint32_t kIndirectData = 0x20C;
 // Family 13 keeps the data words from byte 216 on at a second block.
 constexpr std::uint32_t kFamily13GapStart = 216;
 constexpr std::uint32_t kFamily13UpperData = 0xC0600110;
@@ -79,6 +77,6 @@ std::uint32_t TarselSPI::Transfer(std::uint32_t cmdLen, const std::uint8_t* cmd,
     }
     RunFamilyHook(flash);
     static constexpr FrameStyle kStyle{
-        .padMask = 0xFFF7F8FF, .modeClear = 0xF1FFFFFF, .modeSet = 0x06000000, .timeoutMessage = nullptr};
+        .padMask = kPadMask, .modeClear = 0xF1FFFFFF, .modeSet = 0x06000000, .timeoutMessage = nullptr};
     return ControllerTransfer(kStyle, cmdLen, cmd, txLen, tx, rxLen, rx, verify);
 }

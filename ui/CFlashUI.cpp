@@ -4,11 +4,12 @@
 #include <cstring>
 #include <vector>
 
+#include "commands/RomImage.h"
 #include "ui/Package.h"
 
 CFlashUI::CFlashUI() : tokenizer(nullptr, 0) {
-    image = new std::uint8_t[kImageBufferSize];
-    std::memset(image, 0xFF, kImageBufferSize);
+    image = new std::uint8_t[kRomBufferSize];
+    std::memset(image, 0xFF, kRomBufferSize);
     tokenizer.SetDelimiters("(),");
     DetectPackage();
 }

@@ -10,9 +10,6 @@
 
 class CFlashCmd;
 
-constexpr std::uint32_t kImageBufferSize = 0x100000;    // image buffer of the handlers
-constexpr std::uint32_t kPackageImageSize = 0x200000;   // own executable in package mode
-
 class CFlashUI {
 public:
     CFlashUI();
@@ -83,13 +80,13 @@ public:
     std::uint16_t logAppend = 0;         // "-logappend"
     std::uint16_t packageMode = 1;
     std::uint16_t packageValid = 0;
-    std::uint8_t* packageImage = nullptr;  // owned, new[] of kPackageImageSize
+    std::uint8_t* packageImage = nullptr;  // owned, new[] of kPackageFileMax
     std::uint32_t packageImageSize = 0;
     std::uint8_t* cmdData = nullptr;       // embedded file data of the package command
     std::uint32_t cmdDataLength = 0;       // 0 = read the named file
     CFlashCmd* cmd = nullptr;              // not owned
     COsDepend tokenizer;
-    std::uint8_t* image = nullptr;         // owned, new[] of kImageBufferSize
+    std::uint8_t* image = nullptr;         // owned, new[] of kRomBufferSize
     std::uint32_t imageLength = 0;
     FILE* log = nullptr;
     std::uint16_t logOpenFailed = 0;       // "-log"/"-logappend" could not open the log

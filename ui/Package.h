@@ -40,7 +40,6 @@ constexpr std::uint32_t kPackageDescriptorSize = sizeof(PackageDescriptor);
 enum : std::uint32_t { kPackageMagic1 = 0xAE3725BFu, kPackageMagic2 = 0xD948C016u };
 constexpr std::uint32_t kPackageFileMax = 0x200000;      // the whole package file
 constexpr std::uint32_t kPackageRecordAreaSize = 4096;
-constexpr std::uint32_t kPackageDataAreaSize = 0x100000;
 constexpr std::uint32_t kPackageBannerMax = 127;         // characters
 constexpr std::uint32_t kPackageWordMax = 31;            // characters of one record word
 constexpr std::uint32_t kPackageMaxWords = 31;           // words of one record

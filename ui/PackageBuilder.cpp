@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "commands/RomImage.h"
 #include "ui/CFlashUI.h"
 #include "ui/Package.h"
 
@@ -49,7 +50,7 @@ struct PackageContent {
     char banner[kBannerSize] = {};
     std::uint32_t bannerLength = 0;
     std::vector<std::uint8_t> records;  // never more than kPackageRecordAreaSize
-    std::vector<std::uint8_t> data = std::vector<std::uint8_t>(kPackageDataAreaSize);
+    std::vector<std::uint8_t> data = std::vector<std::uint8_t>(kRomBufferSize);
     std::uint32_t commandCount = 0;
     std::uint32_t dataStart = 0;   // where the latest infile begins
     std::uint32_t dataLength = 0;  // its length
@@ -119,7 +120,7 @@ private:
         }
         // An infile no command used yet is overwritten by this one.
         if (content_.bound) content_.dataStart += content_.dataLength;
-        const std::uint32_t room = kPackageDataAreaSize - content_.dataStart;
+        const std::uint32_t room = kRomBufferSize - content_.dataStart;
         const std::size_t length = std::fread(content_.data.data() + content_.dataStart, 1, room, in);
         unsigned char extra;
         const bool more = std::fread(&extra, 1, 1, in) == 1;

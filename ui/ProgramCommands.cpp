@@ -20,8 +20,6 @@ namespace {
 constexpr int kAny = -1;
 constexpr std::uint32_t kFirmwareChunk = 1024;
 constexpr std::uint16_t kNoFilter = 0xFFFF;
-constexpr std::uint8_t kConfigSubsystemVendor = 0x2C;
-constexpr std::uint8_t kConfigSubsystemId = 0x2E;
 constexpr std::size_t kWorkText = 64;
 
 std::uint32_t Adapter(char** args) {
@@ -227,11 +225,11 @@ bool MatchesFilters(CFlashUI& ui, const AdapterEntry& row) {
     if (cmd.filterDeviceId != kNoFilter) report(row.deviceId == cmd.filterDeviceId, row.deviceId, "Dev ID");
     // The subsystem words are read from the adapter now, not from the scan.
     if (cmd.filterSsid != kNoFilter) {
-        const std::uint16_t ssid = engine.ReadPciConfigWord(row.segment, row.bus, row.devfn, kConfigSubsystemId);
+        const std::uint16_t ssid = engine.ReadPciConfigWord(row.segment, row.bus, row.devfn, kPciSubsystemId);
         report(ssid == cmd.filterSsid, row.subsystem >> 16, "SSID");
     }
     if (cmd.filterSvid != kNoFilter) {
-        const std::uint16_t svid = engine.ReadPciConfigWord(row.segment, row.bus, row.devfn, kConfigSubsystemVendor);
+        const std::uint16_t svid = engine.ReadPciConfigWord(row.segment, row.bus, row.devfn, kPciSubsystem);
         report(svid == cmd.filterSvid, row.subsystem & 0xFFFF, "SVID");
     }
     if (cmd.filterPartNumber[0]) {
@@ -261,8 +259,8 @@ int CFlashUI::CmdProgram(int count, char** args) {
     r = PrepareProgramImage(adapter, programLength);
     if (r != CMD_OK) return r;
     // The image and ROM buffers hold 1 MiB; nothing longer is programmed.
-    if (programLength > kImageBufferSize) {
-        Print(log, "Can not program 0x%X bytes: more than 0x%X\n", programLength, kImageBufferSize);
+    if (programLength > kRomBufferSize) {
+        Print(log, "Can not program 0x%X bytes: more than 0x%X\n", programLength, kRomBufferSize);
         return CMD_FAILED;
     }
     // The state machine lifts the write protection once it knows the image

@@ -86,7 +86,7 @@ int KeepTailBlocks(CFlashUI& ui, std::uint32_t adapter, std::uint32_t romSize, s
     CFlashCmd& cmd = *ui.cmd;
     // The blocks of a ROM beyond the 1 MiB buffers cannot be carried, and
     // programming the image alone would lose them: refuse before any write.
-    if (romSize > kImageBufferSize) {
+    if (romSize > kRomBufferSize) {
         if (cmd.engine) cmd.engine->CloseAccess();
         ui.Print(ui.log, "Can not keep ISR/SN data of a 0x%X length rom!\n", unsigned(romSize));
         return CMD_FAILED;

@@ -21,6 +21,19 @@ std::uint32_t Adapter(char** args) {
     return n;
 }
 
+// The checksum commands' report: a failure other than a mismatch is an
+// error; otherwise the sum, then the expected one when it was given.
+int ReportChecksum(CFlashUI& ui, int r, const char* what, bool expectedGiven, std::uint16_t expected) {
+    if (r != CMD_OK && r != CMD_FAILED) {
+        ui.ReportError(r);
+        return r;
+    }
+    ui.Print(ui.log, "%s Checksum = 0x%04X\n", what, unsigned(ui.cmd->romChecksum & 0xFFFF));
+    if (!expectedGiven) return CMD_OK;
+    ui.Print(ui.log, "Expected Checksum = 0x%04X\n", unsigned(expected));
+    return r;
+}
+
 }  // namespace
 
 int CFlashUI::CmdSave(int count, char** args) {
@@ -93,14 +106,7 @@ int CFlashUI::CmdBiosChecksum(int count, char** args) {
     if (!ArgumentsValid(count, args, 1, kAny, true)) return CMD_USAGE;
     const std::uint16_t expected = count > 1 ? std::uint16_t(Hex(args[1])) : 0;
     const int r = cmd->CheckBiosChecksum(Adapter(args), expected);
-    if (r != CMD_OK && r != CMD_FAILED) {
-        ReportError(r);
-        return r;
-    }
-    Print(log, "BIOS Checksum = 0x%04X\n", unsigned(cmd->romChecksum & 0xFFFF));
-    if (count < 2) return CMD_OK;
-    Print(log, "Expected Checksum = 0x%04X\n", unsigned(expected));
-    return r;
+    return ReportChecksum(*this, r, "BIOS", count > 1, expected);
 }
 
 int CFlashUI::CmdRomChecksum(int count, char** args) {
@@ -108,14 +114,7 @@ int CFlashUI::CmdRomChecksum(int count, char** args) {
     const std::uint32_t length = count > 1 ? Hex(args[1]) : 0;
     const std::uint16_t expected = count > 2 ? std::uint16_t(Hex(args[2])) : 0;
     const int r = cmd->CheckRomChecksum(Adapter(args), length, expected);
-    if (r != CMD_OK && r != CMD_FAILED) {
-        ReportError(r);
-        return r;
-    }
-    Print(log, "ROM Checksum = 0x%04X\n", unsigned(cmd->romChecksum & 0xFFFF));
-    if (count < 3) return CMD_OK;
-    Print(log, "Expected Checksum = 0x%04X\n", unsigned(expected));
-    return r;
+    return ReportChecksum(*this, r, "ROM", count > 2, expected);
 }
 
 namespace {

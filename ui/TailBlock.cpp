@@ -74,7 +74,7 @@ TailBlockNumbers DecodeTailBlock(const TailBlockFormat& format, const std::uint8
 }
 
 bool TailBlockFits(const TailBlockFormat& format, std::uint32_t romSize) {
-    return romSize >= format.distance && romSize <= kImageBufferSize;
+    return romSize >= format.distance && romSize <= kRomBufferSize;
 }
 
 TailBlockNumbers SplitSerialNumber(const char* serial) { return {ReadHalf(serial), ReadHalf(serial + 6)}; }

@@ -90,16 +90,16 @@ TEST(RomImageChain, SignatureAtTheEndOfTheData) {
         EXPECT_EQ(extra == 6 ? 2u : 1u, images.size()) << extra;
     }
     // A full 1 MiB buffer whose last image ends exactly at its end.
-    std::unique_ptr<std::uint8_t[]> big(new std::uint8_t[kRomImageMaxBytes]);
-    std::fill(big.get(), big.get() + kRomImageMaxBytes, 0xFF);
-    for (std::size_t p = 0; p < kRomImageMaxBytes; p += 0x8000) {
+    std::unique_ptr<std::uint8_t[]> big(new std::uint8_t[kRomBufferSize]);
+    std::fill(big.get(), big.get() + kRomBufferSize, 0xFF);
+    for (std::size_t p = 0; p < kRomBufferSize; p += 0x8000) {
         big[p] = 0x55;
         big[p + 1] = 0xAA;
         big[p + 2] = 0x40;  // 0x8000 bytes
         big[p + 4] = 0;
     }
     std::vector<RomImageEntry> images;
-    ParseImageChain(images, big.get(), kRomImageMaxBytes);
+    ParseImageChain(images, big.get(), kRomBufferSize);
     EXPECT_EQ(32u, images.size());
 }
 

@@ -72,24 +72,24 @@ protected:
     Loaded Load(const std::string& file, const Bytes* data = nullptr) {
         std::uint32_t len = 12345;
         ImageLoadResult r = LoadImage(file.c_str(), data ? data->data() : nullptr,
-                                      data ? std::uint32_t(data->size()) : 0, buffer.get(), kRomImageMaxBytes, &len);
+                                      data ? std::uint32_t(data->size()) : 0, buffer.get(), kRomBufferSize, &len);
         return {r, len};
     }
     bool FilledFrom(std::size_t from) const {
-        for (std::size_t i = from; i < kRomImageMaxBytes; ++i)
+        for (std::size_t i = from; i < kRomBufferSize; ++i)
             if (buffer[i] != 0xFF) return false;
         return true;
     }
     vmtest::TempDir dir;
-    std::unique_ptr<std::uint8_t[]> buffer{new std::uint8_t[kRomImageMaxBytes]};
+    std::unique_ptr<std::uint8_t[]> buffer{new std::uint8_t[kRomBufferSize]};
 };
 
 TEST_F(RomImageLoad, FilesAndPackageData) {
-    Bytes big(kRomImageMaxBytes, 0x11);
+    Bytes big(kRomBufferSize, 0x11);
     vmtest::WriteBytes(dir.File("full.rom"), big);
     Loaded l = Load(dir.File("full.rom"));
     EXPECT_EQ(ImageLoadResult::Ok, l.result);
-    EXPECT_EQ(kRomImageMaxBytes, l.length);
+    EXPECT_EQ(kRomBufferSize, l.length);
 
     // A smaller load leaves nothing of the earlier one behind.
     Bytes img = RomImageBuilder().Build();
@@ -125,14 +125,14 @@ TEST_F(RomImageLoad, Refusals) {
     EXPECT_EQ(0u, l.length);
 
     // One byte over 1 MiB is refused, not cut.
-    vmtest::WriteBytes(dir.File("huge.rom"), Bytes(kRomImageMaxBytes + 1, 0x22));
+    vmtest::WriteBytes(dir.File("huge.rom"), Bytes(kRomBufferSize + 1, 0x22));
     l = Load(dir.File("huge.rom"));
     EXPECT_EQ(ImageLoadResult::TooLarge, l.result);
     EXPECT_EQ(0u, l.length);
     EXPECT_TRUE(FilledFrom(0));
     EXPECT_EQ("File h.rom is larger than 1 MiB\n", ImageLoadMessage(l.result, "h.rom"));
 
-    Bytes data(kRomImageMaxBytes + 1, 0x33);
+    Bytes data(kRomBufferSize + 1, 0x33);
     l = Load("pkg.rom", &data);
     EXPECT_EQ(ImageLoadResult::TooLarge, l.result);
     EXPECT_EQ(0u, l.length);

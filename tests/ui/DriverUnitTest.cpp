@@ -240,7 +240,7 @@ public:
         packageDescriptor.commandCount = commandCount;
         ui.packageMode = 1;
         ui.packageValid = valid ? 1 : 0;
-        ui.packageImage = new std::uint8_t[kPackageImageSize];
+        ui.packageImage = new std::uint8_t[kPackageFileMax];
         std::memcpy(ui.packageImage, file.data(), file.size());
         ui.packageImageSize = std::uint32_t(file.size());
     }

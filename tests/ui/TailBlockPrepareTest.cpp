@@ -50,7 +50,7 @@ struct Rig {
     // The loaded image, with stale bytes after it as an earlier command
     // could have left them.
     void Load(const Bytes& image) {
-        std::memset(ui.image, 0xA5, kImageBufferSize);
+        std::memset(ui.image, 0xA5, kRomBufferSize);
         std::memcpy(ui.image, image.data(), image.size());
         ui.imageLength = std::uint32_t(image.size());
     }
