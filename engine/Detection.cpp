@@ -11,6 +11,7 @@
 #include "platform/PciRegisters.h"
 #include "protocols/CGenI2C.h"
 #include "protocols/CGenSPI.h"
+#include "protocols/CNerrowSerial.h"
 #include "protocols/CParallel.h"
 #include "protocols/CQuorSPI.h"
 #include "protocols/TarselSPI.h"
@@ -20,10 +21,6 @@ namespace {
 constexpr std::uint8_t kDisplayClass = 0x03;
 // Bridge register the link fix-up rewrites on boards behind a bridge.
 constexpr std::uint8_t kFixupRegister = 0x18;
-// Bridge index/data pair of the bridge boards.
-constexpr std::uint32_t kBridgeIndex = 0xA0;
-constexpr std::uint32_t kBridgeData = 0xA4;
-
 // The detection programme saves registers here and restores them after it.
 struct RegisterSaveList {
     std::uint32_t count = 0;
@@ -439,8 +436,8 @@ std::uint32_t CFlash::DecodeStrap(bool trace) {
     std::uint32_t v;
     if (asicFamily == TEV_NERROW) {
         // The strap sits behind the bridge.
-        WriteRegister(kBridgeIndex, strapRegister);
-        v = ReadRegister(kBridgeData);
+        WriteRegister(kBridgeIndexRegister, strapRegister);
+        v = ReadRegister(kBridgeDataRegister);
     } else {
         v = ReadRegister(strapRegister);
     }
