@@ -147,6 +147,13 @@ std::vector<std::string> SplitSimValue(const std::string& text, char sep) {
     return parts;
 }
 
+std::string SimUnknownPartMessage(const std::string& kind, const std::string& name,
+                                  const std::vector<std::string>& known) {
+    std::string text = "unknown " + kind + " part '" + name + "' (known:";
+    for (std::size_t i = 0; i < known.size(); ++i) text += (i ? ", " : " ") + known[i];
+    return text + ")";
+}
+
 bool ParseSimStuckBits(const std::string& text, std::uint32_t* address, std::uint8_t* high, std::uint8_t* low) {
     std::vector<std::string> p = SplitSimValue(text, ':');
     std::uint64_t a = 0, h = 0, l = 0;

@@ -138,6 +138,10 @@ bool ParseSimNumber(const std::string& text, std::uint64_t max, std::uint64_t* o
 std::vector<std::string> SplitSimValue(const std::string& text, char sep);
 // Parses "ADDRESS:HIGH:LOW": the bits of one byte stuck at 1 and at 0.
 bool ParseSimStuckBits(const std::string& text, std::uint32_t* address, std::uint8_t* high, std::uint8_t* low);
+// "unknown KIND part 'NAME' (known: A, B, ...)": a misspelt part name is
+// mended from the message alone.
+std::string SimUnknownPartMessage(const std::string& kind, const std::string& name,
+                                  const std::vector<std::string>& known);
 
 struct SimMachineContext {
     SimHardware* hw = nullptr;

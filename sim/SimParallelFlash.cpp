@@ -274,7 +274,7 @@ bool SimParallelFlashStatement(SimMachineContext& ctx, SimMachineLine& line, std
     const SimParallelPartModel* part = FindSimParallelPart("SST39SF010");
     if (line.TakeOption("part", &v)) {
         part = FindSimParallelPart(v);
-        if (!part) return Fail(error, "unknown parallel part '" + v + "'");
+        if (!part) return Fail(error, SimUnknownPartMessage("parallel", v, SimParallelPartNames()));
     }
     if (!ctx.function->HasRomBar()) return Fail(error, "'parallelflash' needs a function with a 'rombar'");
     std::shared_ptr<SimStorage> storage;

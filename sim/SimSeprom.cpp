@@ -218,7 +218,7 @@ bool SimSepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::strin
     if (ctx.adapterFunction == ctx.function) adapter.bridge = ctx.adapterBridge;
     o.part = SimSepromPartName(adapter, c.part);
     const SimSpiPartModel* model = FindSimSpiPart(o.part);
-    if (!model) return Fail(error, "unknown SPI part '" + o.part + "'");
+    if (!model) return Fail(error, SimUnknownPartMessage("SPI", o.part, SimSpiPartNames()));
     if (!c.file.empty()) {
         o.storage = ctx.Storage(c.file, model->size, error);
         if (!o.storage) return false;

@@ -332,7 +332,7 @@ bool SimSmuStatement(SimMachineContext& ctx, SimMachineLine& line, std::string* 
     if (line.TakeOption("part", &v)) partName = v;
     const SimSpiPartModel* part = FindSimSpiPart(partName);
     if (!part) {
-        *error = "unknown SPI part '" + partName + "'";
+        *error = SimUnknownPartMessage("SPI", partName, SimSpiPartNames());
         return false;
     }
     std::shared_ptr<SimStorage> storage;

@@ -67,7 +67,7 @@ bool ParseLine(const std::string& text, SimGpioLine* line) {
 bool ParseSpiPartAndWiring(SimMachineLine& line, SimSpiFlashConfig* c, std::string* error) {
     std::string v;
     if (line.TakeOption("part", &v)) {
-        if (!FindSimSpiPart(v)) return Fail(error, "unknown SPI part '" + v + "'");
+        if (!FindSimSpiPart(v)) return Fail(error, SimUnknownPartMessage("SPI", v, SimSpiPartNames()));
         c->part = v;
     }
     if (line.TakeOption("file", &v)) {

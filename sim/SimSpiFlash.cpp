@@ -67,93 +67,88 @@ SimSpiPartModel AtmelF(const char* name, std::uint32_t size, std::uint8_t device
     return m;
 }
 
-std::vector<SimSpiPartModel> BuildCatalogue() {
-    std::vector<SimSpiPartModel> c;
-    auto both = [](SimSpiPartModel m) {
-        m.chipEraseOpcodes = {0xC7, 0x60};
-        return m;
-    };
-    // ST serial flash: JEDEC ID and the electronic signature.
-    c.push_back(Part("M25P05", 0x10000, 0x8000, {Jedec(0x20, 0x20, 0x10), Signature({0x05})}, 0x8C));
-    c.push_back(Part("M25P10", 0x20000, 0x8000, {Jedec(0x20, 0x20, 0x11), Signature({0x10})}, 0x8C));
-    c.push_back(Part("M25P20", 0x40000, 0x10000, {Jedec(0x20, 0x20, 0x12), Signature({0x11})}));
-    c.push_back(Part("M25P40", 0x80000, 0x10000, {Jedec(0x20, 0x20, 0x13), Signature({0x12})}));
-    c.push_back(Part("M25P80", 0x100000, 0x10000, {Jedec(0x20, 0x20, 0x14), Signature({0x13})}));
-    // Early ST parts without the JEDEC command.
-    c.push_back(Part("M25P05/c", 0x10000, 0x8000, {Signature({0x05})}, 0x8C));
-    c.push_back(Part("M25P10/c", 0x20000, 0x8000, {Signature({0x10})}, 0x8C));
-    c.push_back(Part("M25P20/c", 0x40000, 0x10000, {Signature({0x11})}));
-    c.push_back(Part("M25P40/c", 0x80000, 0x10000, {Signature({0x12})}));
-    c.push_back(Part("S25FL001", 0x20000, 0x10000, {Jedec(0x01, 0x02, 0x10), Signature({0x10})}));
-    c.push_back(Part("S25FL002", 0x40000, 0x10000, {Jedec(0x01, 0x02, 0x11), Signature({0x11})}));
-    c.push_back(Part("S25FL004", 0x80000, 0x10000, {Jedec(0x01, 0x02, 0x12), Signature({0x12})}));
-    c.push_back(both(Part("MX25L512", 0x10000, 0x10000, {Jedec(0xC2, 0x20, 0x10), Rems(0xC2, 0x04)})));
-    c.push_back(both(Part("MX25L1005", 0x20000, 0x10000, {Jedec(0xC2, 0x20, 0x11), Rems(0xC2, 0x10)})));
-    c.push_back(both(Part("MX25L2026E", 0x40000, 0x10000, {Jedec(0xC2, 0x20, 0x12), Rems(0xC2, 0x11)})));
-    c.push_back(both(Part("MX25L4006E", 0x80000, 0x10000, {Jedec(0xC2, 0x20, 0x13), Rems(0xC2, 0x12)})));
-    c.push_back(both(Part("MX25L8006E", 0x100000, 0x10000, {Jedec(0xC2, 0x20, 0x14), Rems(0xC2, 0x13)})));
-    {
-        SimSpiPartModel m = both(Part("MX25L5121E", 0x10000, 0x10000, {Jedec(0xC2, 0x22, 0x10)}));
-        m.pageSize = 32;
-        c.push_back(m);
-        m = both(Part("MX25L102lE", 0x20000, 0x10000, {Jedec(0xC2, 0x22, 0x11)}));
-        m.pageSize = 32;
-        c.push_back(m);
-    }
-    c.push_back(both(Part("MX25V4035F", 0x80000, 0x10000, {Jedec(0xC2, 0x23, 0x13)})));
-    c.push_back(both(Part("MX25V8035F", 0x100000, 0x10000, {Jedec(0xC2, 0x23, 0x14)})));
-    c.push_back(both(Part("IS25LP016D", 0x200000, 0x10000, {Jedec(0x9D, 0x60, 0x15), Rems(0x9D, 0x14)})));
-    // Winbond: JEDEC ID, manufacturer/device ID and the signature byte.
-    c.push_back(both(Part("W25X10", 0x20000, 0x10000, {Jedec(0xEF, 0x30, 0x11), Rems(0xEF, 0x10), Signature({0x10})})));
-    c.push_back(both(Part("W25X20", 0x40000, 0x10000, {Jedec(0xEF, 0x30, 0x12), Rems(0xEF, 0x11), Signature({0x11})})));
-    c.push_back(both(Part("W25X40", 0x80000, 0x10000, {Jedec(0xEF, 0x30, 0x13), Rems(0xEF, 0x12), Signature({0x12})})));
-    c.push_back(both(Part("W25X80", 0x100000, 0x10000, {Jedec(0xEF, 0x30, 0x14), Rems(0xEF, 0x13), Signature({0x13})})));
-    c.push_back(both(Part("W25P10", 0x20000, 0x10000, {Rems(0xEF, 0x10), Signature({0x10})})));
-    c.push_back(both(Part("W25P20", 0x40000, 0x10000, {Rems(0xEF, 0x11), Signature({0x11})})));
-    c.push_back(both(Part("W25P40", 0x80000, 0x10000, {Rems(0xEF, 0x12), Signature({0x12})})));
-    c.push_back(both(Part("W25Q32BV/FV", 0x400000, 0x10000, {Jedec(0xEF, 0x40, 0x16), Rems(0xEF, 0x15), Signature({0x15})})));
-    c.push_back(both(Part("W25Q40", 0x80000, 0x10000, {Jedec(0xEF, 0x40, 0x13), Rems(0xEF, 0x12), Signature({0x12})})));
-    c.push_back(both(Part("W25Q80", 0x100000, 0x10000, {Jedec(0xEF, 0x40, 0x14), Rems(0xEF, 0x13), Signature({0x13})})));
-    c.push_back(Sst("SST25VF512", 0x10000, 0x48));
-    c.push_back(Sst("SST25VF010", 0x20000, 0x49));
-    c.push_back(Sst("SST25VF020", 0x40000, 0x43));
-    c.push_back(Sst("SST25VF040", 0x80000, 0x44));
-    c.push_back(Sst("SST25VF020B", 0x40000, 0x8C, {Jedec(0xBF, 0x25, 0x8C)}));
-    c.push_back(Part("PM25LV512", 0x10000, 0x8000, {Signature({0x9D, 0x7B, 0x7F})}, 0x8C));
-    c.push_back(Part("PM25LV010", 0x20000, 0x8000, {Signature({0x9D, 0x7C, 0x7F})}, 0x8C));
-    c.push_back(both(Part("GD25Q512TCP", 0x10000, 0x8000, {Jedec(0xC8, 0x40, 0x10), Rems(0xC8, 0x09)})));
-    c.push_back(both(Part("GD25Q10TCP", 0x20000, 0x8000, {Jedec(0xC8, 0x40, 0x11), Rems(0xC8, 0x10)})));
-    c.push_back(both(Part("GD25Q21B", 0x40000, 0x1000, {Jedec(0xC8, 0x40, 0x12), Rems(0xC8, 0x11)})));
-    c.push_back(both(Part("GD25Q41B", 0x80000, 0x1000, {Jedec(0xC8, 0x40, 0x13), Rems(0xC8, 0x12)})));
-    c.push_back(both(Part("GD25Q80C", 0x100000, 0x1000, {Jedec(0xC8, 0x40, 0x14), Rems(0xC8, 0x13)})));
-    c.push_back(AtmelF("AT25F512", 0x10000, 0x65));
-    c.push_back(AtmelF("AT25F1024", 0x20000, 0x60));
-    c.push_back(AtmelF("AT25F2048", 0x40000, 0x63));
-    c.push_back(AtmelF("AT25F4096", 0x80000, 0x64));
-    c.push_back(both(Part("AT25F512B", 0x10000, 0x8000, {Jedec(0x1F, 0x65, 0x01)})));
-    c.push_back(both(Part("AT25S010N", 0x20000, 0x8000, {Jedec(0x1F, 0x66, 0x01)})));
-    c.push_back(both(Part("F25L01PA", 0x20000, 0x1000, {Jedec(0x8C, 0x30, 0x11)})));
-    c.push_back(both(Part("FM25Q08A", 0x100000, 0x10000, {Jedec(0xA1, 0x40, 0x14), Rems(0xA1, 0x13)})));
-    c.push_back(both(Part("P25Q80H", 0x100000, 0x10000, {Jedec(0x85, 0x60, 0x14), Rems(0x85, 0x13)})));
-    return c;
+// Parts that take either chip-erase opcode.
+SimSpiPartModel BothChipErases(SimSpiPartModel m) {
+    m.chipEraseOpcodes = {0xC7, 0x60};
+    return m;
 }
 
-const std::vector<SimSpiPartModel>& Catalogue() {
-    static const std::vector<SimSpiPartModel> catalogue = BuildCatalogue();
-    return catalogue;
+SimSpiPartModel Paged(SimSpiPartModel m, std::uint32_t pageSize) {
+    m.pageSize = pageSize;
+    return m;
 }
+
+// Every modelled part, in the order SimSpiPartNames lists them.
+const std::vector<SimSpiPartModel> kCatalogue = {
+    // ST serial flash: JEDEC ID and the electronic signature.
+    Part("M25P05", 0x10000, 0x8000, {Jedec(0x20, 0x20, 0x10), Signature({0x05})}, 0x8C),
+    Part("M25P10", 0x20000, 0x8000, {Jedec(0x20, 0x20, 0x11), Signature({0x10})}, 0x8C),
+    Part("M25P20", 0x40000, 0x10000, {Jedec(0x20, 0x20, 0x12), Signature({0x11})}),
+    Part("M25P40", 0x80000, 0x10000, {Jedec(0x20, 0x20, 0x13), Signature({0x12})}),
+    Part("M25P80", 0x100000, 0x10000, {Jedec(0x20, 0x20, 0x14), Signature({0x13})}),
+    // Early ST parts without the JEDEC command.
+    Part("M25P05/c", 0x10000, 0x8000, {Signature({0x05})}, 0x8C),
+    Part("M25P10/c", 0x20000, 0x8000, {Signature({0x10})}, 0x8C),
+    Part("M25P20/c", 0x40000, 0x10000, {Signature({0x11})}),
+    Part("M25P40/c", 0x80000, 0x10000, {Signature({0x12})}),
+    Part("S25FL001", 0x20000, 0x10000, {Jedec(0x01, 0x02, 0x10), Signature({0x10})}),
+    Part("S25FL002", 0x40000, 0x10000, {Jedec(0x01, 0x02, 0x11), Signature({0x11})}),
+    Part("S25FL004", 0x80000, 0x10000, {Jedec(0x01, 0x02, 0x12), Signature({0x12})}),
+    BothChipErases(Part("MX25L512", 0x10000, 0x10000, {Jedec(0xC2, 0x20, 0x10), Rems(0xC2, 0x04)})),
+    BothChipErases(Part("MX25L1005", 0x20000, 0x10000, {Jedec(0xC2, 0x20, 0x11), Rems(0xC2, 0x10)})),
+    BothChipErases(Part("MX25L2026E", 0x40000, 0x10000, {Jedec(0xC2, 0x20, 0x12), Rems(0xC2, 0x11)})),
+    BothChipErases(Part("MX25L4006E", 0x80000, 0x10000, {Jedec(0xC2, 0x20, 0x13), Rems(0xC2, 0x12)})),
+    BothChipErases(Part("MX25L8006E", 0x100000, 0x10000, {Jedec(0xC2, 0x20, 0x14), Rems(0xC2, 0x13)})),
+    Paged(BothChipErases(Part("MX25L5121E", 0x10000, 0x10000, {Jedec(0xC2, 0x22, 0x10)})), 32),
+    Paged(BothChipErases(Part("MX25L102lE", 0x20000, 0x10000, {Jedec(0xC2, 0x22, 0x11)})), 32),
+    BothChipErases(Part("MX25V4035F", 0x80000, 0x10000, {Jedec(0xC2, 0x23, 0x13)})),
+    BothChipErases(Part("MX25V8035F", 0x100000, 0x10000, {Jedec(0xC2, 0x23, 0x14)})),
+    BothChipErases(Part("IS25LP016D", 0x200000, 0x10000, {Jedec(0x9D, 0x60, 0x15), Rems(0x9D, 0x14)})),
+    // Winbond: JEDEC ID, manufacturer/device ID and the signature byte.
+    BothChipErases(Part("W25X10", 0x20000, 0x10000, {Jedec(0xEF, 0x30, 0x11), Rems(0xEF, 0x10), Signature({0x10})})),
+    BothChipErases(Part("W25X20", 0x40000, 0x10000, {Jedec(0xEF, 0x30, 0x12), Rems(0xEF, 0x11), Signature({0x11})})),
+    BothChipErases(Part("W25X40", 0x80000, 0x10000, {Jedec(0xEF, 0x30, 0x13), Rems(0xEF, 0x12), Signature({0x12})})),
+    BothChipErases(Part("W25X80", 0x100000, 0x10000, {Jedec(0xEF, 0x30, 0x14), Rems(0xEF, 0x13), Signature({0x13})})),
+    BothChipErases(Part("W25P10", 0x20000, 0x10000, {Rems(0xEF, 0x10), Signature({0x10})})),
+    BothChipErases(Part("W25P20", 0x40000, 0x10000, {Rems(0xEF, 0x11), Signature({0x11})})),
+    BothChipErases(Part("W25P40", 0x80000, 0x10000, {Rems(0xEF, 0x12), Signature({0x12})})),
+    BothChipErases(Part("W25Q32BV/FV", 0x400000, 0x10000, {Jedec(0xEF, 0x40, 0x16), Rems(0xEF, 0x15), Signature({0x15})})),
+    BothChipErases(Part("W25Q40", 0x80000, 0x10000, {Jedec(0xEF, 0x40, 0x13), Rems(0xEF, 0x12), Signature({0x12})})),
+    BothChipErases(Part("W25Q80", 0x100000, 0x10000, {Jedec(0xEF, 0x40, 0x14), Rems(0xEF, 0x13), Signature({0x13})})),
+    Sst("SST25VF512", 0x10000, 0x48),
+    Sst("SST25VF010", 0x20000, 0x49),
+    Sst("SST25VF020", 0x40000, 0x43),
+    Sst("SST25VF040", 0x80000, 0x44),
+    Sst("SST25VF020B", 0x40000, 0x8C, {Jedec(0xBF, 0x25, 0x8C)}),
+    Part("PM25LV512", 0x10000, 0x8000, {Signature({0x9D, 0x7B, 0x7F})}, 0x8C),
+    Part("PM25LV010", 0x20000, 0x8000, {Signature({0x9D, 0x7C, 0x7F})}, 0x8C),
+    BothChipErases(Part("GD25Q512TCP", 0x10000, 0x8000, {Jedec(0xC8, 0x40, 0x10), Rems(0xC8, 0x09)})),
+    BothChipErases(Part("GD25Q10TCP", 0x20000, 0x8000, {Jedec(0xC8, 0x40, 0x11), Rems(0xC8, 0x10)})),
+    BothChipErases(Part("GD25Q21B", 0x40000, 0x1000, {Jedec(0xC8, 0x40, 0x12), Rems(0xC8, 0x11)})),
+    BothChipErases(Part("GD25Q41B", 0x80000, 0x1000, {Jedec(0xC8, 0x40, 0x13), Rems(0xC8, 0x12)})),
+    BothChipErases(Part("GD25Q80C", 0x100000, 0x1000, {Jedec(0xC8, 0x40, 0x14), Rems(0xC8, 0x13)})),
+    AtmelF("AT25F512", 0x10000, 0x65),
+    AtmelF("AT25F1024", 0x20000, 0x60),
+    AtmelF("AT25F2048", 0x40000, 0x63),
+    AtmelF("AT25F4096", 0x80000, 0x64),
+    BothChipErases(Part("AT25F512B", 0x10000, 0x8000, {Jedec(0x1F, 0x65, 0x01)})),
+    BothChipErases(Part("AT25S010N", 0x20000, 0x8000, {Jedec(0x1F, 0x66, 0x01)})),
+    BothChipErases(Part("F25L01PA", 0x20000, 0x1000, {Jedec(0x8C, 0x30, 0x11)})),
+    BothChipErases(Part("FM25Q08A", 0x100000, 0x10000, {Jedec(0xA1, 0x40, 0x14), Rems(0xA1, 0x13)})),
+    BothChipErases(Part("P25Q80H", 0x100000, 0x10000, {Jedec(0x85, 0x60, 0x14), Rems(0x85, 0x13)})),
+};
 
 }  // namespace
 
 const SimSpiPartModel* FindSimSpiPart(const std::string& name) {
-    for (const SimSpiPartModel& m : Catalogue())
+    for (const SimSpiPartModel& m : kCatalogue)
         if (m.name == name) return &m;
     return nullptr;
 }
 
 std::vector<std::string> SimSpiPartNames() {
     std::vector<std::string> names;
-    for (const SimSpiPartModel& m : Catalogue()) names.push_back(m.name);
+    for (const SimSpiPartModel& m : kCatalogue) names.push_back(m.name);
     return names;
 }
 
@@ -337,71 +332,74 @@ void SimSpiFlash::Execute() {
 
     if (op == kWren) {
         if (count_ == 1 && !welStuck_) wel_ = true;
-        return;
+    } else if (op == kWrdi) {
+        wel_ = false;
+    } else if (model_.ewsrOpcode && op == model_.ewsrOpcode) {
+        if (count_ == 1) ewsrArmed_ = true;
+    } else if (op == kWrsr) {
+        ExecuteStatusWrite(armed);
+    } else if (op == kProgram) {
+        ExecuteProgram();
+    } else if (IsOneOf(op, model_.chipEraseOpcodes)) {
+        ExecuteChipErase();
+    } else if (IsOneOf(op, model_.sectorEraseOpcodes)) {
+        ExecuteSectorErase();
     }
-    if (op == kWrdi) {
+}
+
+void SimSpiFlash::ExecuteStatusWrite(bool ewsrArmed) {
+    if (count_ < 2 || !(wel_ || ewsrArmed)) return;
+    bool locked = (status_ & model_.writableStatus & 0x80) != 0;
+    if (locked && wpAsserted_) {
         wel_ = false;
         return;
     }
-    if (model_.ewsrOpcode && op == model_.ewsrOpcode) {
-        if (count_ == 1) ewsrArmed_ = true;
+    std::uint8_t w = model_.writableStatus & 0xFC;
+    SetStatus(std::uint8_t((status_ & ~w) | (header_[1] & w)));
+    StartOp(Op::StatusWrite);
+}
+
+void SimSpiFlash::ExecuteProgram() {
+    if (count_ < 5 || !wel_) return;
+    if (Protects(Address())) {
+        wel_ = false;
         return;
     }
-    if (op == kWrsr) {
-        if (count_ < 2 || !(wel_ || armed)) return;
-        bool locked = (status_ & model_.writableStatus & 0x80) != 0;
-        if (locked && wpAsserted_) {
-            wel_ = false;
-            return;
+    if (failPrograms_ > 0) {
+        --failPrograms_;
+    } else {
+        std::uint32_t page = model_.pageSize;
+        std::uint32_t base = Address() - Address() % page;
+        std::size_t size = storage_->Size();
+        for (std::uint32_t i = 0; i < page; ++i) {
+            if (latch_[i] < 0 || size == 0) continue;
+            std::uint32_t a = base + i;
+            Store(a, std::uint8_t(storage_->Bytes()[a % size] & latch_[i]));
         }
-        std::uint8_t w = model_.writableStatus & 0xFC;
-        SetStatus(std::uint8_t((status_ & ~w) | (header_[1] & w)));
-        StartOp(Op::StatusWrite);
+    }
+    StartOp(Op::Program);
+}
+
+void SimSpiFlash::ExecuteChipErase() {
+    if (count_ != 1 || !wel_) return;
+    if (Protected()) {
+        wel_ = false;
         return;
     }
-    if (op == kProgram) {
-        if (count_ < 5 || !wel_) return;
-        if (Protects(Address())) {
-            wel_ = false;
-            return;
-        }
-        if (failPrograms_ > 0) {
-            --failPrograms_;
-        } else {
-            std::uint32_t page = model_.pageSize;
-            std::uint32_t base = Address() - Address() % page;
-            std::size_t size = storage_->Size();
-            for (std::uint32_t i = 0; i < page; ++i) {
-                if (latch_[i] < 0 || size == 0) continue;
-                std::uint32_t a = base + i;
-                Store(a, std::uint8_t(storage_->Bytes()[a % size] & latch_[i]));
-            }
-        }
-        StartOp(Op::Program);
+    if (!EraseFails())
+        for (std::uint32_t a = 0; a < storage_->Size(); ++a) Store(a, 0xFF);
+    StartOp(Op::Erase);
+}
+
+void SimSpiFlash::ExecuteSectorErase() {
+    if (count_ < 4 || !wel_) return;
+    if (Protects(Address())) {
+        wel_ = false;
         return;
     }
-    if (IsOneOf(op, model_.chipEraseOpcodes)) {
-        if (count_ != 1 || !wel_) return;
-        if (Protected()) {
-            wel_ = false;
-            return;
-        }
-        if (!EraseFails())
-            for (std::uint32_t a = 0; a < storage_->Size(); ++a) Store(a, 0xFF);
-        StartOp(Op::Erase);
-        return;
-    }
-    if (IsOneOf(op, model_.sectorEraseOpcodes)) {
-        if (count_ < 4 || !wel_) return;
-        if (Protects(Address())) {
-            wel_ = false;
-            return;
-        }
-        std::uint32_t sector = model_.sectorSize ? model_.sectorSize : 0x1000;
-        std::uint32_t base = Address() - Address() % sector;
-        if (!EraseFails())
-            for (std::uint32_t i = 0; i < sector; ++i) Store(base + i, 0xFF);
-        StartOp(Op::Erase);
-        return;
-    }
+    std::uint32_t sector = model_.sectorSize ? model_.sectorSize : 0x1000;
+    std::uint32_t base = Address() - Address() % sector;
+    if (!EraseFails())
+        for (std::uint32_t i = 0; i < sector; ++i) Store(base + i, 0xFF);
+    StartOp(Op::Erase);
 }

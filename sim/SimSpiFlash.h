@@ -130,7 +130,12 @@ private:
     std::uint64_t Now() const { return clocks_ ? clocks_->DeviceMicros() : 0; }
     bool Busy();
     void StartOp(Op op);
+    // Acts on the frame just ended, as a part does when chip select rises.
     void Execute();
+    void ExecuteStatusWrite(bool ewsrArmed);
+    void ExecuteProgram();
+    void ExecuteChipErase();
+    void ExecuteSectorErase();
     bool Protected() const { return (status_ & model_.writableStatus & 0x3C) != 0; }
     bool Protects(std::uint32_t address) const;
     const SimSpiIdAnswer* IdAnswer(std::uint8_t opcode) const;

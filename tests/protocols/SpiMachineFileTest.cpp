@@ -58,7 +58,6 @@ TEST(SpiMachineFile, BoardWithFileBackedFlashAndFaults) {
         const char* message;
     } bad[] = {
         {"spiboard 04:00.0 nosuch", "unknown board kind 'nosuch'"},
-        {"spiboard 04:00.0 orpane part=XYZ", "unknown SPI part 'XYZ'"},
         {"spiboard 03:00.0 orpane", "function 03:00.0 is already there"},
         {"spiflash controller=zigzag", "unknown controller layout 'zigzag'"},
         {"spiflash fault=melted", "unknown fault 'melted'"},
@@ -70,6 +69,11 @@ TEST(SpiMachineFile, BoardWithFileBackedFlashAndFaults) {
         EXPECT_FALSE(Statement(ctx, b.text, &error)) << b.text;
         EXPECT_EQ(error, b.message) << b.text;
     }
+    // The message names every modelled part, so a misspelt one is mended from it.
+    error.clear();
+    EXPECT_FALSE(Statement(ctx, "spiboard 04:00.0 orpane part=XYZ", &error));
+    EXPECT_EQ(error.rfind("unknown SPI part 'XYZ' (known: M25P05, M25P10, ", 0), 0u) << error;
+    EXPECT_TRUE(error.ends_with(", FM25Q08A, P25Q80H)")) << error;
 }
 
 TEST(SpiMachineFile, DemoBoardsAreDistinctFunctions) {

@@ -146,7 +146,9 @@ TEST(SimMachineFile, ErrorsNameTheLine) {
         {"adapter 01:00.0 gethra\nfunction 02:00.0 vendor=1 device=2\nbar 2 mem32 size=4K base=0xE0001000\n",
          "BAR 2 at 0xe0001000 overlaps BAR 2 of 0000:01:00.0 at 0xe0000000", 3},
         {"F parallelflash\n", "'parallelflash' needs a function with a 'rombar'", 2},
-        {"F rombar size=128K base=0\nparallelflash part=AT28C64\n", "unknown parallel part 'AT28C64'", 3},
+        {"F rombar size=128K base=0\nparallelflash part=AT28C64\n", "unknown parallel part 'AT28C64' (known: SST39SF010, SST39SF512, AT49F512, MX29F001, AT29C010A, W29EE011, "
+         "AT29C020, AT29C040A)",
+         3},
         {"F rombar size=128K base=0\nparallelflash fault=absent,melt\n", "unknown fault 'melt'", 3},
         {"F rombar size=128K base=0\nparallelflash unerased=0x20000\n", "'unerased=' needs a part address", 3},
         {"spiboard 01:00.0 orpane file=bad.rom\n", "'DIR/bad.rom.status' does not hold a status byte", 1},
