@@ -80,11 +80,6 @@ constexpr std::pair<std::uint32_t, std::uint32_t> kBoardPowerUp[] = {
 // ROM_AUX_CNTL.
 constexpr std::uint32_t kIndirectPowerUpIndex = 0xC0600018;
 
-bool Fail(std::string* error, const std::string& text) {
-    if (error) *error = text;
-    return false;
-}
-
 // Address plan of the adapters: each kind of window in a region of its own,
 // the first free place in it, so no two boards ever decode the same
 // address. 0xF0000000 up stays free: a frame buffer moved out of the ROM's
@@ -186,7 +181,7 @@ bool AttachRomBar(SimPciFunction& f, const SimAdapterOptions& o, std::uint64_t r
                   std::string* error) {
     std::string why;
     if (!f.SetRomBar(o.romSize, std::uint32_t(romBase), &why)) {
-        Fail(error, why);
+        SimFail(error, why);
         return false;
     }
     a.rom = std::make_shared<SimStorage>(o.romSize);
@@ -232,7 +227,7 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     SimAdapter a;
     const SimAdapterModel* m = FindSimAdapterModel(modelName);
     if (!m) {
-        Fail(error, "unknown adapter model '" + modelName + "'");
+        SimFail(error, "unknown adapter model '" + modelName + "'");
         return a;
     }
     const std::uint16_t device = o.device >= 0 ? std::uint16_t(o.device) : m->device;
@@ -242,12 +237,12 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     const std::uint64_t romBase =
         romBar && !o.romOverFrameBuffer ? hw.FreeBase(PowerOfTwoAtLeast(o.romSize), kRomRegion, kRomRegionEnd) : 0;
     if (fbBase == 0 || regBase == 0 || (romBar && !o.romOverFrameBuffer && romBase == 0)) {
-        Fail(error, "no free physical addresses left for " + address.Name());
+        SimFail(error, "no free physical addresses left for " + address.Name());
         return a;
     }
     SimPciFunction* f = hw.AddFunction(address, o.vendor, device);
     if (!f) {
-        Fail(error, "PCI address " + address.Name() + " is already taken");
+        SimFail(error, "PCI address " + address.Name() + " is already taken");
         return a;
     }
     f->SetRevision(o.revision >= 0 ? std::uint8_t(o.revision) : m->revision);
@@ -257,7 +252,7 @@ SimAdapter AddSimAdapter(SimHardware& hw, const SimPciAddress& address, const st
     std::string why;
     if (!f->AddBar(0, SimBarKind::Mem64, kFrameBufferSize, true, fbBase, SimBarRole::Memory, &why) ||
         !f->AddBar(2, SimBarKind::Mem32, m->registerWindow, false, regBase, SimBarRole::Registers, &why)) {
-        Fail(error, why);
+        SimFail(error, why);
         return a;
     }
     const int cap = o.capability >= 0 ? o.capability : m->capability;
@@ -285,7 +280,7 @@ bool NumberOption(SimMachineLine& line, const char* key, std::uint64_t max, std:
     std::string text;
     *given = line.TakeOption(key, &text);
     if (!*given) return true;
-    if (!ParseSimNumber(text, max, out)) return Fail(error, std::string("bad number in '") + key + "=" + text + "'");
+    if (!ParseSimNumber(text, max, out)) return SimFail(error, std::string("bad number in '") + key + "=" + text + "'");
     return true;
 }
 
@@ -293,14 +288,14 @@ bool NumberOption(SimMachineLine& line, const char* key, std::uint64_t max, std:
 
 bool SimAdapterStatement(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     std::string where, kind;
-    if (!line.TakeWord(&where)) return Fail(error, "'adapter' needs a PCI address");
+    if (!line.TakeWord(&where)) return SimFail(error, "'adapter' needs a PCI address");
     SimPciAddress address;
-    if (!SimPciAddress::Parse(where, &address)) return Fail(error, "bad PCI address '" + where + "'");
-    if (!line.TakeWord(&kind)) return Fail(error, "'adapter' needs a model");
+    if (!SimPciAddress::Parse(where, &address)) return SimFail(error, "bad PCI address '" + where + "'");
+    if (!line.TakeWord(&kind)) return SimFail(error, "'adapter' needs a model");
     if (!FindSimAdapterModel(kind)) {
         std::string names;
         for (const SimAdapterModel& m : SimAdapterModels()) names += std::string(names.empty() ? "" : ", ") + m.keyword;
-        return Fail(error, "unknown adapter model '" + kind + "' (one of " + names + ")");
+        return SimFail(error, "unknown adapter model '" + kind + "' (one of " + names + ")");
     }
 
     SimAdapterOptions o;
@@ -324,19 +319,19 @@ bool SimAdapterStatement(SimMachineContext& ctx, SimMachineLine& line, std::stri
         std::uint64_t sv = 0, sid = 0;
         if (colon == std::string::npos || !ParseSimNumber(text.substr(0, colon), 0xFFFF, &sv) ||
             !ParseSimNumber(text.substr(colon + 1), 0xFFFF, &sid))
-            return Fail(error, "'subsystem=' takes VENDOR:ID");
+            return SimFail(error, "'subsystem=' takes VENDOR:ID");
         o.subsystemVendor = std::uint16_t(sv);
         o.subsystemId = std::uint16_t(sid);
     }
     if (line.TakeOption("probe", &text)) {
-        if (text != "rw" && text != "ro") return Fail(error, "'probe=' takes rw or ro");
+        if (text != "rw" && text != "ro") return SimFail(error, "'probe=' takes rw or ro");
         o.probeRegisterWritable = text == "rw";
     }
     if (line.TakeOption("cap", &text)) {
         if (text == "pcie") o.capability = kPcie;
         else if (text == "agp") o.capability = kAgp;
         else if (text == "none") o.capability = 0;
-        else return Fail(error, "'cap=' takes pcie, agp or none");
+        else return SimFail(error, "'cap=' takes pcie, agp or none");
     }
     o.slave = line.TakeFlag("slave");
     o.romOverFrameBuffer = line.TakeFlag("rom-over-fb");

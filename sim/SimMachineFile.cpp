@@ -170,16 +170,11 @@ bool ParseSimStuckBits(const std::string& text, std::uint32_t* address, std::uin
 
 namespace {
 
-bool Fail(std::string* error, const std::string& text) {
-    *error = text;
-    return false;
-}
-
 // A required number, either a positional word or an option.
 bool NumberWord(SimMachineLine& line, const char* what, std::uint64_t max, std::uint64_t* out, std::string* error) {
     std::string w;
-    if (!line.TakeWord(&w)) return Fail(error, std::string("'") + line.Keyword() + "' needs " + what);
-    if (!ParseSimNumber(w, max, out)) return Fail(error, std::string("bad ") + what + " '" + w + "'");
+    if (!line.TakeWord(&w)) return SimFail(error, std::string("'") + line.Keyword() + "' needs " + what);
+    if (!ParseSimNumber(w, max, out)) return SimFail(error, std::string("bad ") + what + " '" + w + "'");
     return true;
 }
 
@@ -187,23 +182,23 @@ bool NumberOption(SimMachineLine& line, const char* key, std::uint64_t max, bool
                   std::string* error) {
     std::string w;
     if (!line.TakeOption(key, &w)) {
-        if (required) return Fail(error, std::string("'") + line.Keyword() + "' needs " + key + "=");
+        if (required) return SimFail(error, std::string("'") + line.Keyword() + "' needs " + key + "=");
         return true;
     }
-    if (!ParseSimNumber(w, max, out)) return Fail(error, std::string("bad ") + key + " '" + w + "'");
+    if (!ParseSimNumber(w, max, out)) return SimFail(error, std::string("bad ") + key + " '" + w + "'");
     return true;
 }
 
 bool DoFunction(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     std::string where;
-    if (!line.TakeWord(&where)) return Fail(error, "'function' needs an address such as 0000:01:00.0");
+    if (!line.TakeWord(&where)) return SimFail(error, "'function' needs an address such as 0000:01:00.0");
     SimPciAddress address;
-    if (!SimPciAddress::Parse(where, &address)) return Fail(error, "bad PCI address '" + where + "'");
+    if (!SimPciAddress::Parse(where, &address)) return SimFail(error, "bad PCI address '" + where + "'");
     std::uint64_t vendor = 0, device = 0;
     if (!NumberOption(line, "vendor", 0xFFFF, true, &vendor, error)) return false;
     if (!NumberOption(line, "device", 0xFFFF, true, &device, error)) return false;
     ctx.function = ctx.hw->AddFunction(address, std::uint16_t(vendor), std::uint16_t(device));
-    if (!ctx.function) return Fail(error, "function " + address.Name() + " is described twice");
+    if (!ctx.function) return SimFail(error, "function " + address.Name() + " is described twice");
     return true;
 }
 
@@ -244,26 +239,26 @@ bool RangeIsFree(SimMachineContext& ctx, bool io, std::uint64_t base, std::uint6
     if (base == 0 || !ctx.hw->Overlaps(io, base, size, &other)) return true;
     char at[24];
     std::snprintf(at, sizeof at, "0x%llx", static_cast<unsigned long long>(base));
-    return Fail(error, what + " at " + at + " overlaps " + other);
+    return SimFail(error, what + " at " + at + " overlaps " + other);
 }
 
 bool DoBar(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     std::uint64_t index;
     if (!NumberWord(line, "a BAR index", 5, &index, error)) return false;
     std::string kindWord;
-    if (!line.TakeWord(&kindWord)) return Fail(error, "'bar' needs a kind: mem32, mem64 or io");
+    if (!line.TakeWord(&kindWord)) return SimFail(error, "'bar' needs a kind: mem32, mem64 or io");
     SimBarKind kind;
     if (kindWord == "mem32") kind = SimBarKind::Mem32;
     else if (kindWord == "mem64") kind = SimBarKind::Mem64;
     else if (kindWord == "io") kind = SimBarKind::Io;
-    else return Fail(error, "unknown BAR kind '" + kindWord + "' (mem32, mem64 or io)");
+    else return SimFail(error, "unknown BAR kind '" + kindWord + "' (mem32, mem64 or io)");
     std::uint64_t size = 0, base = 0;
     if (!NumberOption(line, "size", ~0ull, true, &size, error)) return false;
     if (!NumberOption(line, "base", ~0ull, true, &base, error)) return false;
     bool prefetch = line.TakeFlag("prefetch");
     bool regs = line.TakeFlag("regs");
     bool memory = line.TakeFlag("memory");
-    if (regs && memory) return Fail(error, "a BAR is either 'regs' or 'memory'");
+    if (regs && memory) return SimFail(error, "a BAR is either 'regs' or 'memory'");
     SimBarRole role = regs ? SimBarRole::Registers
                       : memory ? SimBarRole::Memory
                       : prefetch ? SimBarRole::Memory : SimBarRole::Registers;
@@ -289,7 +284,7 @@ bool DoCap(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     if (!NumberOption(line, "at", 0xFF, false, &at, error)) return false;
     if (!NumberOption(line, "length", 0xC0, false, &length, error)) return false;
     if (ctx.function->AddCapability(std::uint8_t(id), std::uint8_t(at), std::uint8_t(length)) == 0)
-        return Fail(error, "capability does not fit (offsets 0x40-0xFC, dword aligned)");
+        return SimFail(error, "capability does not fit (offsets 0x40-0xFC, dword aligned)");
     return true;
 }
 
@@ -302,14 +297,14 @@ bool DoCapLoop(SimMachineContext& ctx, SimMachineLine&, std::string*) {
 bool ConfigList(SimMachineContext& ctx, SimMachineLine& line, bool mask, std::string* error) {
     std::uint64_t width = 4;
     if (!NumberOption(line, "width", 4, false, &width, error)) return false;
-    if (width != 1 && width != 2 && width != 4) return Fail(error, "width must be 1, 2 or 4");
+    if (width != 1 && width != 2 && width != 4) return SimFail(error, "width must be 1, 2 or 4");
     auto pairs = line.TakeAllOptions();
-    if (pairs.empty()) return Fail(error, "'" + line.Keyword() + "' needs OFFSET=VALUE");
+    if (pairs.empty()) return SimFail(error, "'" + line.Keyword() + "' needs OFFSET=VALUE");
     std::uint64_t maxValue = width == 4 ? 0xFFFFFFFFull : (1ull << (8 * width)) - 1;
     for (auto& [k, v] : pairs) {
         std::uint64_t off, value;
-        if (!ParseSimNumber(k, 0x100 - width, &off)) return Fail(error, "bad configuration offset '" + k + "'");
-        if (!ParseSimNumber(v, maxValue, &value)) return Fail(error, "bad value '" + v + "'");
+        if (!ParseSimNumber(k, 0x100 - width, &off)) return SimFail(error, "bad configuration offset '" + k + "'");
+        if (!ParseSimNumber(v, maxValue, &value)) return SimFail(error, "bad value '" + v + "'");
         if (mask) ctx.function->SetConfigWriteMask(std::uint8_t(off), int(width), std::uint32_t(value));
         else ctx.function->PresetConfig(std::uint8_t(off), int(width), std::uint32_t(value));
     }
@@ -326,12 +321,12 @@ bool DoConfigMask(SimMachineContext& ctx, SimMachineLine& line, std::string* err
 
 bool DoReg(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     auto pairs = line.TakeAllOptions();
-    if (pairs.empty()) return Fail(error, "'reg' needs OFFSET=VALUE");
+    if (pairs.empty()) return SimFail(error, "'reg' needs OFFSET=VALUE");
     for (auto& [k, v] : pairs) {
         std::uint64_t off, value;
         if (!ParseSimNumber(k, 0xFFFFFFFC, &off) || (off & 3))
-            return Fail(error, "bad register offset '" + k + "' (a multiple of 4)");
-        if (!ParseSimNumber(v, 0xFFFFFFFF, &value)) return Fail(error, "bad value '" + v + "'");
+            return SimFail(error, "bad register offset '" + k + "' (a multiple of 4)");
+        if (!ParseSimNumber(v, 0xFFFFFFFF, &value)) return SimFail(error, "bad value '" + v + "'");
         ctx.function->Registers().Poke(std::uint32_t(off), std::uint32_t(value));
     }
     return true;
@@ -344,7 +339,7 @@ bool DoRom(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     std::string path;
     std::shared_ptr<SimStorage> storage;
     if (line.TakeOption("file", &path)) {
-        if (path.empty()) return Fail(error, "'file=' needs a path");
+        if (path.empty()) return SimFail(error, "'file=' needs a path");
         // A missing file takes the ROM BAR size when no size is given.
         std::string full = ctx.ResolvePath(path);
         std::size_t want = std::size_t(size);
@@ -357,7 +352,7 @@ bool DoRom(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
         if (!storage) return false;
     } else {
         std::size_t want = size ? std::size_t(size) : ctx.function->RomBarSize();
-        if (want == 0) return Fail(error, "'rom' needs size= (no ROM BAR size to take)");
+        if (want == 0) return SimFail(error, "'rom' needs size= (no ROM BAR size to take)");
         storage = std::make_shared<SimStorage>(want);
     }
     ctx.function->SetRomModel(std::make_shared<SimRomBytes>(storage, writable));
@@ -374,7 +369,7 @@ bool DoListing(SimMachineContext& ctx, SimMachineLine& line, std::string* error)
     std::string w;
     while (line.TakeWord(&w)) names.push_back(w);
     for (auto& [k, v] : line.TakeAllOptions()) names.push_back(k + "=" + v);
-    if (names.empty()) return Fail(error, "'listing' needs at least one name");
+    if (names.empty()) return SimFail(error, "'listing' needs at least one name");
     ctx.hw->AppendPciListing(names);
     return true;
 }
@@ -390,11 +385,11 @@ bool DoLegacy(SimMachineContext& ctx, SimMachineLine& line, std::string* error) 
         return true;
     }
     std::string path;
-    if (!line.TakeOption("file", &path) || path.empty()) return Fail(error, "'legacy' needs file=PATH or unmappable");
+    if (!line.TakeOption("file", &path) || path.empty()) return SimFail(error, "'legacy' needs file=PATH or unmappable");
     // Read-only content: loaded, never written back.
     std::shared_ptr<SimStorage> s = SimStorage::Load(ctx.ResolvePath(path), 0, error);
     if (!s) return false;
-    if (s->Size() > kSimLegacySize) return Fail(error, "'" + path + "' is larger than the 128K legacy window");
+    if (s->Size() > kSimLegacySize) return SimFail(error, "'" + path + "' is larger than the 128K legacy window");
     ctx.hw->SetLegacyContent(s->Bytes());
     return true;
 }
@@ -403,13 +398,13 @@ bool DoMapFail(SimMachineContext& ctx, SimMachineLine& line, std::string* error)
     std::uint64_t first, last;
     if (!NumberWord(line, "a first address", ~0ull, &first, error)) return false;
     if (!NumberWord(line, "a last address", ~0ull, &last, error)) return false;
-    if (last < first) return Fail(error, "the last address is below the first");
+    if (last < first) return SimFail(error, "the last address is below the first");
     ctx.hw->FailMappings(first, last);
     return true;
 }
 
 bool DoIopl(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
-    if (!line.TakeFlag("fail")) return Fail(error, "'iopl' takes the word 'fail'");
+    if (!line.TakeFlag("fail")) return SimFail(error, "'iopl' takes the word 'fail'");
     ctx.hw->SetIoplFails(true);
     return true;
 }

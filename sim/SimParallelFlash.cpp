@@ -32,11 +32,6 @@ const SimParallelPartModel kParts[] = {
     {.name = "AT29C040A", .manufacturer = 0x1F, .device = 0xA4, .size = 0x80000, .pageSize = 0x100},
 };
 
-bool Fail(std::string* error, const std::string& text) {
-    *error = text;
-    return false;
-}
-
 }  // namespace
 
 const SimParallelPartModel* FindSimParallelPart(const std::string& name) {
@@ -274,12 +269,12 @@ bool SimParallelFlashStatement(SimMachineContext& ctx, SimMachineLine& line, std
     const SimParallelPartModel* part = FindSimParallelPart("SST39SF010");
     if (line.TakeOption("part", &v)) {
         part = FindSimParallelPart(v);
-        if (!part) return Fail(error, SimUnknownPartMessage("parallel", v, SimParallelPartNames()));
+        if (!part) return SimFail(error, SimUnknownPartMessage("parallel", v, SimParallelPartNames()));
     }
-    if (!ctx.function->HasRomBar()) return Fail(error, "'parallelflash' needs a function with a 'rombar'");
+    if (!ctx.function->HasRomBar()) return SimFail(error, "'parallelflash' needs a function with a 'rombar'");
     std::shared_ptr<SimStorage> storage;
     if (line.TakeOption("file", &v)) {
-        if (v.empty()) return Fail(error, "'file=' needs a path");
+        if (v.empty()) return SimFail(error, "'file=' needs a path");
         storage = ctx.Storage(v, part->size, error);
         if (!storage) return false;
     }
@@ -290,26 +285,26 @@ bool SimParallelFlashStatement(SimMachineContext& ctx, SimMachineLine& line, std
             if (f == "absent") flash->FailAbsent(true);
             else if (f == "no-id") flash->FailNoId(true);
             else if (f == "erase-stuck") flash->FailEraseNeverEnds(true);
-            else return Fail(error, "unknown fault '" + f + "'");
+            else return SimFail(error, "unknown fault '" + f + "'");
         }
     }
     while (line.TakeOption("stuck", &v)) {
         std::uint32_t address = 0;
         std::uint8_t high = 0, low = 0;
-        if (!ParseSimStuckBits(v, &address, &high, &low)) return Fail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
+        if (!ParseSimStuckBits(v, &address, &high, &low)) return SimFail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
         flash->AddStuckBits(address, high, low);
     }
     while (line.TakeOption("unerased", &v)) {
         std::uint64_t a = 0;
-        if (!ParseSimNumber(v, part->size - 1, &a)) return Fail(error, "'unerased=' needs a part address");
+        if (!ParseSimNumber(v, part->size - 1, &a)) return SimFail(error, "'unerased=' needs a part address");
         flash->AddUnerasedByte(std::uint32_t(a));
     }
     if (line.TakeOption("busy", &v)) {
         std::vector<std::string> p = SplitSimValue(v, ':');
         std::uint64_t t[3] = {};
-        if (p.size() != 3) return Fail(error, "'busy=' needs BYTE:PAGE:ERASE");
+        if (p.size() != 3) return SimFail(error, "'busy=' needs BYTE:PAGE:ERASE");
         for (std::size_t i = 0; i < 3; ++i)
-            if (!ParseSimNumber(p[i], 100000000, &t[i])) return Fail(error, "bad number in 'busy='");
+            if (!ParseSimNumber(p[i], 100000000, &t[i])) return SimFail(error, "bad number in 'busy='");
         flash->SetBusyMicros(t[0], t[1], t[2]);
     }
     return true;

@@ -6,11 +6,6 @@
 
 namespace {
 
-bool Fail(std::string* error, const std::string& text) {
-    if (error) *error = text;
-    return false;
-}
-
 bool PowerOfTwo(std::uint64_t v) { return v && (v & (v - 1)) == 0; }
 
 constexpr std::uint32_t kRomIndex = 0xA8;
@@ -72,22 +67,22 @@ void SimPciFunction::SetCommand(std::uint16_t command) { PresetConfig(0x04, 2, c
 
 bool SimPciFunction::AddBar(int index, SimBarKind kind, std::uint64_t size, bool prefetchable, std::uint64_t base,
                             SimBarRole role, std::string* error) {
-    if (index < 0 || index > 5) return Fail(error, "BAR index must be 0-5");
+    if (index < 0 || index > 5) return SimFail(error, "BAR index must be 0-5");
     bool wide = kind == SimBarKind::Mem64;
-    if (wide && index == 5) return Fail(error, "a 64-bit BAR needs two registers; index 5 is the last");
+    if (wide && index == 5) return SimFail(error, "a 64-bit BAR needs two registers; index 5 is the last");
     if (bars_[index].present || bars_[index].upperHalf || (wide && (bars_[index + 1].present)))
-        return Fail(error, "BAR " + std::to_string(index) + " is already in use");
-    if (!PowerOfTwo(size)) return Fail(error, "BAR size must be a power of two");
+        return SimFail(error, "BAR " + std::to_string(index) + " is already in use");
+    if (!PowerOfTwo(size)) return SimFail(error, "BAR size must be a power of two");
     if (kind == SimBarKind::Io) {
-        if (prefetchable) return Fail(error, "an I/O BAR cannot be prefetchable");
-        if (size < 4 || size > 0x10000) return Fail(error, "I/O BAR size must be 4 to 64K");
-        if (base > 0x10000 - size) return Fail(error, "I/O BAR must lie below 0x10000");
+        if (prefetchable) return SimFail(error, "an I/O BAR cannot be prefetchable");
+        if (size < 4 || size > 0x10000) return SimFail(error, "I/O BAR size must be 4 to 64K");
+        if (base > 0x10000 - size) return SimFail(error, "I/O BAR must lie below 0x10000");
     } else {
-        if (size < 16) return Fail(error, "memory BAR size must be at least 16");
+        if (size < 16) return SimFail(error, "memory BAR size must be at least 16");
         if (kind == SimBarKind::Mem32 && (size > 0x80000000ull || base > 0x100000000ull - size))
-            return Fail(error, "a 32-bit BAR must lie below 4G");
+            return SimFail(error, "a 32-bit BAR must lie below 4G");
     }
-    if (base & (size - 1)) return Fail(error, "BAR base must be aligned to its size");
+    if (base & (size - 1)) return SimFail(error, "BAR base must be aligned to its size");
 
     std::uint8_t off = std::uint8_t(0x10 + 4 * index);
     std::uint32_t flags;
@@ -127,8 +122,8 @@ bool SimPciFunction::SetBarRegion(int index, std::shared_ptr<SimMemoryRegion> re
 
 bool SimPciFunction::SetRomBar(std::uint32_t size, std::uint32_t base, std::string* error) {
     if (!PowerOfTwo(size) || size < 0x800 || size > 0x1000000)
-        return Fail(error, "ROM BAR size must be a power of two from 2K to 16M");
-    if (base & (size - 1)) return Fail(error, "ROM BAR base must be aligned to its size");
+        return SimFail(error, "ROM BAR size must be a power of two from 2K to 16M");
+    if (base & (size - 1)) return SimFail(error, "ROM BAR base must be aligned to its size");
     romSize_ = size;
     PresetConfig(0x30, 4, base);
     SetConfigWriteMask(0x30, 4, (~(size - 1) & 0xFFFFF800u) | 1u);

@@ -19,11 +19,6 @@ constexpr std::uint32_t kReadStatus = 0x10;
 // Bridge register whose bit 7 lets aperture writes through.
 constexpr std::uint32_t kBridgeWriteEnable = 0x30;
 
-bool Fail(std::string* error, const std::string& text) {
-    *error = text;
-    return false;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- controller
@@ -204,21 +199,21 @@ bool SimSepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::strin
             const std::size_t colon = i < 2 ? v.find(':', at) : v.size();
             std::uint64_t n = 0;
             if (colon == std::string::npos || !ParseSimNumber(v.substr(at, colon - at), 100000000, &n))
-                return Fail(error, "'busy-us=' needs PROGRAM:ERASE:STATUS microseconds");
+                return SimFail(error, "'busy-us=' needs PROGRAM:ERASE:STATUS microseconds");
             o.busyUs[i] = n;
             at = colon + 1;
         }
     }
     std::uint64_t busyReads = 0;
     if (line.TakeOption("controller-busy", &v) && !ParseSimNumber(v, 1000000, &busyReads))
-        return Fail(error, "'controller-busy=' needs a number of reads");
+        return SimFail(error, "'controller-busy=' needs a number of reads");
 
     SimAdapter adapter;
     adapter.function = ctx.function;
     if (ctx.adapterFunction == ctx.function) adapter.bridge = ctx.adapterBridge;
     o.part = SimSepromPartName(adapter, c.part);
     const SimSpiPartModel* model = FindSimSpiPart(o.part);
-    if (!model) return Fail(error, SimUnknownPartMessage("SPI", o.part, SimSpiPartNames()));
+    if (!model) return SimFail(error, SimUnknownPartMessage("SPI", o.part, SimSpiPartNames()));
     if (!c.file.empty()) {
         o.storage = ctx.Storage(c.file, model->size, error);
         if (!o.storage) return false;
@@ -227,7 +222,7 @@ bool SimSepromStatement(SimMachineContext& ctx, SimMachineLine& line, std::strin
         return std::find(c.otherFaults.begin(), c.otherFaults.end(), f) != c.otherFaults.end();
     };
     SimSepromBoard b = AttachSeprom(*ctx.hw, adapter, o, has("absent"));
-    if (!b.controller) return Fail(error, "no serial EEPROM part for this board");
+    if (!b.controller) return SimFail(error, "no serial EEPROM part for this board");
     if (b.part) ApplySimSpiFlashConfig(*b.part, c);
     b.controller->FailBusyForever(has("controller-stuck"));
     b.controller->SetBusyReads(unsigned(busyReads));

@@ -22,11 +22,6 @@ const SimSpiBoardInfo kBoards[] = {
 
 constexpr std::uint32_t kRomBarSize = 128u << 10;
 
-bool Fail(std::string* error, const std::string& text) {
-    *error = text;
-    return false;
-}
-
 bool ParseLayout(const std::string& word, std::optional<SimRomLayout>* out) {
     static const struct {
         const char* name;
@@ -67,15 +62,15 @@ bool ParseLine(const std::string& text, SimGpioLine* line) {
 bool ParseSpiPartAndWiring(SimMachineLine& line, SimSpiFlashConfig* c, std::string* error) {
     std::string v;
     if (line.TakeOption("part", &v)) {
-        if (!FindSimSpiPart(v)) return Fail(error, SimUnknownPartMessage("SPI", v, SimSpiPartNames()));
+        if (!FindSimSpiPart(v)) return SimFail(error, SimUnknownPartMessage("SPI", v, SimSpiPartNames()));
         c->part = v;
     }
     if (line.TakeOption("file", &v)) {
-        if (v.empty()) return Fail(error, "'file=' needs a path");
+        if (v.empty()) return SimFail(error, "'file=' needs a path");
         c->file = v;
     }
     if (line.TakeOption("gpio", &v)) {
-        if (v != "on" && v != "off") return Fail(error, "'gpio=' takes on or off");
+        if (v != "on" && v != "off") return SimFail(error, "'gpio=' takes on or off");
         c->gpio = v == "on";
     }
     struct {
@@ -84,7 +79,7 @@ bool ParseSpiPartAndWiring(SimMachineLine& line, SimSpiFlashConfig* c, std::stri
     } lines[] = {{"cs", &c->wiring.cs}, {"clk", &c->wiring.clk}, {"mosi", &c->wiring.mosi}, {"miso", &c->wiring.miso}};
     for (auto& l : lines) {
         if (!line.TakeOption(l.key, &v)) continue;
-        if (!ParseLine(v, l.line)) return Fail(error, std::string("'") + l.key + "=' needs REG:BIT or REG:BIT:inv");
+        if (!ParseLine(v, l.line)) return SimFail(error, std::string("'") + l.key + "=' needs REG:BIT or REG:BIT:inv");
         c->linesGiven = true;
     }
     return true;
@@ -95,16 +90,16 @@ bool ParseSpiStatusAndTiming(SimMachineLine& line, SimSpiFlashConfig* c, std::st
     std::string v;
     if (line.TakeOption("status", &v)) {
         std::uint64_t n = 0;
-        if (!ParseSimNumber(v, 0xFF, &n)) return Fail(error, "'status=' needs a byte");
+        if (!ParseSimNumber(v, 0xFF, &n)) return SimFail(error, "'status=' needs a byte");
         c->status = std::uint8_t(n);
     }
     c->wp = line.TakeFlag("wp");
     if (line.TakeOption("busy-polls", &v)) {
         std::vector<std::string> p = SplitSimValue(v, ':');
-        if (p.size() != 3) return Fail(error, "'busy-polls=' needs PROGRAM:ERASE:WRITE");
+        if (p.size() != 3) return SimFail(error, "'busy-polls=' needs PROGRAM:ERASE:WRITE");
         for (int i = 0; i < 3; ++i) {
             std::uint64_t n = 0;
-            if (!ParseSimNumber(p[std::size_t(i)], 1000000, &n)) return Fail(error, "bad number in 'busy-polls='");
+            if (!ParseSimNumber(p[std::size_t(i)], 1000000, &n)) return SimFail(error, "bad number in 'busy-polls='");
             c->polls[i] = unsigned(n);
         }
     }
@@ -125,22 +120,22 @@ bool ParseSpiFaults(SimMachineLine& line, SimSpiFlashConfig* c, std::string* err
             else if (f == "status-never") c->statusNever = true;
             else if (f == "status-stuck") c->statusStuck = true;
             else if (std::find(otherFaults.begin(), otherFaults.end(), f) != otherFaults.end()) c->otherFaults.push_back(f);
-            else return Fail(error, "unknown fault '" + f + "'");
+            else return SimFail(error, "unknown fault '" + f + "'");
         }
     }
     while (line.TakeOption("stuck", &v)) {
         SimSpiFlashConfig::Stuck st{};
-        if (!ParseSimStuckBits(v, &st.address, &st.high, &st.low)) return Fail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
+        if (!ParseSimStuckBits(v, &st.address, &st.high, &st.low)) return SimFail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
         c->stuck.push_back(st);
     }
     if (line.TakeOption("fail-programs", &v)) {
         std::uint64_t n = 0;
-        if (!ParseSimNumber(v, 1000000, &n)) return Fail(error, "'fail-programs=' needs a count");
+        if (!ParseSimNumber(v, 1000000, &n)) return SimFail(error, "'fail-programs=' needs a count");
         c->failPrograms = unsigned(n);
     }
     if (line.TakeOption("fail-erases", &v)) {
         std::uint64_t n = 0;
-        if (!ParseSimNumber(v, 1000000, &n)) return Fail(error, "'fail-erases=' needs a count");
+        if (!ParseSimNumber(v, 1000000, &n)) return SimFail(error, "'fail-erases=' needs a count");
         c->failErases = unsigned(n);
     }
     return true;
@@ -290,12 +285,12 @@ void AddDemoSpiBoards(SimHardware& hw, std::uint8_t firstBus) {
 
 bool SimSpiBoardStatement(SimMachineContext& ctx, SimMachineLine& line, std::string* error) {
     std::string where, kind;
-    if (!line.TakeWord(&where)) return Fail(error, "'spiboard' needs an address");
+    if (!line.TakeWord(&where)) return SimFail(error, "'spiboard' needs an address");
     SimPciAddress address;
-    if (!SimPciAddress::Parse(where, &address)) return Fail(error, "bad PCI address '" + where + "'");
-    if (!line.TakeWord(&kind)) return Fail(error, "'spiboard' needs a board kind");
+    if (!SimPciAddress::Parse(where, &address)) return SimFail(error, "bad PCI address '" + where + "'");
+    if (!line.TakeWord(&kind)) return SimFail(error, "'spiboard' needs a board kind");
     const SimSpiBoardInfo* info = FindSimSpiBoard(kind);
-    if (!info) return Fail(error, "unknown board kind '" + kind + "'");
+    if (!info) return SimFail(error, "unknown board kind '" + kind + "'");
     SimSpiFlashConfig c;
     if (!ParseSimSpiFlashOptions(line, &c, error)) return false;
     SimSpiBoardOptions o;
@@ -307,12 +302,12 @@ bool SimSpiBoardStatement(SimMachineContext& ctx, SimMachineLine& line, std::str
     std::string v;
     if (line.TakeOption("device", &v)) {
         std::uint64_t n = 0;
-        if (!ParseSimNumber(v, 0xFFFF, &n)) return Fail(error, "'device=' needs a 16-bit number");
+        if (!ParseSimNumber(v, 0xFFFF, &n)) return SimFail(error, "'device=' needs a 16-bit number");
         o.device = std::uint16_t(n);
     }
     if (!LoadStorage(ctx, c, &o.storage, error)) return false;
     SimSpiBoard b = AddSpiBoard(*ctx.hw, address, info->kind, o);
-    if (!b.function) return Fail(error, "function " + where + " is already there");
+    if (!b.function) return SimFail(error, "function " + where + " is already there");
     ApplyFaults(b, c);
     ctx.function = b.function;
     return true;
@@ -324,7 +319,7 @@ bool SimSpiFlashStatement(SimMachineContext& ctx, SimMachineLine& line, std::str
     std::optional<SimRomLayout> layout;
     std::string v;
     if (line.TakeOption("controller", &v) && !ParseLayout(v, &layout))
-        return Fail(error, "unknown controller layout '" + v + "'");
+        return SimFail(error, "unknown controller layout '" + v + "'");
     std::shared_ptr<SimStorage> storage;
     if (!LoadStorage(ctx, c, &storage, error)) return false;
     const SimGpioSpiWiring lines = layout && !c.linesGiven ? SimGenerationLines(*layout) : c.wiring;
