@@ -160,7 +160,7 @@ void CFlashCmd::ReadRomStart(std::uint32_t r) {
     }
     const std::uint32_t reference = engine->Checksum(0, n, romBuffer);
 
-    const int rereads = (row.flashType == TYPE_SI2C || row.flashType == TYPE_SII1930) ? 1 : 3;
+    const int rereads = IsGpioI2cType(row.flashType) ? 1 : 3;
     for (int k = 0; k < rereads; ++k) {
         bytesRead = engine->Read(0, n, romBuffer);
         if (bytesRead != n || engine->Checksum(0, n, romBuffer) != reference) {

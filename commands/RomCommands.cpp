@@ -131,7 +131,7 @@ int CFlashCmd::TestRomRead(std::uint32_t adapter) {
         return status;
     }
     const std::uint32_t n = engine->asicFamily == TEV_MIB ? std::uint16_t(engine->romSize) : kTestReadLength;
-    const int rereads = (engine->flashType == TYPE_SI2C || engine->flashType == TYPE_SII1930) ? 1 : 64;
+    const int rereads = IsGpioI2cType(engine->flashType) ? 1 : 64;
     bytesRead = engine->Read(0, n, romBuffer);
     const std::uint32_t reference = engine->Checksum(0, n, romBuffer);
     for (int k = 0; k < rereads; ++k) {

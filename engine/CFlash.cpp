@@ -27,6 +27,8 @@ constexpr std::uint32_t kPomvekProbeRegister = 0x5A0B8;
 constexpr std::uint32_t kPomvekProbePattern = 0xA5A5A5A5;
 // Largest hardware-SPI transfer of a checksum.
 constexpr std::uint32_t kChecksumChunk = 256;
+// Signature and length byte at the start of a BIOS image.
+constexpr std::uint32_t kRomHeaderBytes = 3;
 
 // offset + length <= limit without wrapping.
 bool RangeFits(std::uint32_t offset, std::uint32_t length, std::uint32_t limit) {
@@ -168,6 +170,77 @@ int CFlash::FlashThroughSmu(const std::uint8_t* image, int length) {
     return secure->FlashThroughSmu(image, length);
 }
 
+// ---------------------------------------------------------------- operations by flash type
+
+template <std::uint32_t (CVoskSerial::*erase)(),
+          std::uint32_t (CVoskSerial::*write)(const std::uint8_t*, std::uint32_t, std::uint32_t)>
+constexpr CFlash::TypeOps CFlash::SerialEepromRow(std::uint32_t type) {
+    return {.type = type,
+            .read = &CFlash::ReadSerial,
+            .erase = &CFlash::EraseSerial<erase>,
+            .write = &CFlash::WriteSerial<write>,
+            .readStatus = &CFlash::ReadSerialStatus,
+            .writeStatus = &CFlash::WriteSerialStatus};
+}
+
+// Hardware and bit-banged SPI: everything goes through the SPI engine.
+constexpr CFlash::TypeOps CFlash::SpiEngineRow(std::uint32_t type) {
+    return {.type = type,
+            .needsAperture = false,
+            .readHeader = &CFlash::ReadHeaderThroughSpi,
+            .checkImage = &CFlash::CheckImageThroughSpi,
+            .checksumRom = &CFlash::ChecksumThroughSpi,
+            .compare = &CFlash::CompareThroughSpi,
+            .read = &CFlash::ReadThroughSpi,
+            .erase = &CFlash::EraseThroughSpi,
+            .write = &CFlash::WriteThroughSpi,
+            .readStatus = &CFlash::ReadSpiStatus,
+            .writeStatus = &CFlash::WriteSpiStatus};
+}
+
+constexpr CFlash::TypeOps CFlash::kTypeOps[kFlashTypeCount] = {
+    {.type = TYPE_NOROM, .noFlash = "board configured to no rom\n"},
+    {.type = TYPE_NOFLASH, .noFlash = "board configured to no flash\n"},
+    {.type = TYPE_NOT_SUPPORT, .noFlash = "no support for this flash type\n"},
+    {.type = TYPE_PARALLEL,
+     .read = &CFlash::ReadParallel,
+     .erase = &CFlash::EraseParallel,
+     .write = &CFlash::WriteParallel},
+    SerialEepromRow<&CVoskSerial::EraseAT25F, &CVoskSerial::WriteAT25F>(TYPE_VOSK_AT25F),
+    SerialEepromRow<&CVoskSerial::EraseSTM25P, &CVoskSerial::WriteSTM25P>(TYPE_VOSK_STM25P),
+    // No driver for the ISSI part.
+    {.type = TYPE_VOSK_ISSI, .write = &CFlash::WriteNotImplemented},
+    SerialEepromRow<&CVoskSerial::EraseSST, &CVoskSerial::WriteSST>(TYPE_VOSK_SST),
+    {.type = TYPE_MIBI2C, .read = &CFlash::ReadMibEeprom, .write = &CFlash::WriteMibEeprom},
+    {.type = TYPE_UNKNOWN},
+    {.type = TYPE_SI2C, .read = &CFlash::ReadGpioI2c, .write = &CFlash::WriteGpioI2c},
+    // The SiI1930 checks its own range and sums on the device; its header
+    // and BIOS check still look into the aperture.
+    {.type = TYPE_SII1930,
+     .checksWriteRange = false,
+     .versionOnWrite = true,
+     .checksumBuffer = &CFlash::ChecksumSiI1930Buffer,
+     .checksumRom = &CFlash::ChecksumSiI1930,
+     .compare = &CFlash::CompareSiI1930,
+     .read = &CFlash::ReadSiI1930,
+     .write = &CFlash::WriteSiI1930},
+    SpiEngineRow(TYPE_SWSPI),
+    SpiEngineRow(TYPE_QUORSPI),
+    SpiEngineRow(TYPE_POMVEKSPI),
+};
+
+const CFlash::TypeOps& CFlash::Ops() const {
+    static_assert(
+        [] {
+            for (std::uint32_t type = 0; type < kFlashTypeCount; ++type)
+                if (kTypeOps[type].type != type) return false;
+            return true;
+        }(),
+        "rows in flash-type order");
+    // A type outside the table is handled as an unknown one.
+    return kTypeOps[flashType < kFlashTypeCount ? flashType : std::uint32_t(TYPE_UNKNOWN)];
+}
+
 // ---------------------------------------------------------------- size, check, checksum
 
 bool CFlash::FitEngineBuffer(std::uint32_t offset, std::uint32_t& length) const {
@@ -187,20 +260,24 @@ std::uint32_t CFlash::BIOSSize(std::uint32_t offset, const std::uint8_t* buffer)
         return 0;
     }
 
-    std::uint8_t b[3];
-    if (buffer) {
-        std::memcpy(b, buffer + offset, 3);
-    } else if (IsSpiType(flashType)) {
-        CGenSPI* engine = SpiForOperation();
-        if (!engine || engine->ReadRange(b, offset, 3, 0) < 3) return 0;
-    } else {
-        if (!IsRomMapped() || offset >= romSize || romSize - offset <= 2) return 0;
-        for (std::uint32_t i = 0; i < 3; ++i) b[i] = std::uint8_t(ReadRomByte(offset + i));
-    }
+    std::uint8_t b[kRomHeaderBytes];
+    if (buffer) std::memcpy(b, buffer + offset, kRomHeaderBytes);
+    else if (!(this->*Ops().readHeader)(offset, b)) return 0;
     successFlag = 1;
     Log(1, "CFlash::BiosSize() ends\n");
     if (b[0] == 0x55 && b[1] == 0xAA) return std::uint32_t(b[2]) * 512;
     return 0;
+}
+
+bool CFlash::ReadHeaderFromAperture(std::uint32_t offset, std::uint8_t* header) {
+    if (!IsRomMapped() || offset >= romSize || romSize - offset < kRomHeaderBytes) return false;
+    for (std::uint32_t i = 0; i < kRomHeaderBytes; ++i) header[i] = std::uint8_t(ReadRomByte(offset + i));
+    return true;
+}
+
+bool CFlash::ReadHeaderThroughSpi(std::uint32_t offset, std::uint8_t* header) {
+    CGenSPI* engine = SpiForOperation();
+    return engine && engine->ReadRange(header, offset, kRomHeaderBytes, 0) >= kRomHeaderBytes;
 }
 
 std::int16_t CFlash::BIOSCheck(std::uint32_t offset, std::uint32_t length, const std::uint8_t* buffer) {
@@ -209,22 +286,31 @@ std::int16_t CFlash::BIOSCheck(std::uint32_t offset, std::uint32_t length, const
     if (successFlag != 1) return 0;
     successFlag = 0;
 
-    if (buffer) {
-        if (length < size || size == 0) return 0;
-        if ((ChecksumBuffer(buffer + offset, size) & 0xFF) != 0) return 0;
-    } else if (IsSpiType(flashType)) {
-        if (length < size || size == 0) return 0;
-        if ((Checksum(offset, size, nullptr) & 0xFF) != 0) return 0;
-        successFlag = 1;
-        return 1;
-    } else {
-        if (!IsRomMapped() || offset >= romSize || !RangeFits(offset, length, romSize)) return 0;
-        if (length < size || size == 0) return 0;
-        std::uint32_t sum = 0;
-        for (std::uint32_t i = 0; i < size; ++i) sum += std::uint32_t(ReadRomByte(offset + i));
-        if ((sum & 0xFF) != 0) return 0;
-    }
+    if (!buffer) return (this->*Ops().checkImage)(offset, length, size);
+    if (length < size || size == 0) return 0;
+    if ((ChecksumBuffer(buffer + offset, size) & 0xFF) != 0) return 0;
+    return PassBiosCheck();
+}
+
+std::int16_t CFlash::PassBiosCheck() {
     Log(1, "CFlash::BIOSCheck() ends\n");
+    successFlag = 1;
+    return 1;
+}
+
+std::int16_t CFlash::CheckImageInAperture(std::uint32_t offset, std::uint32_t length, std::uint32_t size) {
+    if (!IsRomMapped() || offset >= romSize || !RangeFits(offset, length, romSize)) return 0;
+    if (length < size || size == 0) return 0;
+    std::uint32_t sum = 0;
+    for (std::uint32_t i = 0; i < size; ++i) sum += std::uint32_t(ReadRomByte(offset + i));
+    if ((sum & 0xFF) != 0) return 0;
+    return PassBiosCheck();
+}
+
+std::int16_t CFlash::CheckImageThroughSpi(std::uint32_t offset, std::uint32_t length, std::uint32_t size) {
+    if (length < size || size == 0) return 0;
+    if ((Checksum(offset, size, nullptr) & 0xFF) != 0) return 0;
+    // Passes without the closing trace line.
     successFlag = 1;
     return 1;
 }
@@ -243,33 +329,40 @@ std::uint32_t CFlash::Checksum(std::uint32_t offset, std::uint32_t length, const
     successFlag = 0;
 
     std::uint32_t sum = 0;
-    if (flashType == TYPE_SII1930) {
-        CSiI1930* sii = SharedProtocols().sii1930;
-        if (buffer) {
-            sum = sii->Adler32(buffer + offset, length);
-        } else {
-            if (!RangeFits(offset, length, romSize)) return 0;
-            sum = sii->DeviceChecksum(offset, length ? length : romSize - offset);
-        }
-    } else if (buffer) {
-        sum = ChecksumBuffer(buffer + offset, length);
-    } else if (IsSpiType(flashType)) {
-        if (length == 0 || !engine) return 0;
-        std::uint8_t chunk[kChecksumChunk];
-        for (std::uint32_t done = 0; done < length;) {
-            const std::uint32_t n = std::min(kChecksumChunk, length - done);
-            if (engine->ReadRange(chunk, offset + done, n, 0) < n) return 0;
-            for (std::uint32_t i = 0; i < n; ++i) sum += chunk[i];
-            done += n;
-        }
-    } else {
-        if (!IsRomMapped() || !RangeFits(offset, length, romSize)) return 0;
-        if (length == 0) length = romSize - offset;
-        for (std::uint32_t i = 0; i < length; ++i) sum += std::uint32_t(ReadRomByte(offset + i));
-    }
+    if (buffer) sum = (this->*Ops().checksumBuffer)(buffer + offset, length);
+    else if (!(this->*Ops().checksumRom)(engine, offset, length, sum)) return 0;
     successFlag = 1;
     Log(1, "CFlash::Checksum() ends\n");
     return sum;
+}
+
+bool CFlash::ChecksumAperture(CGenSPI*, std::uint32_t offset, std::uint32_t length, std::uint32_t& sum) {
+    if (!IsRomMapped() || !RangeFits(offset, length, romSize)) return false;
+    if (length == 0) length = romSize - offset;
+    for (std::uint32_t i = 0; i < length; ++i) sum += std::uint32_t(ReadRomByte(offset + i));
+    return true;
+}
+
+bool CFlash::ChecksumThroughSpi(CGenSPI* engine, std::uint32_t offset, std::uint32_t length, std::uint32_t& sum) {
+    if (length == 0 || !engine) return false;
+    std::uint8_t chunk[kChecksumChunk];
+    for (std::uint32_t done = 0; done < length;) {
+        const std::uint32_t n = std::min(kChecksumChunk, length - done);
+        if (engine->ReadRange(chunk, offset + done, n, 0) < n) return false;
+        for (std::uint32_t i = 0; i < n; ++i) sum += chunk[i];
+        done += n;
+    }
+    return true;
+}
+
+std::uint32_t CFlash::ChecksumSiI1930Buffer(const std::uint8_t* buffer, std::uint32_t length) {
+    return SharedProtocols().sii1930->Adler32(buffer, length);
+}
+
+bool CFlash::ChecksumSiI1930(CGenSPI*, std::uint32_t offset, std::uint32_t length, std::uint32_t& sum) {
+    if (!RangeFits(offset, length, romSize)) return false;
+    sum = SharedProtocols().sii1930->DeviceChecksum(offset, length ? length : romSize - offset);
+    return true;
 }
 
 std::uint32_t CFlash::Compare(std::uint32_t offset, std::uint32_t length, const std::uint8_t* buffer) {
@@ -285,17 +378,27 @@ std::uint32_t CFlash::Compare(std::uint32_t offset, std::uint32_t length, const 
     }
 
     // The buffer is indexed by ROM position.
-    std::uint32_t equal = 0;
-    if (flashType == TYPE_SII1930) {
-        equal = SharedProtocols().sii1930->Compare(buffer + offset, offset, length);
-    } else if (IsSpiType(flashType)) {
-        equal = engine ? engine->ReadRange(const_cast<std::uint8_t*>(buffer + offset), offset, length, 1) : 0;
-    } else {
-        while (equal < length && ReadRomByte(offset + equal) == buffer[offset + equal]) ++equal;
-    }
+    const std::uint32_t equal = (this->*Ops().compare)(engine, buffer, offset, length);
     if (equal >= length) successFlag = 1;
     Log(1, "CFlash::Compare() ends\n");
     return equal;
+}
+
+std::uint32_t CFlash::CompareAperture(CGenSPI*, const std::uint8_t* buffer, std::uint32_t offset,
+                                      std::uint32_t length) {
+    std::uint32_t equal = 0;
+    while (equal < length && ReadRomByte(offset + equal) == buffer[offset + equal]) ++equal;
+    return equal;
+}
+
+std::uint32_t CFlash::CompareThroughSpi(CGenSPI* engine, const std::uint8_t* buffer, std::uint32_t offset,
+                                        std::uint32_t length) {
+    return engine ? engine->ReadRange(const_cast<std::uint8_t*>(buffer + offset), offset, length, 1) : 0;
+}
+
+std::uint32_t CFlash::CompareSiI1930(CGenSPI*, const std::uint8_t* buffer, std::uint32_t offset,
+                                     std::uint32_t length) {
+    return SharedProtocols().sii1930->Compare(buffer + offset, offset, length);
 }
 
 // ---------------------------------------------------------------- erase and write
@@ -351,37 +454,45 @@ std::uint32_t CFlash::BulkErase() {
     if (WriteEnable() != 1) return 0;
     LogParameters();
 
-    std::uint32_t result = 0;
-    if (flashType == TYPE_PARALLEL) {
-        CParallel* p = ParallelForOperation();
-        result = p->ChipErase();
-        retried = p->retryCount;
-    } else if (IsDrivenSerialEepromType(flashType)) {
-        CVoskSerial* serial = SerialForOperation();
-        if (flashType == TYPE_VOSK_AT25F) result = serial->EraseAT25F();
-        else if (flashType == TYPE_VOSK_STM25P) result = serial->EraseSTM25P();
-        else result = serial->EraseSST();
-        retried = serial->retryCount;
-    } else if (IsSpiType(flashType)) {
-        CGenSPI* engine = SpiForOperation();
-        // Nothing to erase without an identified part.
-        if (engine && currentPart) {
-            engine->retryLimit = retry;
-            // Blank-checked over the ROM size, which the command layer may
-            // have set to the image length.
-            result = engine->ChipErase(1, romSize);
-            retried = engine->retryCount;
-        }
-    } else {
-        Log(1, "cannot erase\n");
-        errorCode = FLASH_NOT_SUPPORTED;
-    }
-
+    const std::uint32_t result = (this->*Ops().erase)();
     // Nothing erased is no success, also on a ROM of size 0.
     successFlag = (result > 0 && result >= romSize) ? 1 : 0;
     Log(1, "  %X/%X bytes erased\n", result, romSize);
     Log(1, "  retried = %d\n", int(retried));
     Log(1, "CFlash::BulkErase() ends\n");
+    return result;
+}
+
+std::uint32_t CFlash::EraseNotSupported() {
+    Log(1, "cannot erase\n");
+    errorCode = FLASH_NOT_SUPPORTED;
+    return 0;
+}
+
+std::uint32_t CFlash::EraseParallel() {
+    CParallel* p = ParallelForOperation();
+    const std::uint32_t result = p->ChipErase();
+    retried = p->retryCount;
+    return result;
+}
+
+template <std::uint32_t (CVoskSerial::*erase)()>
+std::uint32_t CFlash::EraseSerial() {
+    CVoskSerial* serial = SerialForOperation();
+    const std::uint32_t result = (serial->*erase)();
+    retried = serial->retryCount;
+    return result;
+}
+
+std::uint32_t CFlash::EraseThroughSpi() {
+    CGenSPI* engine = SpiForOperation();
+    // Nothing to erase without an identified part.
+    if (!engine || !currentPart) return 0;
+    engine->retryLimit = retry;
+    // Blank-checked over the ROM size, which the command layer may have set
+    // to the image length.
+    const std::uint32_t result = engine->ChipErase(1, romSize);
+    retried = engine->retryCount;
     return result;
 }
 
@@ -406,11 +517,12 @@ std::uint32_t CFlash::Write(std::uint32_t offset, std::uint32_t length, const st
             }
             if (!FitEngineBuffer(offset, length)) length = 0;
         }
-        if (flashType != TYPE_SII1930 && !CheckWriteRange(offset, length)) return 0;
+        // The check opens access when it is closed, which may change the type.
+        if (Ops().checksWriteRange && !CheckWriteRange(offset, length)) return 0;
         // The SiI1930's version query rides on a write and ends here.
-        if (flashType == TYPE_SII1930 && SharedProtocols().sii1930->identifyOnly)
+        if (Ops().versionOnWrite && SharedProtocols().sii1930->identifyOnly)
             return WriteSiI1930(data, offset, length);
-        result = WriteByType(data, offset, length);
+        result = (this->*Ops().write)(data, offset, length);
     }
 
     successFlag = result >= length ? 1 : 0;
@@ -421,10 +533,7 @@ std::uint32_t CFlash::Write(std::uint32_t offset, std::uint32_t length, const st
 }
 
 bool CFlash::HasFlashToWrite() {
-    const char* none = flashType == TYPE_NOROM        ? "board configured to no rom\n"
-                       : flashType == TYPE_NOFLASH    ? "board configured to no flash\n"
-                       : flashType == TYPE_NOT_SUPPORT ? "no support for this flash type\n"
-                                                       : nullptr;
+    const char* none = Ops().noFlash;
     if (!none) return true;
     Log(1, "%s", none);
     errorCode = FLASH_NOT_SUPPORTED;
@@ -443,54 +552,53 @@ bool CFlash::CheckWriteRange(std::uint32_t offset, std::uint32_t length) {
     return WriteEnable() == 1;
 }
 
+std::uint32_t CFlash::WriteNothing(const std::uint8_t*, std::uint32_t, std::uint32_t) { return 0; }
+
+std::uint32_t CFlash::WriteNotImplemented(const std::uint8_t*, std::uint32_t, std::uint32_t) {
+    Log(1, "not implemented\n");
+    errorCode = FLASH_NOT_SUPPORTED;
+    return 0;
+}
+
+std::uint32_t CFlash::WriteParallel(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    CParallel* p = ParallelForOperation();
+    const std::uint32_t result = p->Write(data, offset, length);
+    retried = p->retryCount;
+    return result;
+}
+
+template <std::uint32_t (CVoskSerial::*write)(const std::uint8_t*, std::uint32_t, std::uint32_t)>
+std::uint32_t CFlash::WriteSerial(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    CVoskSerial* serial = SerialForOperation();
+    const std::uint32_t result = (serial->*write)(data, offset, length);
+    retried = serial->retryCount;
+    return result;
+}
+
+std::uint32_t CFlash::WriteThroughSpi(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    CGenSPI* engine = SpiForOperation();
+    if (!engine || !currentPart) return 0;
+    engine->retryLimit = retry;
+    const std::uint32_t result = engine->ProgramRange(data, offset, length, 1);
+    retried = engine->retryCount;
+    return result;
+}
+
+std::uint32_t CFlash::WriteMibEeprom(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    // The EEPROM is addressed from its start only: an offset would land at 0.
+    if (offset != 0) return 0;
+    return SharedProtocols().mibI2c->WriteEeprom(data, length);
+}
+
+std::uint32_t CFlash::WriteGpioI2c(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    return SharedProtocols().genI2c->Write(data, offset, length, 1);
+}
+
 std::uint32_t CFlash::WriteSiI1930(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
     CSiI1930* sii = SharedProtocols().sii1930;
     if (sii->resetPin == -1) sii->resetPin = siiResetPin;
     if (sii->programPin == -1) sii->programPin = siiProgramPin;
     return sii->Program(data, offset, length);
-}
-
-std::uint32_t CFlash::WriteByType(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
-    SharedProtocolObjects& s = SharedProtocols();
-    if (flashType == TYPE_PARALLEL) {
-        CParallel* p = ParallelForOperation();
-        const std::uint32_t result = p->Write(data, offset, length);
-        retried = p->retryCount;
-        return result;
-    }
-    if (IsDrivenSerialEepromType(flashType)) {
-        CVoskSerial* serial = SerialForOperation();
-        std::uint32_t result;
-        if (flashType == TYPE_VOSK_AT25F) result = serial->WriteAT25F(data, offset, length);
-        else if (flashType == TYPE_VOSK_STM25P) result = serial->WriteSTM25P(data, offset, length);
-        else result = serial->WriteSST(data, offset, length);
-        retried = serial->retryCount;
-        return result;
-    }
-    if (IsSpiType(flashType)) {
-        CGenSPI* engine = SpiForOperation();
-        if (!engine || !currentPart) return 0;
-        engine->retryLimit = retry;
-        const std::uint32_t result = engine->ProgramRange(data, offset, length, 1);
-        retried = engine->retryCount;
-        return result;
-    }
-    switch (flashType) {
-    case TYPE_VOSK_ISSI:
-        Log(1, "not implemented\n");
-        errorCode = FLASH_NOT_SUPPORTED;
-        return 0;
-    case TYPE_MIBI2C:
-        // The EEPROM is addressed from its start only: an offset would land at 0.
-        if (offset != 0) return 0;
-        return s.mibI2c->WriteEeprom(data, length);
-    case TYPE_SI2C:
-        return s.genI2c->Write(data, offset, length, 1);
-    case TYPE_SII1930:
-        return WriteSiI1930(data, offset, length);
-    default:
-        return 0;
-    }
 }
 
 std::uint32_t CFlash::ReadSiI1930Version() {
@@ -508,7 +616,7 @@ std::uint8_t CFlash::IsSiI1930ChecksumReady() {
 // ---------------------------------------------------------------- read and status
 
 bool CFlash::RomReachable() {
-    if (IsRomMapped() || IsSpiType(flashType)) return true;
+    if (IsRomMapped() || !Ops().needsAperture) return true;
     Log(1, "rom pointer not allocated\n");
     errorCode = FLASH_NO_APERTURE;
     return false;
@@ -527,54 +635,65 @@ std::uint32_t CFlash::Read(std::uint32_t offset, std::uint32_t length, std::uint
         }
         if (!FitEngineBuffer(offset, length)) return 0;
     }
-
-    SharedProtocolObjects& s = SharedProtocols();
-    switch (flashType) {
-    case TYPE_PARALLEL:
-        s.parallel->romSize = romSize;
-        return s.parallel->Read(buffer, offset, length);
-    case TYPE_VOSK_AT25F:
-    case TYPE_VOSK_STM25P:
-    case TYPE_VOSK_SST: {
-        return SerialForOperation()->Read(buffer, offset, length);
-    }
-    case TYPE_MIBI2C:
-        // Only reads from the start; an EEPROM that did not answer read nothing.
-        if (offset != 0) return 0;
-        return s.mibI2c->ReadEeprom(buffer, length) ? length : 0;
-    case TYPE_SI2C:
-        s.genI2c->romSize = romSize;
-        return s.genI2c->Read(buffer, offset, length, 0);
-    case TYPE_SII1930:
-        return s.sii1930->Compare(buffer, offset, length);
-    case TYPE_SWSPI:
-    case TYPE_QUORSPI:
-    case TYPE_POMVEKSPI: {
-        CGenSPI* engine = SpiForOperation();
-        return engine ? engine->ReadRange(buffer, offset, length, 0) : 0;
-    }
-    default:
-        // No read path: reporting the length would pass 0xFF filler off as
-        // the ROM's content.
-        Log(1, "no support for this flash type\n");
-        errorCode = FLASH_NOT_SUPPORTED;
-        return 0;
-    }
+    return (this->*Ops().read)(buffer, offset, length);
 }
 
+std::uint32_t CFlash::ReadNotSupported(std::uint8_t*, std::uint32_t, std::uint32_t) {
+    // Reporting the length would pass 0xFF filler off as the ROM's content.
+    Log(1, "no support for this flash type\n");
+    errorCode = FLASH_NOT_SUPPORTED;
+    return 0;
+}
+
+std::uint32_t CFlash::ReadParallel(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
+    CParallel* p = SharedProtocols().parallel;
+    p->romSize = romSize;
+    return p->Read(buffer, offset, length);
+}
+
+std::uint32_t CFlash::ReadSerial(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
+    return SerialForOperation()->Read(buffer, offset, length);
+}
+
+std::uint32_t CFlash::ReadMibEeprom(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
+    // Only reads from the start; an EEPROM that did not answer read nothing.
+    if (offset != 0) return 0;
+    return SharedProtocols().mibI2c->ReadEeprom(buffer, length) ? length : 0;
+}
+
+std::uint32_t CFlash::ReadGpioI2c(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
+    CGenI2C* i2c = SharedProtocols().genI2c;
+    i2c->romSize = romSize;
+    return i2c->Read(buffer, offset, length, 0);
+}
+
+std::uint32_t CFlash::ReadSiI1930(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
+    return SharedProtocols().sii1930->Compare(buffer, offset, length);
+}
+
+std::uint32_t CFlash::ReadThroughSpi(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
+    CGenSPI* engine = SpiForOperation();
+    return engine ? engine->ReadRange(buffer, offset, length, 0) : 0;
+}
+
+// A status that cannot be read reads as the SPI engine's own failure value.
 std::uint32_t CFlash::ReadStatus() {
-    if (OpenAccess() != 1) return 0xFFFFFFFF;
+    if (OpenAccess() != 1) return kSpiStatusFailed;
     errorCode = FLASH_OK;
     successFlag = 0;
-    if (!RomReachable()) return 0xFFFFFFFF;
-    if (IsDrivenSerialEepromType(flashType)) return SerialForOperation()->ReadStatus();
-    if (IsSpiType(flashType)) {
-        CGenSPI* engine = SpiForOperation();
-        // Without a part there is no status to report.
-        if (!engine || !currentPart) return 0xFFFFFFFF;
-        return engine->ReadStatus();
-    }
-    return 0xFFFFFFFF;
+    if (!RomReachable()) return kSpiStatusFailed;
+    return (this->*Ops().readStatus)();
+}
+
+std::uint32_t CFlash::NoStatusToRead() { return kSpiStatusFailed; }
+
+std::uint32_t CFlash::ReadSerialStatus() { return SerialForOperation()->ReadStatus(); }
+
+std::uint32_t CFlash::ReadSpiStatus() {
+    CGenSPI* engine = SpiForOperation();
+    // Without a part there is no status to report.
+    if (!engine || !currentPart) return kSpiStatusFailed;
+    return engine->ReadStatus();
 }
 
 std::uint32_t CFlash::WriteStatus(std::uint32_t value) {
@@ -583,16 +702,20 @@ std::uint32_t CFlash::WriteStatus(std::uint32_t value) {
     successFlag = 0;
     if (!RomReachable()) return 0;
     if (WriteEnable() != 1) return 0;
-    if (IsDrivenSerialEepromType(flashType)) {
-        return std::uint32_t(SerialForOperation()->WriteStatusRegister(std::uint8_t(value & 0xFF)));
-    }
-    if (IsSpiType(flashType)) {
-        CGenSPI* engine = SpiForOperation();
-        // A status write without a part did not happen.
-        if (!engine || !currentPart) return 0;
-        return engine->WriteStatus(value & 0xFF) ? 1 : 0;
-    }
-    return 0;
+    return (this->*Ops().writeStatus)(value);
+}
+
+std::uint32_t CFlash::NoStatusToWrite(std::uint32_t) { return 0; }
+
+std::uint32_t CFlash::WriteSerialStatus(std::uint32_t value) {
+    return std::uint32_t(SerialForOperation()->WriteStatusRegister(std::uint8_t(value & 0xFF)));
+}
+
+std::uint32_t CFlash::WriteSpiStatus(std::uint32_t value) {
+    CGenSPI* engine = SpiForOperation();
+    // A status write without a part did not happen.
+    if (!engine || !currentPart) return 0;
+    return engine->WriteStatus(value & 0xFF) ? 1 : 0;
 }
 
 std::uint8_t CFlash::StatusProtectionMask() {

@@ -1,8 +1,8 @@
 // Flash engine: one per command layer. It holds the type table, the
 // selected device and what detection found out about it, the register
 // lists, the option fields the command-line switches set, the error code and
-// a 1 MiB ROM buffer. Its ROM operations dispatch by flash type to the
-// shared protocol objects.
+// a 1 MiB ROM buffer. Its ROM operations call through the row of operations
+// of the current flash type, which drive the shared protocol objects.
 #pragma once
 
 #include <cstdint>
@@ -241,12 +241,98 @@ private:
     // Operations on the engine buffer: false when offset lies past its end
     // (or there is no buffer), otherwise length is cut to the end.
     bool FitEngineBuffer(std::uint32_t offset, std::uint32_t& length) const;
-    // Steps of Write: refusal of the types without flash, the range and
-    // write-enable check, and the write by flash type.
+    // Steps of Write: refusal of the types without flash, and the range and
+    // write-enable check.
     bool HasFlashToWrite();
     bool CheckWriteRange(std::uint32_t offset, std::uint32_t length);
+    // The end of a BIOS check that passed.
+    std::int16_t PassBiosCheck();
+
+    // One row of operations per flash type. A field a row leaves out keeps
+    // its default: the ROM aperture for the image operations (header,
+    // check, checksum, compare), and for the others the named operation
+    // that fails the way an unsupported type fails.
+    struct TypeOps {
+        std::uint32_t type = TYPE_UNKNOWN;
+        // Trace line of a type without flash: its writes stop before they start.
+        const char* noFlash = nullptr;
+        // Read and the status operations need the ROM aperture.
+        bool needsAperture = true;
+        // Writes pass the range and write-enable check first.
+        bool checksWriteRange = true;
+        // A write asked for the version only returns the version.
+        bool versionOnWrite = false;
+        bool (CFlash::*readHeader)(std::uint32_t offset, std::uint8_t* header) = &CFlash::ReadHeaderFromAperture;
+        std::int16_t (CFlash::*checkImage)(std::uint32_t offset, std::uint32_t length,
+                                           std::uint32_t size) = &CFlash::CheckImageInAperture;
+        std::uint32_t (CFlash::*checksumBuffer)(const std::uint8_t* buffer,
+                                                std::uint32_t length) = &CFlash::ChecksumBuffer;
+        // engine: the SPI engine Checksum and Compare pick as they start;
+        // picking it again would repeat its register probe on some families.
+        bool (CFlash::*checksumRom)(CGenSPI* engine, std::uint32_t offset, std::uint32_t length,
+                                    std::uint32_t& sum) = &CFlash::ChecksumAperture;
+        std::uint32_t (CFlash::*compare)(CGenSPI* engine, const std::uint8_t* buffer, std::uint32_t offset,
+                                         std::uint32_t length) = &CFlash::CompareAperture;
+        std::uint32_t (CFlash::*read)(std::uint8_t* buffer, std::uint32_t offset,
+                                      std::uint32_t length) = &CFlash::ReadNotSupported;
+        std::uint32_t (CFlash::*erase)() = &CFlash::EraseNotSupported;
+        std::uint32_t (CFlash::*write)(const std::uint8_t* data, std::uint32_t offset,
+                                       std::uint32_t length) = &CFlash::WriteNothing;
+        std::uint32_t (CFlash::*readStatus)() = &CFlash::NoStatusToRead;
+        std::uint32_t (CFlash::*writeStatus)(std::uint32_t value) = &CFlash::NoStatusToWrite;
+    };
+    static const TypeOps kTypeOps[kFlashTypeCount];
+    // The rows the serial-EEPROM types and the SPI types share.
+    template <std::uint32_t (CVoskSerial::*erase)(),
+              std::uint32_t (CVoskSerial::*write)(const std::uint8_t*, std::uint32_t, std::uint32_t)>
+    static constexpr TypeOps SerialEepromRow(std::uint32_t type);
+    static constexpr TypeOps SpiEngineRow(std::uint32_t type);
+    // The row of the current flash type, looked up at each use: opening
+    // access and the command layer may change the type.
+    const TypeOps& Ops() const;
+
+    // Operations of the rows.
+    bool ReadHeaderFromAperture(std::uint32_t offset, std::uint8_t* header);
+    bool ReadHeaderThroughSpi(std::uint32_t offset, std::uint8_t* header);
+    std::int16_t CheckImageInAperture(std::uint32_t offset, std::uint32_t length, std::uint32_t size);
+    std::int16_t CheckImageThroughSpi(std::uint32_t offset, std::uint32_t length, std::uint32_t size);
+    std::uint32_t ChecksumSiI1930Buffer(const std::uint8_t* buffer, std::uint32_t length);
+    bool ChecksumAperture(CGenSPI* engine, std::uint32_t offset, std::uint32_t length, std::uint32_t& sum);
+    bool ChecksumThroughSpi(CGenSPI* engine, std::uint32_t offset, std::uint32_t length, std::uint32_t& sum);
+    bool ChecksumSiI1930(CGenSPI* engine, std::uint32_t offset, std::uint32_t length, std::uint32_t& sum);
+    std::uint32_t CompareAperture(CGenSPI* engine, const std::uint8_t* buffer, std::uint32_t offset,
+                                  std::uint32_t length);
+    std::uint32_t CompareThroughSpi(CGenSPI* engine, const std::uint8_t* buffer, std::uint32_t offset,
+                                    std::uint32_t length);
+    std::uint32_t CompareSiI1930(CGenSPI* engine, const std::uint8_t* buffer, std::uint32_t offset,
+                                 std::uint32_t length);
+    std::uint32_t ReadNotSupported(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t ReadParallel(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t ReadSerial(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t ReadMibEeprom(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t ReadGpioI2c(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t ReadSiI1930(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t ReadThroughSpi(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t EraseNotSupported();
+    std::uint32_t EraseParallel();
+    template <std::uint32_t (CVoskSerial::*erase)()>
+    std::uint32_t EraseSerial();
+    std::uint32_t EraseThroughSpi();
+    std::uint32_t WriteNothing(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t WriteNotImplemented(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t WriteParallel(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    template <std::uint32_t (CVoskSerial::*write)(const std::uint8_t*, std::uint32_t, std::uint32_t)>
+    std::uint32_t WriteSerial(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t WriteThroughSpi(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t WriteMibEeprom(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t WriteGpioI2c(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
     std::uint32_t WriteSiI1930(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
-    std::uint32_t WriteByType(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    std::uint32_t NoStatusToRead();
+    std::uint32_t ReadSerialStatus();
+    std::uint32_t ReadSpiStatus();
+    std::uint32_t NoStatusToWrite(std::uint32_t value);
+    std::uint32_t WriteSerialStatus(std::uint32_t value);
+    std::uint32_t WriteSpiStatus(std::uint32_t value);
     void LogParameters();
 };
 

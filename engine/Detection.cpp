@@ -467,7 +467,7 @@ std::uint32_t CFlash::DecodeStrap(bool trace) {
 
 void CFlash::ApplySubTable(std::uint32_t subTableId, CGenSPI* engine) {
     if (subTableId == 0) return;
-    if (flashType == TYPE_SI2C || flashType == TYPE_SII1930) ApplyI2cTable(subTableId);
+    if (IsGpioI2cType(flashType)) ApplyI2cTable(subTableId);
     else if (IsSpiType(flashType) && engine) ApplySoftSpiTable(subTableId, engine);
 }
 
@@ -678,7 +678,7 @@ std::int16_t CFlash::DetectType() {
     ApplySerialEepromGeometry();
     if (flashType == TYPE_PARALLEL) {
         IdentifyParallelPart();
-    } else if (flashType == TYPE_SI2C || flashType == TYPE_SII1930) {
+    } else if (IsGpioI2cType(flashType)) {
         ApplySubTable(subTableId, engine);
     } else if (IsSpiType(flashType)) {
         IdentifySpiPart(engine);

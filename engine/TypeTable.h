@@ -100,6 +100,8 @@ constexpr std::uint32_t kFlashTypeCount = 15;
 constexpr bool IsSpiType(std::uint32_t type) {
     return type == TYPE_SWSPI || type == TYPE_QUORSPI || type == TYPE_POMVEKSPI;
 }
+// Flash behind the bit-banged GPIO I2C bus: the serial EEPROM and the SiI1930.
+constexpr bool IsGpioI2cType(std::uint32_t type) { return type == TYPE_SI2C || type == TYPE_SII1930; }
 // Every serial-EEPROM type; their boards share the "sinit" list.
 constexpr bool IsSerialEepromType(std::uint32_t type) { return type >= TYPE_VOSK_AT25F && type <= TYPE_VOSK_SST; }
 // The serial-EEPROM types that can be read, erased and written (the ISSI
