@@ -309,7 +309,9 @@ std::int16_t CFlash::CheckImageInAperture(std::uint32_t offset, std::uint32_t le
 
 std::int16_t CFlash::CheckImageThroughSpi(std::uint32_t offset, std::uint32_t length, std::uint32_t size) {
     if (length < size || size == 0) return 0;
-    if ((Checksum(offset, size, nullptr) & 0xFF) != 0) return 0;
+    // A ROM that stopped answering part-way holds no valid image.
+    const std::uint32_t sum = Checksum(offset, size, nullptr);
+    if (successFlag != 1 || (sum & 0xFF) != 0) return 0;
     // Passes without the closing trace line.
     successFlag = 1;
     return 1;
