@@ -339,9 +339,15 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
         if (retainActive_) engine->Read(engine->retainStart, kRetainWindow, engine->retainedBytes);
     }
     if (engine->bulkEraseOnly != 1) return WriteAndVerify(image, length);
+    // The blank check covers the whole part, not only the image: a bit left
+    // at 0 past a shorter image is an erase that did not take.
+    const std::uint32_t imageLength = engine->romSize;
+    const std::uint32_t partSize = std::uint32_t(romSize);
+    engine->romSize = partSize;
     bytesProgrammed = engine->BulkErase();
-    if (bytesProgrammed != engine->romSize) {
-        std::printf("programmed = %x, romsize = %x\n", bytesProgrammed, engine->romSize);
+    engine->romSize = imageLength;
+    if (bytesProgrammed != partSize) {
+        std::printf("programmed = %x, romsize = %x\n", bytesProgrammed, partSize);
         std::fflush(stdout);
         engine->CloseAccess();
         return CMD_NOT_ERASED;

@@ -258,6 +258,9 @@ TEST(Program, FaultsAndRetries) {
         // A partial erase is no erase: nothing is written over it.
         {"bit that will not erase", {"-retries=1"}, [](SimSpiFlash& f) { f.AddStuckBits(0x7F8, 0x00, 0x01); }, 1,
          {"ROM not erased\n", "ROM not erased\n", "ERROR: 0FL01"}, false, true, 2},
+        // The blank check covers the part past a shorter image.
+        {"bit that will not erase, past the image", {}, [](SimSpiFlash& f) { f.AddStuckBits(0x1FF00, 0x00, 0x01); },
+         1, {"ROM not erased\n", "ERROR: 0FL01"}, false, true, 1},
         // Protection the write-protect pin holds: refused before any erase,
         // the status as found.
         {"protection that stays", {"-retries=1"}, [](SimSpiFlash& f) { f.SetWriteProtectPin(true); }, 1,
