@@ -349,6 +349,9 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
     if (bytesProgrammed != partSize) {
         std::printf("programmed = %x, romsize = %x\n", bytesProgrammed, partSize);
         std::fflush(stdout);
+        // Where only the part past the image kept old bits, the image still
+        // goes in, so the board is not left blank; the run stays a failure.
+        if (bytesProgrammed >= imageLength && imageLength != 0) WriteAndVerify(image, length);
         engine->CloseAccess();
         return CMD_NOT_ERASED;
     }
