@@ -80,6 +80,12 @@ public:
     int RelockRom(std::uint32_t adapter);
     // This programming run got as far as lifting the protection to erase.
     bool EraseAttempted() const { return eraseTried_; }
+    // After a failed erase or write: whether the write sequence tries the
+    // failed step again, and how many more times it may.
+    bool RetryPending() const { return retryPending_; }
+    int RetriesRemaining() const { return retriesRemaining_; }
+    // Starts the retry the sequence decided on.
+    void BeginRetry() { status = CMD_CHECKS_PASSED; }
     int UnprotectRom(std::uint32_t adapter);
 
     // Programming state machine: performs one step per call and leaves the
@@ -135,7 +141,11 @@ public:
     std::uint16_t filterSsid = 0xFFFF;
     std::uint16_t filterSvid = 0xFFFF;
     char filterPartNumber[64] = {};
+    // Attempts each failed step of a write gets again ("-retries"), per board.
     std::uint16_t retries = 0;
+    // The write puts back the board's only copy of what it does not change
+    // (a tail block): each step is tried again at least twice.
+    std::uint16_t holdsOnlyCopy = 0;
 
     // --- ID and BIOS-info editing ("-mi", "-mb") ---
     // Step functions: one step per call, the state in `status` (also
@@ -172,12 +182,49 @@ private:
     void FixEditedChecksum();
     std::uint32_t editHeaderIdsAt_ = 0;  // offset of the header's ID dword, 0 = outside the bytes read
     bool editNarrowSsid_ = false;
-    // Erase (and the blank check) of an edit, with its retries; on a final
-    // failure the ROM in memory goes back unless the part kept its old one.
+    // Erase (and the blank check) of an edit, with its retries.
     int EditErase();
-    void PutBackAfterFailedErase();
-    std::uint32_t editRetriesLeft_ = 0;
     std::vector<std::uint8_t> editOriginal_;  // the ROM as read, before the edit
+
+    // --- the write sequence every writing command runs: identify, erase
+    // with its blank check, write, verify; each step with its own attempts.
+    enum SequenceStep { kIdentifyStep, kEraseStep, kWriteStep, kSequenceSteps };
+    struct SequenceTarget {
+        std::uint32_t holdLength = 0;    // bytes the part must hold from 0: what the program reaches
+        std::uint32_t writeEnd = 0;      // bytes to write; an erased part holds 0xFF past them
+        std::uint32_t windowFrom = 0;    // a second range to write past writeEnd (the retained window)
+        std::uint32_t windowTo = 0;
+        std::uint32_t reportLength = 0;  // the length the counts are reported against
+        std::uint64_t partSize = 0;      // ROM size as identified on the first attempt
+    };
+    // `data` (romBuffer) holds what the part must hold over holdLength.
+    void BeginSequence(std::uint32_t attempts, const SequenceTarget& target);
+    // Attempts each step gets: "-retries", and at least two where the
+    // command holds the board's only copy of its ROM.
+    std::uint32_t SequenceAttempts(bool onlyCopy) const;
+    // A step failed: decides whether it is tried again.
+    void StepFailed(SequenceStep step);
+    // Identification of a retry: the same part as the first attempt found.
+    bool SequenceIdentify(std::uint32_t adapter);
+    // The part as found, read once before its first erase.
+    bool SaveOriginal();
+    // Erase and blank check of one attempt: CMD_ERASED or CMD_NOT_ERASED.
+    int SequenceErase();
+    // Writes the target's ranges, going on past failed units; the bytes
+    // before the first failure.
+    std::uint32_t WriteTarget();
+    // Write of every unit that takes the data, then the read-back:
+    // CMD_OK or CMD_FAILED.
+    int SequenceWrite();
+    // After the last failed erase the data goes onto every cell that takes
+    // it, unless the part still holds its old ROM.
+    void WriteOverFailedErase();
+    SequenceTarget seq_;
+    std::uint32_t stepAttemptsLeft_[kSequenceSteps] = {};
+    bool retryPending_ = false;
+    int retriesRemaining_ = 0;
+    std::vector<std::uint8_t> original_;      // the part before the first erase
+    std::vector<std::uint8_t> verifyBuffer_;  // the part as read back after the write
 
     // The serial-EEPROM type forced by "-sst", "-st" or "-atmel".
     void ApplyForcedSerialType();
@@ -229,8 +276,6 @@ private:
     bool retainActive_ = false;
     // An erase or write was tried in this run: the next one is a retry.
     bool eraseTried_ = false;
-    // Reselection of a retry; the engine then works on `length` again.
-    bool ReidentifyForRetry(std::uint32_t adapter, std::uint32_t length);
     // Whether the retain window fits the ROM; says so once when it does not.
     bool RetainWindowFits(std::uint64_t romSize);
     // Steps of ProgramRom; `image` is a buffer of kRomBufferSize bytes
@@ -244,10 +289,11 @@ private:
     int CheckPartNumber(const std::uint8_t* image, std::uint32_t length);
     int CheckSignature(const std::uint8_t* image, std::uint32_t length);
     int EraseForProgramming(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length);
+    // What the part must hold, into romBuffer: the image, the retained
+    // window, 0xFF to the end.
+    void FillProgramTarget(const std::uint8_t* image, std::uint32_t length);
     int WriteAndVerify(const std::uint8_t* image, std::uint32_t length);
     void RecountMibDevice(const std::uint8_t* image, std::uint32_t length);
-    // Writes the part of the retained window past the first `written` bytes.
-    bool RestoreRetainedTail(std::uint32_t written);
     int WriteFirmwareChunk(const std::uint8_t* image, std::uint32_t length);
     int FinishFirmware(const std::uint8_t* image, std::uint32_t length);
     // Bytes covered by the legacy image's size byte, bounded by length.

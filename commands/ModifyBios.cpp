@@ -4,7 +4,6 @@
 // verify steps.
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "commands/CFlashCmd.h"
@@ -301,66 +300,43 @@ int CFlashCmd::EditBootMessage() {
 
 int CFlashCmd::ModifyContinue() {
     if (status == CMD_CHECKS_PASSED) {
-        // The ROM exists only in memory now: a failed erase or write is
-        // tried again at least once.
-        editRetriesLeft_ = std::max<std::uint32_t>(retries, 1);
+        // The ROM exists only in memory now: each failed step is tried again.
+        SequenceTarget target;
+        target.holdLength = bytesRead;
+        target.writeEnd = bytesRead;
+        target.reportLength = bytesRead;
+        target.partSize = GetAdapterRomInfo(std::uint8_t(currentAdapter)).romSize;
+        BeginSequence(SequenceAttempts(true), target);
+        original_ = editOriginal_;
         return status = CMD_READY_TO_ERASE;
     }
-    if (status == CMD_READY_TO_ERASE) {
-        // Only parts that erase as a whole are rewritten here; access stays
-        // open for the handler.
-        if (engine->bulkEraseOnly != 1) return status = CMD_NOT_ERASED;
-        if (BlockProtectionLeft()) {
+    // Only parts that erase as a whole are rewritten here; access stays
+    // open for the handler.
+    if (status == CMD_READY_TO_ERASE)
+        return status = engine->bulkEraseOnly == 1 ? EditErase() : CMD_NOT_ERASED;
+    for (;;) {
+        const int written = SequenceWrite();
+        if (written == CMD_OK || !retryPending_) {
             engine->CloseAccess();
-            return status = CMD_NOT_ERASED;
+            return status = written;
         }
-        return status = EditErase();
+        // Erased again from a fresh identification, then written again.
+        if (!SequenceIdentify(currentAdapter)) return status = CMD_FAILED;
+        if (EditErase() != CMD_ERASED) return status = CMD_NOT_ERASED;
     }
-    bytesVerified = 0;
-    bytesProgrammed = engine->Write(0, bytesRead, romBuffer);
-    if (bytesProgrammed == bytesRead) {
-        std::unique_ptr<std::uint8_t[]> back(new std::uint8_t[bytesRead]);
-        if (engine->Read(0, bytesRead, back.get()) == bytesRead) {
-            std::uint32_t equal = 0;
-            while (equal < bytesRead && back[equal] == romBuffer[equal]) ++equal;
-            bytesVerified = equal;
-        }
-    }
-    if (bytesVerified >= bytesRead && bytesRead != 0) {
-        engine->CloseAccess();
-        return status = CMD_OK;
-    }
-    if (editRetriesLeft_ == 0) {
-        engine->CloseAccess();
-        return status = CMD_FAILED;
-    }
-    --editRetriesLeft_;
-    // Erased again from a fresh identification, then written on the next call.
-    if (Reselect(currentAdapter) && engine->romSize == editOriginal_.size()) return status = EditErase();
-    engine->CloseAccess();
-    return status = CMD_FAILED;
 }
 
 int CFlashCmd::EditErase() {
     for (;;) {
-        bytesProgrammed = engine->BulkErase();
-        if (bytesProgrammed == engine->romSize) return CMD_ERASED;
-        if (editRetriesLeft_ == 0) break;
-        --editRetriesLeft_;
-        if (!Reselect(currentAdapter) || engine->romSize != editOriginal_.size()) break;
+        if (BlockProtectionLeft()) {
+            StepFailed(kEraseStep);
+            engine->CloseAccess();
+            if (!retryPending_) return CMD_NOT_ERASED;
+        } else if (SequenceErase() == CMD_ERASED) {
+            return CMD_ERASED;
+        } else if (!retryPending_) {
+            return CMD_NOT_ERASED;
+        }
+        if (!SequenceIdentify(currentAdapter)) return CMD_NOT_ERASED;
     }
-    PutBackAfterFailedErase();
-    engine->CloseAccess();
-    return CMD_NOT_ERASED;
-}
-
-void CFlashCmd::PutBackAfterFailedErase() {
-    // A part that kept its old content is left alone: programming only
-    // clears bits, so the edit written over it would corrupt it. Anything
-    // else (a partial erase) takes back as much of the ROM as it can.
-    const std::uint32_t n = std::uint32_t(editOriginal_.size());
-    if (n == 0 || n != bytesRead) return;
-    std::unique_ptr<std::uint8_t[]> part(new std::uint8_t[n]);
-    if (engine->Read(0, n, part.get()) == n && std::equal(part.get(), part.get() + n, editOriginal_.begin())) return;
-    engine->Write(0, n, romBuffer);
 }

@@ -309,60 +309,75 @@ int CFlashCmd::CheckSignature(const std::uint8_t* image, std::uint32_t length) {
 }
 
 int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length) {
-    const std::uint64_t romSize = GetAdapterRomInfo(std::uint8_t(adapter)).romSize;
-    if (length > romSize) {
-        std::printf("Can not flash a 0x%x length image into a 0x%lx length rom!\n", length,
-                    static_cast<unsigned long>(romSize));
-        std::fflush(stdout);
-        engine->CloseAccess();
-        return CMD_NOT_ERASED;
+    retryPending_ = false;
+    if (!eraseTried_) {
+        const std::uint64_t romSize = GetAdapterRomInfo(std::uint8_t(adapter)).romSize;
+        if (length > romSize) {
+            std::printf("Can not flash a 0x%x length image into a 0x%lx length rom!\n", length,
+                        static_cast<unsigned long>(romSize));
+            std::fflush(stdout);
+            engine->CloseAccess();
+            return CMD_NOT_ERASED;
+        }
+        SequenceTarget target;
+        target.holdLength = std::uint32_t(std::min<std::uint64_t>(romSize, kRomBufferSize));
+        // The companion-chip EEPROM keeps its own bytes past a shorter image.
+        if (engine->asicFamily == TEV_MIB) target.holdLength = std::min(target.holdLength, length);
+        target.reportLength = length;
+        target.partSize = romSize;
+        BeginSequence(SequenceAttempts(keepIsrSn != 0 || keepProdSn != 0 || holdsOnlyCopy != 0), target);
+        eraseTried_ = true;
+    } else if (!SequenceIdentify(adapter)) {
+        // A retry that cannot find the part fails as the write it retries.
+        bytesProgrammed = 0;
+        return CMD_FAILED;
     }
-    // A retry starts from the part itself: the attempt before may have
-    // closed access, and with it forgotten what the part is and how it erases.
-    if (eraseTried_ && !ReidentifyForRetry(adapter, length)) {
-        engine->CloseAccess();
-        return CMD_NOT_ERASED;
-    }
-    eraseTried_ = true;
-    // Nothing is erased under protection that could not be lifted: the
-    // part would take only part of the image.
-    if (BlockProtectionLeft()) {
-        engine->CloseAccess();
-        return CMD_NOT_ERASED;
-    }
-    const std::uint32_t n = std::min(bytesRead, kRomBufferSize);
-    for (std::uint32_t i = 0; i < n; ++i) romBuffer[i] = Expected(image, length, i);
-    // Saved once per run: a retry after a failed erase would save blank bytes.
-    if (engine->retainEnabled && !retainSaved_) {
-        retainSaved_ = true;
-        retainActive_ = RetainWindowFits(romSize);
-        if (retainActive_) engine->Read(engine->retainStart, kRetainWindow, engine->retainedBytes);
-    }
-    if (engine->bulkEraseOnly != 1) return WriteAndVerify(image, length);
-    // The blank check covers the whole part, not only the image: a bit left
-    // at 0 past a shorter image is an erase that did not take.
-    const std::uint32_t imageLength = engine->romSize;
-    const std::uint32_t partSize = std::uint32_t(romSize);
-    engine->romSize = partSize;
-    bytesProgrammed = engine->BulkErase();
-    engine->romSize = imageLength;
-    if (bytesProgrammed != partSize) {
-        std::printf("programmed = %x, romsize = %x\n", bytesProgrammed, partSize);
-        std::fflush(stdout);
-        // Where only the part past the image kept old bits, the image still
-        // goes in, so the board is not left blank; the run stays a failure.
-        if (bytesProgrammed >= imageLength && imageLength != 0) WriteAndVerify(image, length);
-        engine->CloseAccess();
-        return CMD_NOT_ERASED;
-    }
-    return CMD_ERASED;
-}
-
-bool CFlashCmd::ReidentifyForRetry(std::uint32_t adapter, std::uint32_t length) {
-    if (!Reselect(adapter)) return false;
+    // The engine works on the image's length; the sequence widens it to
+    // the whole part for each of its steps.
     engine->romSize = length;
     bytesRead = length;
-    return true;
+    // Nothing is erased under protection that could not be lifted, nor
+    // before the part as found could be read back.
+    if (BlockProtectionLeft() || !SaveOriginal()) {
+        StepFailed(kEraseStep);
+        engine->CloseAccess();
+        return CMD_NOT_ERASED;
+    }
+    FillProgramTarget(image, length);
+    if (engine->bulkEraseOnly != 1) return WriteAndVerify(image, length);
+    const int erased = SequenceErase();
+    if (erased != CMD_ERASED) {
+        std::printf("programmed = %x, romsize = %x\n", bytesProgrammed, seq_.holdLength);
+        std::fflush(stdout);
+    }
+    return erased;
+}
+
+void CFlashCmd::FillProgramTarget(const std::uint8_t* image, std::uint32_t length) {
+    const std::uint32_t hold = seq_.holdLength;
+    for (std::uint32_t i = 0; i < hold; ++i) romBuffer[i] = Expected(image, length, i);
+    // The window is taken from the part as found, once per run: a retry
+    // after a failed erase would take blank bytes.
+    if (engine->retainEnabled && !retainSaved_) {
+        retainSaved_ = true;
+        retainActive_ = RetainWindowFits(hold);
+        if (retainActive_)
+            std::copy_n(original_.begin() + engine->retainStart, kRetainWindow, engine->retainedBytes);
+    }
+    seq_.windowFrom = seq_.windowTo = 0;
+    if (engine->retainEnabled && retainActive_) {
+        const std::uint32_t from = engine->retainStart, to = from + kRetainWindow;
+        std::copy_n(engine->retainedBytes, kRetainWindow, romBuffer + from);
+        // The part of the window the image does not cover goes in after it.
+        seq_.windowFrom = std::max(from, length);
+        seq_.windowTo = std::max(to, length);
+    }
+    // A part that erases only what it writes gets 0xFF written to its end.
+    seq_.writeEnd = length;
+    if (engine->bulkEraseOnly != 1) {
+        seq_.writeEnd = hold;
+        seq_.windowFrom = seq_.windowTo = 0;
+    }
 }
 
 bool CFlashCmd::RetainWindowFits(std::uint64_t romSize) {
@@ -375,45 +390,9 @@ bool CFlashCmd::RetainWindowFits(std::uint64_t romSize) {
 }
 
 int CFlashCmd::WriteAndVerify(const std::uint8_t* image, std::uint32_t length) {
-    bytesVerified = 0;
-    const std::uint32_t toWrite = std::min(bytesRead, kRomBufferSize);
-    // The retained window goes in with the image where the write covers it,
-    // so those bytes are programmed once and verified (a second write over
-    // programmed bytes could only clear bits); the rest is written after.
-    const std::uint32_t retainFrom = engine->retainStart;
-    const std::uint32_t retainTo = retainFrom + kRetainWindow;
-    const bool retain = engine->retainEnabled != 0 && retainActive_;
-    if (retain)
-        for (std::uint32_t i = retainFrom; i < retainTo && i < toWrite; ++i)
-            romBuffer[i] = engine->retainedBytes[i - retainFrom];
-    auto expected = [&](std::uint32_t i) {
-        if (retain && i >= retainFrom && i < retainTo) return engine->retainedBytes[i - retainFrom];
-        return Expected(image, length, i);
-    };
-
-    // A part written in whole pages may count past the end of the data.
-    bytesProgrammed = std::min(engine->Write(0, toWrite, romBuffer), toWrite);
-    if (bytesProgrammed == toWrite) {
-        const std::uint32_t romSize = engine->romSize;
-        // A part that erases only what it writes still holds old bytes past
-        // the image, and the read-back covers it to its end.
-        const std::uint32_t tailEnd = std::min(romSize, kRomBufferSize);
-        if (engine->bulkEraseOnly != 1 && tailEnd > toWrite) {
-            for (std::uint32_t i = toWrite; i < tailEnd; ++i) romBuffer[i] = expected(i);
-            engine->Write(toWrite, tailEnd - toWrite, romBuffer + toWrite);
-        }
-        // The buffer holds 1 MiB; a larger ROM then fails the compare below.
-        bytesRead = engine->Read(0, std::min(romSize, kRomBufferSize), romBuffer);
-        if (bytesRead == romSize && bytesRead != 0) {
-            while (bytesVerified < bytesRead && romBuffer[bytesVerified] == expected(bytesVerified)) ++bytesVerified;
-            if (bytesVerified < bytesRead && engine->asicFamily == TEV_MIB) RecountMibDevice(image, length);
-        }
-    }
-    const bool retainLost = retain && retainTo > toWrite && !RestoreRetainedTail(toWrite);
-    // Nothing verified is no success, also when the ROM size fell to 0.
-    const bool whole = engine->romSize != 0 && bytesVerified >= engine->romSize;
-    const int result = whole && !retainLost ? CMD_OK : CMD_FAILED;
-    if (retries == 0) engine->CloseAccess();
+    const int result = SequenceWrite();
+    if (result != CMD_OK && engine->asicFamily == TEV_MIB) RecountMibDevice(image, length);
+    if (!retryPending_) engine->CloseAccess();
     return result;
 }
 
@@ -422,29 +401,13 @@ void CFlashCmd::RecountMibDevice(const std::uint8_t* image, std::uint32_t length
     engine->romSize = kMibDeviceBytes;
     bytesProgrammed = kMibDeviceBytes;
     // An image shorter than the device has no last 128 bytes to compare.
-    if (bytesRead >= kMibDeviceBytes) {
-        const std::uint32_t base = bytesRead - kMibDeviceBytes;
+    if (length >= kMibDeviceBytes && verifyBuffer_.size() >= kMibDeviceBytes) {
+        const std::uint32_t base = length - kMibDeviceBytes;
         bytesVerified = 0;
-        while (bytesVerified < kMibDeviceBytes &&
-               romBuffer[bytesVerified] == (bytesVerified < length ? image[base + bytesVerified] : 0xFF))
+        while (bytesVerified < kMibDeviceBytes && verifyBuffer_[bytesVerified] == image[base + bytesVerified])
             ++bytesVerified;
     }
     bytesRead = kMibDeviceBytes;
-}
-
-bool CFlashCmd::RestoreRetainedTail(std::uint32_t written) {
-    // The chip erase wiped the window even where the image does not reach,
-    // so this write may go past the image's length, up to the ROM's end.
-    const std::uint32_t retainFrom = engine->retainStart;
-    const std::uint32_t retainTo = retainFrom + kRetainWindow;
-    const std::uint32_t from = std::max(retainFrom, written);
-    const std::uint32_t imageRomSize = engine->romSize;
-    const std::uint64_t romEnd = GetAdapterRomInfo(std::uint8_t(currentAdapter)).romSize;
-    engine->romSize = std::uint32_t(std::max<std::uint64_t>(imageRomSize, std::min<std::uint64_t>(retainTo, romEnd)));
-    const std::uint32_t n = retainTo - from;
-    const bool restored = engine->Write(from, n, engine->retainedBytes + (from - retainFrom)) == n;
-    engine->romSize = imageRomSize;
-    return restored;
 }
 
 int CFlashCmd::WriteFirmwareChunk(const std::uint8_t* image, std::uint32_t length) {

@@ -30,6 +30,11 @@ constexpr std::uint32_t kChecksumChunk = 256;
 // Signature and length byte at the start of a BIOS image.
 constexpr std::uint32_t kRomHeaderBytes = 3;
 
+// Status-register bit a serial flash part holds while it programs or erases.
+constexpr std::uint32_t kStatusWriteInProgress = 0x01;
+// Data bit a parallel part toggles on each read while it programs or erases.
+constexpr std::uint32_t kParallelToggleBit = 0x40;
+
 // offset + length <= limit without wrapping.
 bool RangeFits(std::uint32_t offset, std::uint32_t length, std::uint32_t limit) {
     return offset <= limit && length <= limit - offset;
@@ -534,6 +539,68 @@ std::uint32_t CFlash::Write(std::uint32_t offset, std::uint32_t length, const st
     return result;
 }
 
+std::uint32_t CFlash::WriteAll(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data) {
+    const std::uint32_t written = Write(offset, length, data);
+    if (written >= length || !data) return written;
+    const std::int32_t code = errorCode;
+    const std::uint32_t address = errorAddress, wrote = errorWritten, read = errorRead;
+    const std::uint32_t unit = WriteUnit();
+    const std::uint64_t end = std::uint64_t(offset) + length;
+    std::uint64_t at = std::uint64_t(offset) + written;
+    // A run of units that all fail is a part that takes nothing more: each
+    // failed unit costs its time-out.
+    constexpr std::uint32_t kFailedRunLimit = 256;
+    std::uint32_t failedRun = 1;
+    continuingWrite_ = true;
+    while (unit != 0 && failedRun <= kFailedRunLimit && !PartStaysBusy()) {
+        at = (at / unit + 1) * unit;
+        if (at >= end) break;
+        const std::uint32_t n = std::uint32_t(end - at);
+        const std::uint32_t done = Write(std::uint32_t(at), n, data + (at - offset));
+        if (done >= n || PartStaysBusy()) break;
+        failedRun = done >= unit ? 1 : failedRun + 1;
+        at += done;
+    }
+    continuingWrite_ = false;
+    errorCode = code;
+    errorAddress = address;
+    errorWritten = wrote;
+    errorRead = read;
+    successFlag = 0;
+    return written;
+}
+
+bool CFlash::PartStaysBusy() {
+    // A part still busy past its time-out, or one that no longer answers,
+    // takes no further command. A parallel part at work toggles DQ6 on
+    // every read; other types without a status register go on.
+    if (Ops().write == &CFlash::WriteParallel)
+        return IsRomMapped() != 0 && ((ReadRomByte(0) ^ ReadRomByte(0)) & kParallelToggleBit) != 0;
+    const std::uint32_t s = (this->*Ops().readStatus)();
+    if (s == kSpiStatusFailed) return false;
+    return (s & 0xFF) == 0xFF || (s & kStatusWriteInProgress) != 0;
+}
+
+std::uint32_t CFlash::WriteUnit() {
+    const auto write = Ops().write;
+    std::uint32_t unit = 0;
+    if (write == &CFlash::WriteThroughSpi) {
+        const CGenSPI* spi = SpiForOperation();
+        if (spi && currentPart) {
+            unit = currentPart->pageSize;
+            if (spi->maxWriteBurst != 0 && spi->maxWriteBurst < unit) unit = spi->maxWriteBurst;
+        }
+    } else if (write == &CFlash::WriteParallel || write == &CFlash::WriteSerial<&CVoskSerial::WriteAT25F> ||
+               write == &CFlash::WriteSerial<&CVoskSerial::WriteSTM25P> ||
+               write == &CFlash::WriteSerial<&CVoskSerial::WriteSST>) {
+        unit = std::max<std::uint32_t>(sectorSize, 1);
+    } else if (write == &CFlash::WriteGpioI2c) {
+        const CGenI2C* i2c = SharedProtocols().genI2c;
+        unit = std::max({i2c->writePage, i2c->writeAlign, std::uint32_t(1)});
+    }
+    return unit;
+}
+
 bool CFlash::HasFlashToWrite() {
     const char* none = Ops().noFlash;
     if (!none) return true;
@@ -581,7 +648,10 @@ std::uint32_t CFlash::WriteThroughSpi(const std::uint8_t* data, std::uint32_t of
     CGenSPI* engine = SpiForOperation();
     if (!engine || !currentPart) return 0;
     engine->retryLimit = retry;
+    // A write going on past a failed page said its burst size already.
+    engine->announceBurst = !continuingWrite_;
     const std::uint32_t result = engine->ProgramRange(data, offset, length, 1);
+    engine->announceBurst = true;
     retried = engine->retryCount;
     return result;
 }

@@ -49,6 +49,13 @@ public:
     virtual std::uint32_t BulkErase();
     virtual std::uint32_t Read(std::uint32_t offset, std::uint32_t length, std::uint8_t* buffer);
     virtual std::uint32_t Write(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data);
+    // Write that goes on past the units (pages, bytes) that do not take the
+    // data, so the part ends with every byte it can hold. Returns the bytes
+    // before the first failure, whose error code and address it keeps.
+    std::uint32_t WriteAll(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data);
+    // The part is still busy (or silent) after a failed step and takes no
+    // command now.
+    bool PartStaysBusy();
     virtual std::uint32_t BIOSSize(std::uint32_t offset, const std::uint8_t* buffer);
     virtual std::uint32_t Checksum(std::uint32_t offset, std::uint32_t length, const std::uint8_t* buffer);
     virtual std::uint8_t IsSiI1930ChecksumReady();
@@ -241,6 +248,11 @@ private:
     // Operations on the engine buffer: false when offset lies past its end
     // (or there is no buffer), otherwise length is cut to the end.
     bool FitEngineBuffer(std::uint32_t offset, std::uint32_t& length) const;
+    // Bytes the current type programs and verifies as one unit; 0 when a
+    // write cannot start past a failed unit.
+    std::uint32_t WriteUnit();
+    // Set while WriteAll goes on past a failed unit.
+    bool continuingWrite_ = false;
     // Steps of Write: refusal of the types without flash, and the range and
     // write-enable check.
     bool HasFlashToWrite();

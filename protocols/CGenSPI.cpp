@@ -209,7 +209,7 @@ std::uint32_t CGenSPI::ReadRange(std::uint8_t* buffer, std::uint32_t address, st
 std::uint32_t CGenSPI::ProgramRange(const std::uint8_t* data, std::uint32_t address, std::uint32_t length,
                                     std::int16_t verify) {
     if (!part) return 0;
-    std::printf("Burst size is %d \n", int(part->pageSize));
+    if (announceBurst) std::printf("Burst size is %d \n", int(part->pageSize));
     if (!data || part->pageSize == 0) return 0;
     std::uint64_t end64 = std::uint64_t(address) + length;
     std::uint32_t end = end64 > 0xFFFFFFFFu ? 0xFFFFFFFFu : std::uint32_t(end64);

@@ -95,6 +95,7 @@ public:
     std::uint32_t retryCount = 0;    // read by the engine; always 0
     std::uint32_t maxWriteBurst = 0; // largest page-program chunk; 0 = no cap
     std::uint32_t maxReadBurst = 0;  // largest read chunk; 0 = no cap
+    bool announceBurst = true;       // ProgramRange names its burst size
     SpiLine csLine;
     SpiLine clkLine;
     SpiLine doutLine;

@@ -54,10 +54,9 @@ bool RetryFailedStep(CFlashUI& ui, int state) {
         if (state == CMD_NOT_ERASED) ui.Print(ui.log, "ROM not erased\n");
         else PrintEngineDetail(ui);
     }
-    if (cmd.retries == 0) return false;
-    --cmd.retries;
+    if (!cmd.RetryPending()) return false;
     if (!cmd.suppressDetail)
-        ui.Print(ui.log, "Auto retry after failure (%d retries remaining)...\n", int(cmd.retries));
-    cmd.status = CMD_CHECKS_PASSED;
+        ui.Print(ui.log, "Auto retry after failure (%d retries remaining)...\n", cmd.RetriesRemaining());
+    cmd.BeginRetry();
     return true;
 }

@@ -12,6 +12,6 @@ void PrintEngineDetail(CFlashUI& ui, const char* fallback = "\nWrite fail\n", bo
 // programming that succeeded, so a failure never reads as "update done".
 void PrintProgramReport(CFlashUI& ui, int state);
 // A failed erase (not-erased state) or write of a programming loop: says
-// why, then tries again from the erase while retries are left. False when
-// none are left.
+// why, then starts the retry the write sequence decided on. False when it
+// decided on none.
 bool RetryFailedStep(CFlashUI& ui, int state);

@@ -154,7 +154,11 @@ int WriteTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t ad
     cmd.status = CMD_FAILED;
     char settingLine[80];
     std::snprintf(settingLine, sizeof settingLine, format.setting, int(numbers.first), int(numbers.second));
-    return ProgramBlockImage(ui, adapter, romSize, settingLine);
+    // The copy in memory is the board's only copy of its ROM.
+    cmd.holdsOnlyCopy = 1;
+    const int result = ProgramBlockImage(ui, adapter, romSize, settingLine);
+    cmd.holdsOnlyCopy = 0;
+    return result;
 }
 
 }  // namespace

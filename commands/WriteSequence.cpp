@@ -1,0 +1,132 @@
+// The write sequence every writing command runs once its checks passed:
+// identify, erase with its blank check, write, verify. Each step has its
+// own attempts, and a retry runs every step again. Once the part is erased
+// the data goes onto every cell that takes it, so a failure never leaves
+// 0xFF where data was in memory.
+#include <algorithm>
+
+#include "commands/CFlashCmd.h"
+#include "engine/CFlash.h"
+
+namespace {
+
+// The commands that hold the board's only copy of its ROM try each step
+// at least this many times more.
+constexpr std::uint32_t kOnlyCopyRetries = 2;
+
+}  // namespace
+
+std::uint32_t CFlashCmd::SequenceAttempts(bool onlyCopy) const {
+    return onlyCopy ? std::max<std::uint32_t>(retries, kOnlyCopyRetries) : retries;
+}
+
+void CFlashCmd::BeginSequence(std::uint32_t attempts, const SequenceTarget& target) {
+    seq_ = target;
+    std::fill(std::begin(stepAttemptsLeft_), std::end(stepAttemptsLeft_), attempts);
+    retryPending_ = false;
+    retriesRemaining_ = 0;
+    original_.clear();
+    verifyBuffer_.clear();
+}
+
+void CFlashCmd::StepFailed(SequenceStep step) {
+    std::uint32_t& left = stepAttemptsLeft_[step];
+    retryPending_ = left > 0;
+    if (retryPending_) --left;
+    retriesRemaining_ = int(left);
+}
+
+bool CFlashCmd::SequenceIdentify(std::uint32_t adapter) {
+    // A part still busy from the failed attempt may answer as another part:
+    // only the part the first attempt found is written.
+    for (;;) {
+        if (Reselect(adapter) && GetAdapterRomInfo(std::uint8_t(adapter)).romSize == seq_.partSize) return true;
+        StepFailed(kIdentifyStep);
+        if (!retryPending_) break;
+    }
+    engine->CloseAccess();
+    return false;
+}
+
+bool CFlashCmd::SaveOriginal() {
+    if (!original_.empty()) return true;
+    const std::uint32_t hold = seq_.holdLength;
+    original_.resize(hold);
+    const std::uint32_t saved = engine->romSize;
+    engine->romSize = hold;
+    const bool read = hold != 0 && engine->Read(0, hold, original_.data()) == hold;
+    engine->romSize = saved;
+    if (!read) original_.clear();
+    return read;
+}
+
+int CFlashCmd::SequenceErase() {
+    retryPending_ = false;
+    const std::uint32_t saved = engine->romSize;
+    // The blank check covers all the part holds, not only the data: a bit
+    // left at 0 past a shorter image is an erase that did not take.
+    engine->romSize = seq_.holdLength;
+    const std::uint32_t erased = engine->BulkErase();
+    engine->romSize = saved;
+    bytesProgrammed = erased;
+    if (erased == seq_.holdLength) return CMD_ERASED;
+    StepFailed(kEraseStep);
+    if (!retryPending_) WriteOverFailedErase();
+    engine->CloseAccess();
+    return CMD_NOT_ERASED;
+}
+
+void CFlashCmd::WriteOverFailedErase() {
+    // A part that kept its old content is left alone: programming only
+    // clears bits, so data written over it would corrupt it. A part still
+    // erasing takes nothing.
+    const std::uint32_t hold = seq_.holdLength;
+    if (hold == 0 || original_.size() != hold || engine->PartStaysBusy()) return;
+    const std::uint32_t saved = engine->romSize;
+    engine->romSize = hold;
+    std::vector<std::uint8_t> part(hold);
+    const bool unchanged = engine->Read(0, hold, part.data()) == hold && part == original_;
+    if (!unchanged) WriteTarget();
+    engine->romSize = saved;
+}
+
+std::uint32_t CFlashCmd::WriteTarget() {
+    const std::uint32_t written = engine->WriteAll(0, seq_.writeEnd, romBuffer);
+    const std::uint32_t from = seq_.windowFrom, to = seq_.windowTo;
+    if (from >= to) return written;
+    // The window goes in after the data; its failure counts as the write's.
+    const std::int32_t code = engine->errorCode;
+    const std::uint32_t address = engine->errorAddress;
+    const bool windowWritten = engine->WriteAll(from, to - from, romBuffer + from) == to - from;
+    if (written < seq_.writeEnd) {
+        engine->errorCode = code;
+        engine->errorAddress = address;
+        return written;
+    }
+    return windowWritten ? written : from;
+}
+
+int CFlashCmd::SequenceWrite() {
+    retryPending_ = false;
+    const std::uint32_t hold = seq_.holdLength;
+    const std::uint32_t saved = engine->romSize;
+    engine->romSize = hold;
+    const std::uint32_t written = WriteTarget();
+    const std::int32_t code = engine->errorCode;
+    const std::uint32_t address = engine->errorAddress;
+    // The read-back covers all the part holds: bytes past the data must
+    // read erased too.
+    verifyBuffer_.assign(hold, 0);
+    const bool readBack = hold != 0 && engine->Read(0, hold, verifyBuffer_.data()) == hold;
+    engine->romSize = saved;
+    // The failure is told by the write's error, not the read's.
+    engine->errorCode = code;
+    engine->errorAddress = address;
+    std::uint32_t same = 0;
+    while (readBack && same < hold && verifyBuffer_[same] == romBuffer[same]) ++same;
+    bytesProgrammed = std::min(written, seq_.reportLength);
+    bytesVerified = std::min(same, seq_.reportLength);
+    if (written >= seq_.writeEnd && readBack && same == hold) return CMD_OK;
+    StepFailed(kWriteStep);
+    return CMD_FAILED;
+}
