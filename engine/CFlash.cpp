@@ -423,6 +423,7 @@ CVoskSerial* CFlash::SerialForOperation() {
     serial->pageSize = sectorSize;
     serial->postProgramSleep = delayMs;
     serial->retryLimit = retry;
+    serial->statusWriteNeedsEwsr = flashType == TYPE_VOSK_SST;
     return serial;
 }
 
