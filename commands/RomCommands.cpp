@@ -155,6 +155,8 @@ int CFlashCmd::ReadStatus(std::uint32_t adapter, std::uint8_t* out) {
 int CFlashCmd::WriteStatus(std::uint32_t adapter, std::uint8_t value) {
     int r = SelectWithRom(adapter);
     if (r != CMD_OK) return r;
+    // A forced SST type takes its status write the SST way.
+    ApplyForcedSerialType();
     const std::uint32_t written = engine->WriteStatus(value);
     if ((written & 0xFFFF) == 0) {
         engine->CloseAccess();

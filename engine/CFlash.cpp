@@ -428,6 +428,7 @@ CVoskSerial* CFlash::SerialForOperation() {
     serial->pageSize = sectorSize;
     serial->postProgramSleep = delayMs;
     serial->retryLimit = retry;
+    serial->statusWriteNeedsEwsr = flashType == TYPE_VOSK_SST;
     return serial;
 }
 

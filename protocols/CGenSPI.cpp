@@ -115,7 +115,7 @@ std::uint8_t CGenSPI::PollStatus(const StatusPoll& poll) {
         const std::uint8_t status = ReadStatusByte();
         if (!Shows(status, part->busy) && !(poll.untilWelClear && Shows(status, part->wel))) return status;
         if (flash->IsTimedOut(until)) {
-            std::printf("%s\n", poll.timeoutMessage);
+            if (poll.timeoutMessage) std::printf("%s\n", poll.timeoutMessage);
             return status;
         }
     }
@@ -260,9 +260,13 @@ std::uint32_t CGenSPI::ChipErase(std::int16_t verify, std::uint32_t blankCheckLe
         TestStatusBits(part->wp[SPI_WP_UNPROTECT]) != 1)
         WriteStatus(0);
 
-    static constexpr StatusPoll kPoll{false, kSpiChipEraseTimeoutUs,
-                                      "Error: bulk erase - read status register operation timeout"};
-    if (!IdleAfterWrite(RunWriteCommand(SPI_CHIP_ERASE, 0, 0, nullptr, kPoll))) return 0;
+    // The wait grows with the part; a part still busy when it ends gets as
+    // long again before the erase is judged.
+    const std::uint64_t limit = ChipEraseLimitUs(part->size, kSpiChipEraseTimeoutUs);
+    int status = RunWriteCommand(SPI_CHIP_ERASE, 0, 0, nullptr, {false, limit, nullptr});
+    if (status >= 0 && Shows(std::uint32_t(status), part->busy))
+        status = PollStatus({false, limit, "Error: bulk erase - read status register operation timeout"});
+    if (!IdleAfterWrite(status)) return 0;
     if (verify != 1) return length;
     return BlankCheck(0, length);
 }

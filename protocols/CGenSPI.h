@@ -17,6 +17,7 @@ inline constexpr std::uint32_t kSpiCommandBufferSize = 8;
 
 // Time limits of the status polls, in microseconds of process CPU time.
 inline constexpr std::uint64_t kSpiPageProgramTimeoutUs = 1000000;
+// The chip erase's least wait; larger parts get longer (ChipEraseLimitUs).
 inline constexpr std::uint64_t kSpiChipEraseTimeoutUs = 20000000;
 inline constexpr std::uint64_t kSpiSectorEraseTimeoutUs = 8000000;
 inline constexpr std::uint64_t kSpiWriteStatusTimeoutUs = 8000000;
@@ -113,7 +114,7 @@ protected:
     struct StatusPoll {
         bool untilWelClear;          // wait for the write-enable latch too
         std::uint64_t limitUs;
-        const char* timeoutMessage;  // printed when the limit passes
+        const char* timeoutMessage;  // printed when the limit passes (null: nothing)
     };
     // Reads the status until busy (and, when asked, the write-enable latch)
     // clears or the time-out passes, printing the message then; returns the

@@ -1,6 +1,7 @@
 #include "protocols/CVoskSerial.h"
 
 #include "protocols/ProtocolHost.h"
+#include "protocols/SpiPart.h"
 
 CVoskSerial::CVoskSerial(ProtocolHost* owner) : flash(owner) {}
 
@@ -130,9 +131,18 @@ std::int16_t CVoskSerial::WriteEnable() { return InlineEnable(true, "write enabl
 
 std::int16_t CVoskSerial::WriteDisable() { return InlineDisable(); }
 
+std::int16_t CVoskSerial::EnableStatusWrite() {
+    if (ExeCommand(kSepromOpcodeOnly, kSpiEwsr)) return 1;
+    flash->Log(1, "timeout polling ASIC idle after EWSR\n");
+    flash->SetErrorCode(FLASH_WRSR_TIMEOUT);
+    return 0;
+}
+
 std::int16_t CVoskSerial::WriteStatusRegister(std::uint8_t value) {
     flash->Log(1, "CVoskSerial::WriteStatusRegister(%X) begins\n", value);
     if (!WriteEnable()) return 0;
+    // The SST parts take a status write only right after EWSR.
+    if (statusWriteNeedsEwsr && !EnableStatusWrite()) return 0;
     const std::uint32_t busy = RunControllerCommand({.mode = kSepromWriteStatus,
                                                      .fieldMask = kSepromOpcodeMask,
                                                      .fields = std::uint32_t(kSpiWrsr) << 16,
@@ -254,8 +264,11 @@ std::uint32_t CVoskSerial::ChipErase(std::uint8_t opcode) {
         flash->SetErrorCode(FLASH_ERASE_ASIC_TIMEOUT);
         return 0;
     }
-    timeoutSeconds = 10;
-    if (PollStatus(0x00, 0x01) & 0x01) {
+    // The wait grows with the part; a part still busy when it ends gets as
+    // long again before the erase is judged.
+    constexpr std::uint64_t kLeastWaitUs = 10000000;
+    timeoutSeconds = std::uint32_t((ChipEraseLimitUs(romSize, kLeastWaitUs) + 999999) / 1000000);
+    if ((PollStatus(0x00, 0x01) & 0x01) && (PollStatus(0x00, 0x01) & 0x01)) {
         flash->Log(1, "timeout polling ROM idle after bulk erase\n");
         flash->SetErrorCode(FLASH_ERASE_ROM_TIMEOUT);
         return 0;
@@ -332,11 +345,8 @@ std::uint32_t CVoskSerial::EraseSST() {
     for (std::uint32_t pass = 0; pass <= retryLimit; ++pass) {
         flash->SetErrorCode(FLASH_OK);
         bool clear = (ReadStatus() & 0x0C) == 0;
-        if (!clear) {
-            if (!ExeCommand(kSepromOpcodeOnly, kSpiEwsr)) {
-                flash->Log(1, "timeout polling ASIC idle after EWSR\n");
-                flash->SetErrorCode(FLASH_WRSR_TIMEOUT);
-            } else if (!ExeCommand(kSepromWriteStatus, kSpiWrsr)) {
+        if (!clear && EnableStatusWrite()) {
+            if (!ExeCommand(kSepromWriteStatus, kSpiWrsr)) {
                 flash->Log(1, "timeout polling ASIC idle after WRSR\n");
                 flash->SetErrorCode(FLASH_WRSR_TIMEOUT);
             } else if (ReadStatus() & 0x0C) {

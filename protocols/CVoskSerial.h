@@ -79,8 +79,12 @@ public:
     std::uint32_t postProgramSleep = 0;
     std::uint32_t retryLimit = 0;
     std::uint32_t retryCount = 0;
+    // The part takes a status write only right after EWSR (the SST parts).
+    bool statusWriteNeedsEwsr = false;
 
 protected:
+    // EWSR, which opens the status register for the one command after it.
+    std::int16_t EnableStatusWrite();
     // Write with the write enable and disable of the base class, or (the
     // bridge variant) done inline with its own messages.
     std::uint32_t WriteChunks(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length, bool inlineEnable);

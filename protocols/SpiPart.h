@@ -3,6 +3,7 @@
 // type table.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 enum SpiCommandIndex : std::uint32_t {
@@ -51,3 +52,10 @@ struct SpiPart {
     SpiStatusBits wel;                     // write-enable latch
     SpiStatusBits wp[4];                   // by SpiWriteProtect
 };
+
+// The longest a chip erase of a part of `size` bytes may take: datasheet
+// maxima grow with the part, to about 50 s for 4 MiB. Never below floorUs.
+inline std::uint64_t ChipEraseLimitUs(std::uint32_t size, std::uint64_t floorUs) {
+    constexpr std::uint64_t kMicrosPer4MiB = 50000000;
+    return std::max(floorUs, std::uint64_t(size) * kMicrosPer4MiB / 0x400000);
+}

@@ -173,6 +173,8 @@ SimSepromBoard AttachSeprom(SimHardware& hw, const SimAdapter& adapter, const Si
         const bool sst = IsSst(model);
         b.part->SetBusyMicros(o.busyUs[0].value_or(sst ? 20 : 1000), o.busyUs[1].value_or(sst ? 100000 : 500000),
                               o.busyUs[2].value_or(sst ? 0 : 5000));
+        // Without an erase time of the file's own, a chip erase takes the part's.
+        if (!o.busyUs[1]) b.part->SetChipEraseMicros(model.chipEraseUs);
         b.part->SetBusyPolls(1, 1, 1);
     }
     b.controller = std::make_shared<SimSepromController>(b.part);

@@ -33,14 +33,16 @@
 // Machine file (handler SimSepromStatement, keyword "seprom"), on the
 // function of the last 'adapter' (or any function):
 //   seprom [part=NAME] [file=PATH] [status=V] [wp] [busy-polls=P:E:W]
-//          [busy-us=P:E:W] [fault=F[,F...]] [stuck=ADDR:HIGH:LOW]
+//          [busy-us=P:E:W] [erase-ms=N] [fault=F[,F...]] [stuck=ADDR:HIGH:LOW]
 //          [controller-busy=N]
 //       Puts the controller on the function: behind the bridge when the
 //       function is a bridge board, else at 0x1C0/0x1C4 of its registers,
 //       with the part behind the ROM aperture. part defaults to the one the
 //       bridge strap names (1 AT25F1024, 2 M25P05, 3 M25P10), else M25P10.
 //       busy-us: device time (µs) of page program, erase and status write
-//       (default 1000:500000:5000; SST parts 20:100000:0).
+//       (default 1000:500000:5000; SST parts 20:100000:0; a chip erase
+//       takes the part's typical time unless busy-us gives an erase time);
+//       erase-ms: device time of a chip erase.
 //       Faults: busy-stuck (the part never leaves busy, so an erase never
 //       finishes), wel-stuck, erase-fails, absent (no part: every byte
 //       reads 0xFF), controller-stuck (busy bits never clear);

@@ -103,6 +103,11 @@ bool ParseSpiStatusAndTiming(SimMachineLine& line, SimSpiFlashConfig* c, std::st
             c->polls[i] = unsigned(n);
         }
     }
+    if (line.TakeOption("erase-ms", &v)) {
+        std::uint64_t n = 0;
+        if (!ParseSimNumber(v, 10000000, &n)) return SimFail(error, "'erase-ms=' needs milliseconds");
+        c->chipEraseMs = n;
+    }
     return true;
 }
 
@@ -153,6 +158,7 @@ void ApplySimSpiFlashConfig(SimSpiFlash& flash, const SimSpiFlashConfig& c) {
     if (c.status) flash.SetPowerUpStatus(*c.status);
     flash.SetWriteProtectPin(c.wp);
     if (c.polls[0]) flash.SetBusyPolls(*c.polls[0], *c.polls[1], *c.polls[2]);
+    if (c.chipEraseMs) flash.SetChipEraseMicros(*c.chipEraseMs * 1000);
     flash.FailBusyNeverClears(c.busyStuck);
     flash.FailWelNeverSets(c.welStuck);
     flash.FailUnknownId(c.unknownId);

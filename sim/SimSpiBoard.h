@@ -32,6 +32,8 @@
 //       wp                 write-protect pin asserted
 //       busy-polls=P:E:W   status polls that show busy after program,
 //                          erase and status write
+//       erase-ms=N         device time of a chip erase (default: the
+//                          part's typical time)
 //       fault=F[,F...]     busy-stuck, wel-stuck, unknown-id, erase-fails,
 //                          program-stuck (busy never ends after a page
 //                          program), status-never (controller),
@@ -137,6 +139,7 @@ struct SimSpiFlashConfig {
     std::optional<std::uint8_t> status;
     bool wp = false;
     std::optional<unsigned> polls[3];
+    std::optional<std::uint64_t> chipEraseMs;
     bool busyStuck = false, welStuck = false, unknownId = false, eraseFails = false, programStuck = false;
     bool statusNever = false, statusStuck = false;
     struct Stuck {
@@ -151,7 +154,7 @@ struct SimSpiFlashConfig {
 
 
 // Takes part=, file=, gpio=, cs= clk= mosi= miso=, status=, wp, busy-polls=,
-// fault= and stuck=; fault words in otherFaults are kept for the caller.
+// erase-ms=, fault= and stuck=; fault words in otherFaults are kept for the caller.
 bool ParseSimSpiFlashOptions(SimMachineLine& line, SimSpiFlashConfig* c, std::string* error,
                              const std::vector<std::string>& otherFaults = {});
 // Applies the part's power-up status, pin and faults.

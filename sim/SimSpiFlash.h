@@ -3,8 +3,9 @@
 // status register with busy, write-enable latch, block-protect bits and the
 // status-register lock with its write-protect pin, page program that only
 // clears bits and wraps inside the page, erase to 0xFF, busy for a number of
-// status polls (and optionally device time), reads that wrap at the part
-// size. Commands act when chip select goes high, as on a real part.
+// status polls and for device time (a chip erase for the part's own typical
+// time), reads that wrap at the part size. Commands act when chip select
+// goes high, as on a real part.
 //
 // Masters talk to it a byte at a time (SimSpiSlave): the ROM controller
 // frame engine directly, the GPIO pads through a bit-level front end.
@@ -56,6 +57,11 @@ struct SimSpiPartModel {
     // The status bits come up as initialStatus at every power-up instead of
     // keeping what was written (the SST parts' block protection).
     bool volatileStatus = false;
+    // A status write is taken only right after EWSR; WREN does not enable
+    // it (the SST parts without the B suffix).
+    bool statusWriteNeedsEwsr = false;
+    // Typical chip-erase time of the datasheet, in device time (µs).
+    std::uint64_t chipEraseUs = 0;
     // Block protect 1, 2, 3 guards the top quarter, the top half, all of
     // the part (the small serial EEPROMs); otherwise any set bit guards all.
     bool quarterProtection = false;
@@ -96,9 +102,12 @@ public:
     // Write-protect pin: asserted with the lock bit set, status writes are refused.
     void SetWriteProtectPin(bool asserted) { wpAsserted_ = asserted; }
 
-    // Busy periods: status polls that show busy, and device time (µs).
+    // Busy periods: status polls that show busy, and device time (µs; only
+    // with clocks). SetBusyMicros times every erase; a chip erase takes the
+    // model's time until it or SetChipEraseMicros sets another.
     void SetBusyPolls(unsigned program, unsigned erase, unsigned statusWrite);
     void SetBusyMicros(std::uint64_t program, std::uint64_t erase, std::uint64_t statusWrite);
+    void SetChipEraseMicros(std::uint64_t us) { chipEraseUs_ = us; }
 
     // --- fault injection ---
     void FailBusyNeverClears(bool on) { busyStuck_ = on; }
@@ -126,8 +135,10 @@ public:
     void ClearFrames() { frames_.clear(); }
 
 private:
-    enum class Op { None, Program, Erase, StatusWrite };
+    enum class Op { None, Program, Erase, ChipErase, StatusWrite };
     std::uint64_t Now() const { return clocks_ ? clocks_->DeviceMicros() : 0; }
+    // End of a busy period of us device time (none without clocks).
+    std::uint64_t Until(std::uint64_t us) const { return clocks_ ? Now() + us : 0; }
     bool Busy();
     void StartOp(Op op);
     // Acts on the frame just ended, as a part does when chip select rises.
@@ -158,7 +169,7 @@ private:
     unsigned pollsLeft_ = 0;
     std::uint64_t busyUntil_ = 0;
     unsigned programPolls_ = 2, erasePolls_ = 8, statusPolls_ = 1;
-    std::uint64_t programUs_ = 0, eraseUs_ = 0, statusUs_ = 0;
+    std::uint64_t programUs_ = 0, eraseUs_ = 0, statusUs_ = 0, chipEraseUs_ = 0;
 
     bool selected_ = false;
     bool busyAtSelect_ = false;

@@ -105,18 +105,22 @@ TEST(SerialEepromBoards, StatusCommands) {
 // A board with the controller in its own registers is known only to a text
 // table, which gives it this flash type.
 struct DirectBoard : E2e {
-    Bytes flash = Contents(0x20000, 5);
-    explicit DirectBoard(const std::string& type, const std::string& options = "") {
+    Bytes flash;
+    explicit DirectBoard(const std::string& type, const std::string& options = "", const std::string& part = "M25P10",
+                         std::size_t size = 0x20000)
+        : flash(Contents(size, 5)) {
+        char hexSize[16];
+        std::snprintf(hexSize, sizeof hexSize, "%zX", size);
         vmtest::WriteBytes(File("flash.rom"), flash);
         vmtest::WriteFile(File("quendrix.rom"), "format 1.0\n"
                                                 "type_table(1)\n"
                                                 "type_table_entry(0, 0, \"M25P10/C\", " +
-                                                    type +
-                                                    ", 20000, 1, 1)\n"
+                                                    type + ", " + hexSize +
+                                                    ", 1, 1)\n"
                                                     "asic(\"Vosk Board\", tev_halm, 1, 0, 0, 0, 0)\n"
                                                     "det_pcicmp(2, ffff, 7B00, 7B00, det_pass)\n"
                                                     "end\n");
-        machine = "adapter 0000:01:00.0 quor device=0x7B00\nseprom part=M25P10 file=flash.rom " + options + "\n";
+        machine = "adapter 0000:01:00.0 quor device=0x7B00\nseprom part=" + part + " file=flash.rom " + options + "\n";
     }
 };
 
@@ -174,6 +178,58 @@ TEST(SerialEepromBoards, ProgramThenSaveGivesTheImage) {
     r = m.Sim({"-s", "0", "again.rom"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(vmtest::ReadBytes(m.File("again.rom")), image);
+}
+
+// The SST parts come up block-protected, and those without the B suffix
+// take a status write only right after EWSR (the B parts also after WREN):
+// programming lifts the protection and the status commands set what they
+// are asked, on the direct controller, behind the bridge with "-sst", and
+// through the SPI layer.
+TEST(SerialEepromBoards, SstPartsTakeTheirStatusWrites) {
+    const struct {
+        const char* name;
+        const char* part;
+        std::size_t size;
+        std::string machine;  // up to the part; empty: the direct board of the text table
+        std::vector<std::string> extra;
+    } boards[] = {
+        {"direct SST25VF010", "SST25VF010", 0x20000, "", {}},
+        {"direct SST25VF020B", "SST25VF020B", 0x40000, "", {}},
+        {"bridge SST25VF010 with -sst", "SST25VF010", 0x20000, "adapter 0000:01:00.0 nerrow strap=3\nseprom", {"-sst"}},
+        {"SPI SST25VF010", "SST25VF010", 0x20000, "spiboard 0000:01:00.0 tovarne", {}},
+    };
+    const struct {
+        std::vector<std::string> args;
+        std::string last;  // last line printed
+    } commands[] = {
+        {{"-p", "0", "image.rom"}, "Restart System To Complete VBIOS Update.\n"},
+        {{"-unlockrom", "0"}, "ROM Unlocked\n"},
+        {{"-lockrom", "0"}, "ROM Locked\n"},
+        {{"-ws", "0", "4"}, "Ok\n"},
+    };
+    vmtest::RomImageBuilder newer;
+    newer.strings[6] = "VER010.006.000.000";
+    for (const auto& b : boards) {
+        for (const auto& c : commands) {
+            DirectBoard e("type_vosk_sst", "", b.part, b.size);
+            if (!b.machine.empty()) {
+                // The built-in table knows these boards.
+                std::remove(e.File("quendrix.rom").c_str());
+                e.machine = b.machine + " part=" + b.part + " file=flash.rom\n";
+            }
+            Bytes image = newer.Build();
+            vmtest::WriteBytes(e.File("image.rom"), image);
+            std::vector<std::string> args = c.args;
+            args.insert(args.end(), b.extra.begin(), b.extra.end());
+            vmtest::RunResult r = e.Sim(args);
+            const std::string what = std::string(b.name) + " " + c.args[0];
+            EXPECT_EQ(r.exitCode, 0) << what << "\n" << r.out;
+            const std::string body = Body(r);
+            EXPECT_TRUE(body.ends_with(c.last)) << what << "\n" << body;
+            image.resize(b.size, 0xFF);
+            EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), c.args[0] == "-p" ? image : e.flash) << what;
+        }
+    }
 }
 
 }  // namespace

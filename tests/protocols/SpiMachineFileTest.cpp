@@ -63,6 +63,7 @@ TEST(SpiMachineFile, BoardWithFileBackedFlashAndFaults) {
         {"spiflash fault=melted", "unknown fault 'melted'"},
         {"spiflash miso=0x17A4", "'miso=' needs REG:BIT or REG:BIT:inv"},
         {"spiflash busy-polls=1:2", "'busy-polls=' needs PROGRAM:ERASE:WRITE"},
+        {"spiflash erase-ms=long", "'erase-ms=' needs milliseconds"},
     };
     for (const Bad& b : bad) {
         error.clear();

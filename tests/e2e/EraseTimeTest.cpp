@@ -1,0 +1,79 @@
+// A chip erase is given the time the part takes: the wait grows with the
+// part, and a part still busy when it ends gets as long again before the
+// erase is judged. Only a part busy past both waits is a failed erase; it
+// goes on erasing, so the board ends blank.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/E2eSupport.h"
+#include "support/RomImageBuilder.h"
+
+using vmtest::E2e;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+int Count(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+Bytes Image(const std::string& version, std::size_t length, std::size_t size) {
+    vmtest::RomImageBuilder b;
+    b.deviceId = 0x6780;
+    b.strings[6] = "VER" + version;
+    Bytes rom = b.Build();
+    rom.resize(length, 0xFF);
+    for (std::size_t i = rom.size() / 2; i < rom.size(); ++i) rom[i] = std::uint8_t(i * 7 + (i >> 8));
+    rom.resize(size, 0xFF);
+    return rom;
+}
+
+TEST(EraseTime, AChipEraseIsGivenTheTimeThePartTakes) {
+    const std::string spi = "spiboard 0000:01:00.0 orpane part=W25Q32BV/FV";
+    const std::string seprom = "adapter 0000:01:00.0 nerrow strap=3\nseprom part=M25P10";
+    struct Case {
+        const char* name;
+        const std::string& board;
+        std::size_t size;
+        unsigned eraseMs;
+        bool erased;
+        int timeoutLines;  // the SPI layer's time-out line, printed once the erase is judged
+    };
+    const Case cases[] = {
+        {"4 MiB, past 20 s, within its datasheet maximum", spi, 0x400000, 30000, true, 0},
+        {"4 MiB, done while waited for once more", spi, 0x400000, 80000, true, 0},
+        {"4 MiB, busy past both waits", spi, 0x400000, 150000, false, 1},
+        {"serial EEPROM, past 10 s", seprom, 0x20000, 15000, true, 0},
+        {"serial EEPROM, busy past both waits", seprom, 0x20000, 25000, false, 0},
+    };
+    for (const Case& c : cases) {
+        E2e e;
+        e.options.timeoutSeconds = 120;
+        vmtest::WriteBytes(e.File("flash.rom"), Image("010.005.000.000", 0x20000, c.size));
+        const Bytes image = Image("010.006.000.000", 0x20000, 0x20000);
+        vmtest::WriteBytes(e.File("new.rom"), image);
+        e.machine = c.board + " file=flash.rom erase-ms=" + std::to_string(c.eraseMs) + "\n";
+        vmtest::RunResult r = e.Sim({"-p", "0", "new.rom"});
+        const Bytes flash = vmtest::ReadBytes(e.File("flash.rom"));
+        EXPECT_EQ(Count(r.out, "Error: bulk erase - read status register operation timeout\n"), c.timeoutLines)
+            << c.name << "\n" << r.out;
+        if (c.erased) {
+            EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.out;
+            EXPECT_TRUE(Has(r.out, "20000/20000h bytes verified\n")) << c.name << "\n" << r.out;
+            EXPECT_EQ(flash, Image("010.006.000.000", 0x20000, c.size)) << c.name;
+        } else {
+            EXPECT_EQ(r.exitCode, 1) << c.name << "\n" << r.out;
+            EXPECT_TRUE(Has(r.out, "ROM not erased\n")) << c.name << "\n" << r.out;
+            EXPECT_EQ(flash, Bytes(c.size, 0xFF)) << c.name;
+        }
+    }
+}
+
+}  // namespace
