@@ -459,15 +459,6 @@ TEST(ModifyCommands, MistypedIdsWriteNothing) {
         EXPECT_EQ(Body(r), c.out) << c.idOrFile;
         EXPECT_EQ(m.Now(), m.flash) << c.idOrFile;
     }
-    // Eight digits, and four after 0x, are still written.
-    Board m(Flash(b));
-    vmtest::WriteFile(m.File("edit.txt"), "svid=0x1043\n");
-    EXPECT_EQ(m.Sim({"-mi", "0", "0B361002"}).exitCode, 0);
-    EXPECT_EQ(m.Sim({"-mb", "0", "edit.txt"}).exitCode, 0);
-    Bytes expected = m.flash;
-    Put32(expected, 0x76, 0x0B361043);
-    Put32(expected, kVelkIds, 0x0B361043);
-    EXPECT_EQ(m.Now(), Resealed(expected, kCrcAt));
 }
 
 }  // namespace

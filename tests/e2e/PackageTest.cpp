@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -318,25 +319,21 @@ TEST(Package, DescriptorWhoseRecordsDoNotFillTheirAreaIsInvalid) {
     ASSERT_EQ(built.exitCode, 0) << built.out;
     const std::vector<std::size_t> at = MagicOffsets(vmtest::ReadBytes(rig.tool));
     ASSERT_EQ(at.size(), 1u);
-    // Adds to a little-endian descriptor word.
-    auto change = [&](Bytes& p, std::size_t offset, std::int64_t by) {
-        std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= std::uint32_t(p[at[0] + offset + std::size_t(i)]) << (8 * i);
-        v = std::uint32_t(v + by);
-        for (int i = 0; i < 4; ++i) p[at[0] + offset + std::size_t(i)] = std::uint8_t(v >> (8 * i));
-    };
     struct Case {
         const char* what;
-        std::size_t offset;  // of the descriptor field changed
-        std::int64_t change;
+        std::size_t offset;  // of the descriptor word changed
+        int change;
     };
     const Case cases[] = {
-        {"as built", 20, 0},       {"count 3 to 2", 20, -1}, {"count 3 to 1", 20, -2},
-        {"count 3 to 7", 20, 4},   {"data offset 16 early", 28, -16},
+        {"as built", 20, 0},     {"count 3 to 2", 20, -1}, {"count 3 to 1", 20, -2},
+        {"count 3 to 7", 20, 4}, {"data offset 16 early", 28, -16},
     };
     for (const Case& c : cases) {
         Bytes package = rig.Package();
-        change(package, c.offset, c.change);
+        std::uint32_t word = 0;  // little-endian, as on the build machine
+        std::memcpy(&word, &package[at[0] + c.offset], 4);
+        word += std::uint32_t(c.change);
+        std::memcpy(&package[at[0] + c.offset], &word, 4);
         E2e board;
         vmtest::WriteBytes(board.File("flash.rom"), flash);
         RunResult r = RunPackage(package, kBoard, &board);
