@@ -164,6 +164,7 @@ public:
     char modifyBootMessageText[128] = {};
     std::uint16_t programAfterEdit = 0;  // decided by the "-mb" handler before programming
     std::uint16_t ssidOverflow = 0;      // a 16-bit SSID for an adapter that keeps 14 bits
+    std::uint16_t bootLineMissing = 0;   // the image that refused the edit has no boot message line
     std::uint32_t partNumberRoom = 0;
     std::uint32_t bootMessageRoom = 0;
     char currentPartNumber[64] = {};

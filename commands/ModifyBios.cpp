@@ -119,6 +119,7 @@ int CFlashCmd::ModifyStart(std::uint32_t adapter, std::uint32_t& value, bool bio
     bytesProgrammed = 0;
     bytesVerified = 0;
     oldImageValid = 0;
+    bootLineMissing = 0;
     if (biosInfo) ssidOverflow = 0;
     const int read = ModifyReadRom(adapter, biosInfo || program == 1);
     if (read != CMD_OK) return status = read;
@@ -158,8 +159,10 @@ int CFlashCmd::ModifyStart(std::uint32_t adapter, std::uint32_t& value, bool bio
         return status = CMD_CHECKS_PASSED;
     }
     if (modifyPartNumber == 1 && EditPartNumber() != CMD_OK) return status = CMD_INVALID_IMAGE;
-    if (modifyBootMessage == 1 && oldHeaderIsVelk == 1 && EditBootMessage() != CMD_OK)
+    if (modifyBootMessage == 1 && oldHeaderIsVelk == 1 && EditBootMessage() != CMD_OK) {
+        bootLineMissing = 1;
         return close(CMD_INVALID_IMAGE);
+    }
     if (modifySsid != 1 && modifySvid != 1 && modifyPartNumber != 1 && modifyBootMessage != 1) return close(CMD_OK);
     FixEditedChecksum();
     return status = CMD_EDIT_READY;

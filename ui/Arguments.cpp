@@ -1,5 +1,7 @@
 #include "ui/Arguments.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr std::uint64_t kMax32 = 0xFFFFFFFFu;
@@ -42,6 +44,12 @@ bool ParseFieldValue(const char* text, int base, std::uint32_t max, std::uint32_
     if (*p == '\0' || !ReadDigits(p, base, max, &v) || *p != '\0') return false;
     *value = std::uint32_t(v);
     return true;
+}
+
+bool ParseHexDigits(const char* text, std::size_t maxDigits, std::uint32_t* value) {
+    // The value alone is no bound: a digit too many behind a leading zero
+    // still fits, and shifts both IDs by one digit.
+    return std::strlen(text) <= maxDigits && ParseFieldValue(text, 16, std::uint32_t(kMax32), value);
 }
 
 bool ParseAdapterLeniently(const char* text, std::uint32_t* value) {

@@ -1,7 +1,6 @@
 // "-mi" and "-mb": showing and editing subsystem IDs and BIOS strings, and
 // the parser of the "-mb" input file.
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <strings.h>
@@ -15,6 +14,8 @@
 namespace {
 
 constexpr std::size_t kTextMax = 127;  // characters of a 128-byte text
+constexpr std::size_t kIdDigits = 8;      // SSID and SVID of "-mi"
+constexpr std::size_t kFileIdDigits = 4;  // one ID of the "-mb" file
 
 // Line for the engine's error code after a failed write; the last three
 // name the address.
@@ -22,6 +23,12 @@ constexpr std::size_t kTextMax = 127;  // characters of a 128-byte text
 // treat alike.
 constexpr int kNextStep = -1;
 constexpr int kFinalReport = -2;
+
+// What an edit refused on a valid BIOS did not find.
+const char* InvalidImageText(const CFlashCmd& c) {
+    if (c.oldImageValid != 1) return "Invalid PC BIOS image\n";
+    return c.bootLineMissing == 1 ? "ROM boot message not found\n" : "ROM ssid not found\n";
+}
 
 int CommonEditStep(CFlashUI& ui, std::uint32_t adapter, int result) {
     CFlashCmd& c = *ui.cmd;
@@ -37,7 +44,7 @@ int CommonEditStep(CFlashUI& ui, std::uint32_t adapter, int result) {
     case CMD_INVALID_IMAGE:
         c.RelockRom(adapter);
         c.engine->CloseAccess();
-        ui.Print(ui.log, c.oldImageValid == 1 ? "ROM ssid not found\n" : "Invalid PC BIOS image\n");
+        ui.Print(ui.log, "%s", InvalidImageText(c));
         return result;
     default:
         c.RelockRom(adapter);
@@ -79,9 +86,9 @@ int CFlashUI::CmdModifyId(int count, char** args) {
     std::uint32_t adapter = 0;
     if (count < 1 || !ParseDecimal(args[0], &adapter)) return CMD_USAGE;
     const bool change = count > 1;
-    // The IDs are written as typed: hexadecimal digits only, 32 bits at most.
+    // The IDs are written as typed: hexadecimal digits only, eight at most.
     std::uint32_t newValue = 0;
-    if (change && !ParseFieldValue(args[1], 16, 0xFFFFFFFFu, &newValue)) return CMD_USAGE;
+    if (change && !ParseHexDigits(args[1], kIdDigits, &newValue)) return CMD_USAGE;
     if (!cmd->engine) return ReportNoAdapter(*this);
     std::uint32_t value = newValue;
     CFlash& engine = *cmd->engine;
@@ -266,10 +273,13 @@ private:
     FILE* file_;
 };
 
-// An ID value: the separate form wants a non-zero number of exactly four
+// An ID value: hexadecimal digits only, at most four, after an optional
+// 0x; then the separate form wants a non-zero number of exactly four
 // characters, the attached forms a non-zero number or four characters.
 bool ParseIdValue(const std::string& text, bool separate, std::uint16_t* value) {
-    const unsigned long parsed = std::strtoul(text.c_str(), nullptr, 16);
+    const bool prefixed = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    std::uint32_t parsed = 0;
+    if (!ParseHexDigits(text.c_str() + (prefixed ? 2 : 0), kFileIdDigits, &parsed)) return false;
     const bool ok = separate ? (parsed != 0 && text.size() == 4) : (parsed != 0 || text.size() == 4);
     if (ok) *value = std::uint16_t(parsed);
     return ok;

@@ -49,6 +49,17 @@ bool IsMagicPair(std::uint32_t first, std::uint32_t second, bool plain) {
     return a == kPackageMagic1 && b == kPackageMagic2;
 }
 
+// A count that lost a bit would skip the last records without a word, and
+// a moved data offset would hand a record other bytes: the count's records
+// must end exactly where the data area begins.
+bool RecordsFillTheirArea(const PackageDescriptor& d, const std::uint8_t* image, std::uint32_t size) {
+    std::uint32_t position = d.commandsOffset;
+    PackageRecordView record;
+    for (std::uint32_t n = 0; n < d.commandCount; ++n)
+        if (!ReadPackageRecord(d, image, size, &position, &record)) return false;
+    return position == d.dataOffset;
+}
+
 }  // namespace
 
 long FindPackageDescriptor(const std::uint8_t* file, std::uint32_t size) {
@@ -68,7 +79,8 @@ bool PackagePayloadValid(const PackageDescriptor& d, const std::uint8_t* image, 
     // the checked payload, in the order banner, records, data.
     if (d.commandsOffset <= begin || d.commandsOffset > d.dataOffset || d.dataOffset > end) return false;
     if (std::uint64_t(d.dataOffset) + d.dataLength > end) return false;
-    return std::memchr(image + begin, 0, d.commandsOffset - begin) != nullptr;
+    if (!std::memchr(image + begin, 0, d.commandsOffset - begin)) return false;
+    return RecordsFillTheirArea(d, image, size);
 }
 
 PackageLoad DetectPackageFile(const PackageDescriptor& d, const char* path) {

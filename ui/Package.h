@@ -64,7 +64,8 @@ struct PackageLoad {
 
 // Classifies the descriptor; for a package reads the file at path (the
 // program's own file, as the platform names it) and checks
-// the payload (checksum, count, every offset inside the checksummed area).
+// the payload (checksum, count, every offset inside the checksummed area,
+// the count's records filling the record area up to the data area).
 PackageLoad DetectPackageFile(const PackageDescriptor& descriptor, const char* path);
 
 // The payload checks on a file already read (size bytes at image).

@@ -332,10 +332,14 @@ bool IsW272(const char* partNumber) {
 int CFlashUI::CheckOldBoardVbios(int argc, char** argv) {
     if (argc < 4) return CMD_USAGE;
     CFlash& engine = *cmd->engine;
-    cmd->EnumerateAdapters(engine.maxSegmentToScan, engine.maxBusToScan, 1, 0, 1);
-    if (cmd->adapterCount == 0 || engine.asicFamily != KOV_IVREL) return CMD_OK;
-
+    // The board the command names, not the first one: the scan stops at its
+    // row, so the engine is left on its family and the row holds its ROM's
+    // part number. A number past the table names no board to warn about.
     const std::uint32_t adapter = std::uint32_t(std::strtoul(argv[2], nullptr, 10));
+    if (adapter >= kMaxAdapters) return CMD_OK;
+    cmd->EnumerateAdapters(engine.maxSegmentToScan, engine.maxBusToScan, adapter + 1, 0, 1);
+    if (cmd->adapterCount <= adapter || engine.asicFamily != KOV_IVREL) return CMD_OK;
+
     const char* file = argv[3];
     if (LoadImageFile(*this, file) != CMD_OK || imageLength == 0) return CMD_FILE_NOT_FOUND;
     cmd->ParseFileImage(image, imageLength);
@@ -344,8 +348,7 @@ int CFlashUI::CheckOldBoardVbios(int argc, char** argv) {
         Print(log, "BIOS P/N not found in %s\n", file);
         return CMD_FAILED;
     }
-    // A number outside the table names no row.
-    const char* romPartNumber = adapter < kMaxAdapters ? cmd->adapters[adapter].partNumber : "";
+    const char* romPartNumber = cmd->adapters[adapter].partNumber;
     if (!IsW272(filePartNumber) && !IsW272(romPartNumber)) return CMD_OK;
     const unsigned long version = std::strlen(filePartNumber) > 13 ? std::strtoul(filePartNumber + 13, nullptr, 10) : 0;
     if (version > 5) return CMD_OK;

@@ -32,6 +32,14 @@ bool Select(CFlashCmd& cmd, std::uint32_t adapter) {
     return cmd.engine && cmd.SelectAdapter(adapter, cmd.engine->maxSegmentToScan, cmd.engine->maxBusToScan) == 1;
 }
 
+// Reads the whole ROM of the selected adapter; a ROM that cannot be read
+// is named as "-rs" names it.
+int ReadWholeRom(CFlashUI& ui, std::uint32_t adapter, std::uint32_t romSize) {
+    const int r = ui.cmd->ReadRom(adapter, romSize);
+    if (r == CMD_NO_ROM || r == CMD_READ_FAILED) ui.ReportError(r);
+    return r;
+}
+
 // Selects the adapter, reads its ROM and checks the block: CMD_OK with the
 // numbers, or the failure (its message printed).
 int ReadTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t adapter, TailBlockNumbers* numbers) {
@@ -45,7 +53,7 @@ int ReadTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t ada
         ui.Print(ui.log, format.notFound, int(adapter));
         return CMD_FAILED;
     }
-    const int r = cmd.ReadRom(adapter, romSize);
+    const int r = ReadWholeRom(ui, adapter, romSize);
     if (r != CMD_OK) return r;
     const std::uint8_t* block = cmd.romBuffer + romSize - format.distance;
     if (!TailBlockPresent(format, block)) {
@@ -140,7 +148,7 @@ int WriteTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t ad
         ui.Print(ui.log, format.cannotWrite, unsigned(romSize), int(adapter));
         return CMD_FAILED;
     }
-    const int r = cmd.ReadRom(adapter, romSize);
+    const int r = ReadWholeRom(ui, adapter, romSize);
     if (r != CMD_OK) return r;
 
     std::memcpy(ui.image, cmd.romBuffer, romSize);

@@ -132,4 +132,42 @@ TEST(HonestResults, UnwritableResultAndLogFilesFailTheRun) {
     }
 }
 
+// A failure names its cause: a ROM that cannot be read, as "-rs" names it,
+// and a boot message asked of an image without a boot message line.
+TEST(HonestResults, FailuresNameTheirCause) {
+    vmtest::RomImageBuilder b;
+    b.n512 = 0x70;
+    b.strings[3] = "TEST CARD NAME";       // no line breaks anywhere
+    b.Patch(0x76, {0x02, 0x10, 0x00, 0x0B});  // the header's IDs, where the edit finds them
+    Bytes noBootLine = b.Build();
+    noBootLine.resize(0x20000, 0x5A);
+    const std::string unread = "Failed to read ROM\n";
+    struct Case {
+        std::string board;
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"fault=unknown-id", {"-isr", "0"}, unread},
+        {"fault=status-stuck", {"-prod", "0"}, unread},
+        {"fault=unknown-id", {"-isr", "0", "1", "2"}, unread},
+        {"fault=status-stuck", {"-prod", "0", "000123456789"}, unread},
+        {"fault=unknown-id", {"-checkprodsn", "0", "000123456789"}, unread + "\n   ERROR: 0FL07\n"},
+        {"", {"-mb", "0", "boot.txt"}, "ROM boot message not found\n\n   ERROR: 0FL05\n"},
+    };
+    for (const Case& c : cases) {
+        SpiBoard m(c.board);
+        if (c.args[0] == "-mb") {
+            m.flash = noBootLine;
+            vmtest::WriteBytes(m.File("flash.rom"), m.flash);
+            vmtest::WriteFile(m.File("boot.txt"), "bootmsg = \"New message\"\n");
+        }
+        const std::string what = c.board + " " + c.args[0] + " " + std::to_string(c.args.size());
+        vmtest::RunResult r = m.Sim(c.args);
+        EXPECT_EQ(r.exitCode, 1) << what;
+        EXPECT_EQ(Body(r), c.out) << what;
+        EXPECT_EQ(vmtest::ReadBytes(m.File("flash.rom")), m.flash) << what;
+    }
+}
+
 }  // namespace

@@ -422,4 +422,43 @@ TEST(ModifyCommands, FailedEraseOrWriteIsTriedAgainWithTheRomInMemory) {
     }
 }
 
+// A mistyped ID is never written: "-mi" takes at most eight hexadecimal
+// digits, a line of the "-mb" file at most four after an optional 0x, and
+// a bad line stops the whole file with its key's message.
+TEST(ModifyCommands, MistypedIdsWriteNothing) {
+    RomImageBuilder b;
+    b.Patch(0x76, Le32(kHeaderIds));
+    const std::string usage = "Format: vorbanmill -mi <adapter num> [ssid]\n";
+    const std::string svidLine1 = "Invalid svid entry provided, Line 1.\n\n   ERROR: 0FL05\n";
+    const std::string ssidLine1 = "Invalid ssid entry provided, Line 1.\n\n   ERROR: 0FL05\n";
+    struct Case {
+        std::string idOrFile;  // the "-mi" value, or the "-mb" file's text
+        bool file;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"0B3610430", false, usage},
+        {"000000000B361043", false, usage},
+        {"svid = 10O2\n", true, svidLine1},
+        {"ssid = 0B3G\n", true, ssidLine1},
+        {"ssid=zzzz\n", true, ssidLine1},
+        {"svid=1-02\n", true, svidLine1},
+        {"svid=12345\n", true, svidLine1},
+        {"svid=0x10430\n", true, svidLine1},
+        {"ssid = 0B36\nsvid = 10O2\n", true, "Invalid svid entry provided, Line 2.\n\n   ERROR: 0FL05\n"},
+    };
+    for (const Case& c : cases) {
+        Board m(Flash(b));
+        std::vector<std::string> args = {"-mi", "0", c.idOrFile};
+        if (c.file) {
+            vmtest::WriteFile(m.File("edit.txt"), c.idOrFile);
+            args = {"-mb", "0", "edit.txt"};
+        }
+        vmtest::RunResult r = m.Sim(args);
+        EXPECT_EQ(r.exitCode, 1) << c.idOrFile;
+        EXPECT_EQ(Body(r), c.out) << c.idOrFile;
+        EXPECT_EQ(m.Now(), m.flash) << c.idOrFile;
+    }
+}
+
 }  // namespace

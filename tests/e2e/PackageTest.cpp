@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -296,6 +297,53 @@ TEST(Package, ProgramsASimulatedBoard) {
     r = RunPackage(rig.Package(), kBoard, &field);
     EXPECT_EQ(r.exitCode, 2) << r.out;
     EXPECT_EQ(vmtest::ReadBytes(field.File("flash.rom")), image);
+}
+
+// The descriptor lies outside the checksum: a command count that lost or
+// gained a bit, or a data offset moved into the records, leaves records
+// that do not end where the data begins, and the package runs nothing.
+TEST(Package, DescriptorWhoseRecordsDoNotFillTheirAreaIsInvalid) {
+    vmtest::RomImageBuilder b;
+    b.n512 = 0x70;
+    b.Patch(0x76, {0x02, 0x10, 0x00, 0x0B});  // IDs where "-mi" finds them
+    Bytes flash = b.Build();
+    flash.resize(0x20000, 0xFF);
+    b.strings[6] = "VER010.006.000.000";
+    Bytes image = b.Build();
+    image.resize(0x20000, 0xFF);
+    PackageRig rig(vmtest::kVmSimExe, image.size() + 4096);
+    if (rig.tool.empty()) GTEST_SKIP() << rig.why;
+    vmtest::WriteBytes(rig.File("image.rom"), image);
+    RunResult built = rig.Pak(Header("Three") + "infile image.rom\ncommand -mi 0\n"
+                                                "command -biosfileinfo infile\ncommand -p 0 infile -fa -fs\n");
+    ASSERT_EQ(built.exitCode, 0) << built.out;
+    const std::vector<std::size_t> at = MagicOffsets(vmtest::ReadBytes(rig.tool));
+    ASSERT_EQ(at.size(), 1u);
+    struct Case {
+        const char* what;
+        std::size_t offset;  // of the descriptor word changed
+        int change;
+    };
+    const Case cases[] = {
+        {"as built", 20, 0},     {"count 3 to 2", 20, -1}, {"count 3 to 1", 20, -2},
+        {"count 3 to 7", 20, 4}, {"data offset 16 early", 28, -16},
+    };
+    for (const Case& c : cases) {
+        Bytes package = rig.Package();
+        std::uint32_t word = 0;  // little-endian, as on the build machine
+        std::memcpy(&word, &package[at[0] + c.offset], 4);
+        word += std::uint32_t(c.change);
+        std::memcpy(&package[at[0] + c.offset], &word, 4);
+        E2e board;
+        vmtest::WriteBytes(board.File("flash.rom"), flash);
+        RunResult r = RunPackage(package, kBoard, &board);
+        const bool valid = c.change == 0;
+        EXPECT_EQ(r.exitCode, valid ? 0 : 26) << c.what << r.out;
+        if (!valid) {
+            EXPECT_EQ(Body(r), "Invalid package.\n") << c.what;
+        }
+        EXPECT_EQ(vmtest::ReadBytes(board.File("flash.rom")), valid ? image : flash) << c.what;
+    }
 }
 
 }  // namespace

@@ -95,4 +95,43 @@ TEST(ProgramE2e, OldBoardQuestionThroughStandardInput) {
     }
 }
 
+// The warning looks at the board the command names, whichever board the
+// scan finds first: a W272 image forced onto the Ivrel board is asked
+// about, the same image forced onto the other board is not.
+TEST(ProgramE2e, OldBoardQuestionAsksOnlyForTheIvrelBoardNamed) {
+    const Bytes image = Image(0x66A0, "113-W27201-005", "001.000.000.000").Build();
+    const Bytes ivrelRom = Image(0x66A0, "113-W27201-004", "000.900.000.000").Build();
+    const std::string ivrel = "spiboard 0000:%s.0 fyrand part=M25P40 file=ivrel.rom device=0x66A0\n";
+    const std::string other = "spiboard 0000:%s.0 orpane part=M25P10 file=other.rom\n";
+    struct Case {
+        bool ivrelFirst;
+        const char* adapter;
+        bool asked;  // and the default answer ends the run
+    } cases[] = {{false, "1", true}, {false, "0", false}, {true, "0", true}, {true, "1", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.ivrelFirst ? "Ivrel first, -p " : "Ivrel second, -p ") + c.adapter);
+        E2e e;
+        Bytes ivrelFlash = ivrelRom, otherFlash = Image(0x6780, "113-TEST01-100", "010.005.000.000").Build();
+        ivrelFlash.resize(0x80000, 0xFF);
+        otherFlash.resize(0x20000, 0xFF);
+        vmtest::WriteBytes(e.File("ivrel.rom"), ivrelFlash);
+        vmtest::WriteBytes(e.File("other.rom"), otherFlash);
+        vmtest::WriteBytes(e.File("new.rom"), image);
+        auto at = [](std::string line, const char* slot) { return line.replace(line.find("%s"), 2, slot); };
+        e.machine = c.ivrelFirst ? at(ivrel, "01:00") + at(other, "02:00") : at(other, "01:00") + at(ivrel, "02:00");
+        vmtest::RunResult r = SimWithInput(e, {"-p", c.adapter, "new.rom", "-f"}, "");
+        EXPECT_EQ(r.exitCode, c.asked ? 26 : 0) << r.out;
+        EXPECT_EQ(r.out.find("Bios P/N on ROM is       :    113-W27201-004 \n") != std::string::npos, c.asked) << r.out;
+        EXPECT_EQ(r.out.find("!!!!!!") != std::string::npos, c.asked) << r.out;
+        // The Ivrel board is never written; the other one is when named.
+        EXPECT_EQ(vmtest::ReadBytes(e.File("ivrel.rom")), ivrelFlash);
+        Bytes expected = otherFlash;
+        if (!c.asked) {
+            expected.assign(0x20000, 0xFF);
+            std::copy(image.begin(), image.end(), expected.begin());
+        }
+        EXPECT_EQ(vmtest::ReadBytes(e.File("other.rom")), expected);
+    }
+}
+
 }  // namespace

@@ -62,8 +62,10 @@ TEST(ModifyFile, FormsValuesMessagesAndLineNumbers) {
         {"separate", "ssid = 0B36\nsvid = 0x12\n", 0x0B36, 0x12, none, none, "", 0},
         {"separate zero", "ssid = 0000\n", no, no, none, none, "Invalid ssid entry provided, Line 1.\n", 1},
         {"separate five", "svid = 12345\n", no, no, none, none, "Invalid svid entry provided, Line 1.\n", 1},
-        // Attached forms: non-zero or four characters, kept to 16 bits.
-        {"attached", "ssid =0000\nsvid=12345\n", 0, 0x2345, none, none, "", 0},
+        // Attached forms: non-zero or four characters; never more than
+        // four digits.
+        {"attached", "ssid =0000\nsvid=0x1043\n", 0, 0x1043, none, none, "", 0},
+        {"attached five", "svid=12345\n", no, no, none, none, "Invalid svid entry provided, Line 1.\n", 1},
         {"key with =", "SSID= 1\nSvId =abcd\n", 1, 0xABCD, none, none, "", 0},
         {"attached zero", "ssid=00\n", no, no, none, none, "Invalid ssid entry provided, Line 1.\n", 1},
         // Texts: a quoted token keeps blanks and commas; attached to "="
