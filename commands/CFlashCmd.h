@@ -76,8 +76,13 @@ public:
     // Sets the engine's SPI target (revision = low 4 bits of revisionLow |
     // revisionHigh << 4) and returns the engine's verdict.
     int SetSpiTarget(std::uint16_t deviceId, std::uint8_t revisionLow, std::uint8_t revisionHigh);
-    // Write protection around programming and editing.
+    // Write protection around programming and editing: UnprotectRom keeps
+    // the status it found, RelockRom locks the part after an erase or a
+    // write, and RestoreProtection puts back the status found for a run
+    // that changed nothing (locking when none could be read; nothing when
+    // the protection was not lifted).
     int RelockRom(std::uint32_t adapter);
+    int RestoreProtection(std::uint32_t adapter);
     // This programming run got as far as lifting the protection to erase.
     bool EraseAttempted() const { return eraseTried_; }
     int UnprotectRom(std::uint32_t adapter);
@@ -200,6 +205,11 @@ private:
     int ReadIntoBuffer(std::uint32_t length);
 
     AdapterRomInfo outsideTable_;
+
+    // The status UnprotectRom found, for RestoreProtection.
+    enum class ProtectionFound { Untouched, Read, Unread };
+    ProtectionFound protectionFound_ = ProtectionFound::Untouched;
+    std::uint8_t foundStatus_ = 0;
 
     // --- programming state (ProgramRom) ---
 public:

@@ -119,6 +119,7 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
     retainSaved_ = false;
     retainActive_ = false;
     eraseTried_ = false;
+    protectionFound_ = ProtectionFound::Untouched;
     if (SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) != 1) return CMD_NO_ADAPTER;
     // An image the ROM cannot hold is refused before the erase, with the
     // protection left as it was found.
@@ -128,7 +129,7 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
     }
     if (engine->flashType == TYPE_SII1930) return CMD_FW_START;
     if (engine->romSize == 0) {
-        RelockRom(adapter);
+        RestoreProtection(adapter);
         engine->CloseAccess();
         return CMD_NO_ROM;
     }
@@ -140,7 +141,7 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
     bytesRead = engine->Read(0, engine->romSize, romBuffer);
     if (bytesRead != engine->romSize) {
         engine->CloseAccess();
-        RelockRom(adapter);
+        RestoreProtection(adapter);
         return CMD_READ_FAILED;
     }
     if (engine->asicFamily == TEV_MIB) {
@@ -222,7 +223,7 @@ int CFlashCmd::ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, s
             while (equal < bytesRead && romBuffer[equal] == Expected(image, length, equal)) ++equal;
             bytesProgrammed = equal;
             if (equal == bytesRead) {
-                RelockRom(adapter);
+                RestoreProtection(adapter);
                 engine->CloseAccess();
                 return CMD_SAME_IMAGE;
             }
@@ -231,12 +232,12 @@ int CFlashCmd::ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, s
         // invalid below, for the reason it really has.
         if (checkVersion == 1 && newImageValid == 1 &&
             VersionIsOlder(adapters[adapter].biosVersion, fileImageInfo.biosVersion)) {
-            RelockRom(adapter);
+            RestoreProtection(adapter);
             engine->CloseAccess();
             return CMD_OLDER_VERSION;
         }
         if (newImageValid != 1) {
-            RelockRom(adapter);
+            RestoreProtection(adapter);
             return CMD_INVALID_IMAGE;
         }
     }
