@@ -248,7 +248,10 @@ private:
     int ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uint32_t length);
     void InspectImages(std::uint8_t* image, std::uint32_t length);
     void MergeRomSettings(std::uint8_t* image, std::uint32_t length);
-    int ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length);
+    // `judged` bytes of the ROM are in the ROM buffer.
+    int ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length, std::uint32_t judged);
+    // The ROM begins like a BIOS that fails its check, and a check needs it.
+    bool RomBiosUnjudged() const;
     int CheckMemorySetting(const std::uint8_t* image, std::uint32_t length);
     int CheckSsid(const std::uint8_t* image, std::uint32_t length);
     int CheckPartNumber(const std::uint8_t* image, std::uint32_t length);
