@@ -76,8 +76,13 @@ public:
     // Sets the engine's SPI target (revision = low 4 bits of revisionLow |
     // revisionHigh << 4) and returns the engine's verdict.
     int SetSpiTarget(std::uint16_t deviceId, std::uint8_t revisionLow, std::uint8_t revisionHigh);
-    // Write protection around programming and editing.
+    // Write protection around programming and editing: UnprotectRom keeps
+    // the status it found, RelockRom locks the part after an erase or a
+    // write, and RestoreProtection puts back the status found for a run
+    // that changed nothing (locking when none could be read; nothing when
+    // the protection was not lifted).
     int RelockRom(std::uint32_t adapter);
+    int RestoreProtection(std::uint32_t adapter);
     // This programming run got as far as lifting the protection to erase.
     bool EraseAttempted() const { return eraseTried_; }
     // After a failed erase or write: whether the write sequence tries the
@@ -249,6 +254,11 @@ private:
 
     AdapterRomInfo outsideTable_;
 
+    // The status UnprotectRom found, for RestoreProtection.
+    enum class ProtectionFound { Untouched, Read, Unread };
+    ProtectionFound protectionFound_ = ProtectionFound::Untouched;
+    std::uint8_t foundStatus_ = 0;
+
     // --- programming state (ProgramRom) ---
 public:
     // Copies the board's strap bits into byte 0xAD of the image on the
@@ -284,7 +294,10 @@ private:
     int ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uint32_t length);
     void InspectImages(std::uint8_t* image, std::uint32_t length);
     void MergeRomSettings(std::uint8_t* image, std::uint32_t length);
-    int ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length);
+    // `judged` bytes of the ROM are in the ROM buffer.
+    int ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length, std::uint32_t judged);
+    // The ROM begins like a BIOS that fails its check, and a check needs it.
+    bool RomBiosUnjudged() const;
     int CheckMemorySetting(const std::uint8_t* image, std::uint32_t length);
     int CheckSsid(const std::uint8_t* image, std::uint32_t length);
     int CheckPartNumber(const std::uint8_t* image, std::uint32_t length);

@@ -119,6 +119,7 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
     retainSaved_ = false;
     retainActive_ = false;
     eraseTried_ = false;
+    protectionFound_ = ProtectionFound::Untouched;
     if (SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) != 1) return CMD_NO_ADAPTER;
     // An image the ROM cannot hold is refused before the erase, with the
     // protection left as it was found.
@@ -128,19 +129,22 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
     }
     if (engine->flashType == TYPE_SII1930) return CMD_FW_START;
     if (engine->romSize == 0) {
-        RelockRom(adapter);
+        RestoreProtection(adapter);
         engine->CloseAccess();
         return CMD_NO_ROM;
     }
 
     ApplyForcedSerialType();
 
-    // The engine works on the image's length from here on.
-    engine->romSize = length;
-    bytesRead = engine->Read(0, engine->romSize, romBuffer);
-    if (bytesRead != engine->romSize) {
+    // The checks see the ROM as far as it reaches: the board's own BIOS
+    // whatever the image's length, and what lies past the image.
+    const std::uint32_t judged =
+        engine->asicFamily == TEV_MIB ? length : std::max(length, std::min(engine->romSize, kRomBufferSize));
+    engine->romSize = judged;
+    bytesRead = engine->Read(0, judged, romBuffer);
+    if (bytesRead != judged) {
         engine->CloseAccess();
-        RelockRom(adapter);
+        RestoreProtection(adapter);
         return CMD_READ_FAILED;
     }
     if (engine->asicFamily == TEV_MIB) {
@@ -149,13 +153,17 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
         InspectImages(image, length);
         MergeRomSettings(image, length);
     }
-    return ProgramChecks(adapter, image, length);
+    // The engine works on the image's length from here on; the ROM buffer
+    // keeps the wider read for the checks.
+    engine->romSize = length;
+    bytesRead = length;
+    return ProgramChecks(adapter, image, length, judged);
 }
 
 void CFlashCmd::InspectImages(std::uint8_t* image, std::uint32_t length) {
     newImageValid = std::uint16_t(engine->BIOSCheck(0, length, image) == 1);
     newBiosSize = GetBiosSize(image);
-    oldImageValid = std::uint16_t(engine->BIOSCheck(0, length, romBuffer) == 1);
+    oldImageValid = std::uint16_t(engine->BIOSCheck(0, bytesRead, romBuffer) == 1);
     oldBiosSize = GetBiosSize(romBuffer);
 
     if (oldBiosSize != 0 && oldImageValid == 1) {
@@ -215,14 +223,17 @@ int CFlashCmd::ApplyStrapBits(std::uint16_t deviceId, std::uint8_t* image) {
     return 1;
 }
 
-int CFlashCmd::ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length) {
+int CFlashCmd::ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length,
+                             std::uint32_t judged) {
     if (!force) {
+        // Already programmed only when the whole ROM read holds the image
+        // and nothing but erased bytes after it.
         if (checkIdentical == 1) {
             std::uint32_t equal = 0;
-            while (equal < bytesRead && romBuffer[equal] == Expected(image, length, equal)) ++equal;
+            while (equal < judged && romBuffer[equal] == Expected(image, length, equal)) ++equal;
             bytesProgrammed = equal;
-            if (equal == bytesRead) {
-                RelockRom(adapter);
+            if (equal == judged) {
+                RestoreProtection(adapter);
                 engine->CloseAccess();
                 return CMD_SAME_IMAGE;
             }
@@ -231,16 +242,25 @@ int CFlashCmd::ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, s
         // invalid below, for the reason it really has.
         if (checkVersion == 1 && newImageValid == 1 &&
             VersionIsOlder(adapters[adapter].biosVersion, fileImageInfo.biosVersion)) {
-            RelockRom(adapter);
+            RestoreProtection(adapter);
             engine->CloseAccess();
             return CMD_OLDER_VERSION;
         }
-        if (newImageValid != 1) {
-            RelockRom(adapter);
+        if (newImageValid != 1 || RomBiosUnjudged()) {
+            RestoreProtection(adapter);
             return CMD_INVALID_IMAGE;
         }
     }
     return CheckMemorySetting(image, length);
+}
+
+bool CFlashCmd::RomBiosUnjudged() const {
+    // A BIOS on the board that fails its own check gives the version,
+    // memory, SSID and P/N checks nothing to compare: refused while any
+    // of them is on.
+    const bool anyCheck = checkVersion == 1 || checkMemSetting == 1 || checkSsid == 1 || checkPartNumber == 1;
+    const bool biosStart = romBuffer[0] == 0x55 && romBuffer[1] == 0xAA;
+    return anyCheck && biosStart && oldImageValid != 1 && engine->asicFamily != TEV_MIB;
 }
 
 int CFlashCmd::CheckMemorySetting(const std::uint8_t* image, std::uint32_t length) {

@@ -201,9 +201,30 @@ int CFlashCmd::CheckLock(std::uint32_t adapter, std::uint8_t* out) {
     return (*out & kStatusLockMask) == kStatusLocked ? CMD_OK : CMD_HW_PROTECT_FAIL;
 }
 
-int CFlashCmd::RelockRom(std::uint32_t adapter) { return LockRom(adapter); }
+int CFlashCmd::RelockRom(std::uint32_t adapter) {
+    protectionFound_ = ProtectionFound::Untouched;
+    return LockRom(adapter);
+}
 
-int CFlashCmd::UnprotectRom(std::uint32_t adapter) { return UnlockRom(adapter); }
+int CFlashCmd::UnprotectRom(std::uint32_t adapter) {
+    // Kept so that a run which then changes nothing can put it back.
+    std::uint8_t found = 0;
+    protectionFound_ = ReadStatus(adapter, &found) == CMD_OK ? ProtectionFound::Read : ProtectionFound::Unread;
+    foundStatus_ = found;
+    return UnlockRom(adapter);
+}
+
+int CFlashCmd::RestoreProtection(std::uint32_t adapter) {
+    const ProtectionFound found = protectionFound_;
+    protectionFound_ = ProtectionFound::Untouched;
+    switch (found) {
+    case ProtectionFound::Untouched: return CMD_OK;
+    case ProtectionFound::Read: return WriteStatus(adapter, foundStatus_);
+    case ProtectionFound::Unread: break;
+    }
+    // Nothing known to put back: protected, as after a write.
+    return LockRom(adapter);
+}
 
 bool CFlashCmd::Reselect(std::uint32_t adapter) {
     engine->CloseAccess();

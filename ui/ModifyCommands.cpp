@@ -41,13 +41,14 @@ int CommonEditStep(CFlashUI& ui, std::uint32_t adapter, int result) {
     case CMD_FAILED:
         PrintEngineDetail(ui, "Write fail\n", false);
         return kFinalReport;
+    // Refusals before the erase: the protection as it was found.
     case CMD_INVALID_IMAGE:
-        c.RelockRom(adapter);
+        c.RestoreProtection(adapter);
         c.engine->CloseAccess();
         ui.Print(ui.log, "%s", InvalidImageText(c));
         return result;
     default:
-        c.RelockRom(adapter);
+        c.RestoreProtection(adapter);
         c.engine->CloseAccess();
         ui.ReportError(result);
         return result;
@@ -58,15 +59,26 @@ void PrintProgrammed(CFlashUI& ui) {
     ui.Print(ui.log, "%X/%Xh bytes programmed\n", unsigned(ui.cmd->bytesProgrammed), unsigned(ui.cmd->bytesRead));
 }
 
-// Counts of the final report, then write protection back on.
+// Protection after an edit that stopped at its erase: back on when the part
+// was erased, as it was found when it does not erase as a whole and so was
+// left alone.
+void ProtectAfterErase(CFlashCmd& c, std::uint32_t adapter, bool erased) {
+    if (erased) c.RelockRom(adapter);
+    else c.RestoreProtection(adapter);
+}
+
+// Counts of the final report, then write protection back on; a run that
+// only showed the IDs puts it back as it was found.
 int FinishEdit(CFlashUI& ui, std::uint32_t adapter, bool counts) {
     CFlashCmd& c = *ui.cmd;
     if (counts) {
         PrintProgrammed(ui);
         if (c.bytesProgrammed == c.bytesRead)
             ui.Print(ui.log, "%X/%Xh bytes verified\n", unsigned(c.bytesVerified), unsigned(c.bytesProgrammed));
+        c.RelockRom(adapter);
+    } else {
+        c.RestoreProtection(adapter);
     }
-    c.RelockRom(adapter);
     c.engine->CloseAccess();
     return c.status;
 }
@@ -95,9 +107,11 @@ int CFlashUI::CmdModifyId(int count, char** args) {
     auto flashName = [this] { return cmd->adapters[cmd->currentAdapter].flashName; };
 
     cmd->status = CMD_FAILED;
+    bool erases = false;
     for (;;) {
         const int r = cmd->ModifyId(adapter, value, change ? 1 : 0);
         if (r == CMD_READY_TO_ERASE) {
+            erases = engine.bulkEraseOnly == 1;
             Print(log, "Flash type: %s\n", flashName());
             Print(log, "old ROM ssid = %08X\n", unsigned(value));
             Print(log, "new ROM ssid = %08X\n", unsigned(newValue));
@@ -105,7 +119,7 @@ int CFlashUI::CmdModifyId(int count, char** args) {
         }
         if (r == CMD_NOT_ERASED) {
             engine.CloseAccess();
-            cmd->RelockRom(adapter);
+            ProtectAfterErase(*cmd, adapter, erases);
             Print(log, "ROM not erased\n");
             return r;
         }
@@ -207,6 +221,7 @@ int CFlashUI::CmdModifyBiosInfo(int count, char** args) {
                                  (cmd->modifySvid == 1 ? cmd->modifySvidValue : 0);
     std::uint32_t value = wanted;
     CFlash& engine = *cmd->engine;
+    bool erases = false;
     for (;;) {
         const int r = cmd->ModifyBiosInfo(adapter, value);
         if (r == CMD_EDIT_READY) {
@@ -214,18 +229,19 @@ int CFlashUI::CmdModifyBiosInfo(int count, char** args) {
             continue;
         }
         if (r == CMD_READY_TO_ERASE) {
+            erases = engine.bulkEraseOnly == 1;
             PrintEditPlan(*this, *cmd, value, wanted);
             continue;
         }
         if (r == CMD_NOT_ERASED) {
-            cmd->RelockRom(adapter);
+            ProtectAfterErase(*cmd, adapter, erases);
             engine.CloseAccess();
             Print(log, "ROM not erased--\n");
             return r;
         }
         if (r == CMD_EDIT_STOPPED) {
             PrintProgrammed(*this);
-            cmd->RelockRom(adapter);
+            cmd->RestoreProtection(adapter);
             engine.CloseAccess();
             return cmd->status = CMD_FAILED;
         }

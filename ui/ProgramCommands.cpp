@@ -37,8 +37,15 @@ public:
     int Loop();
 
 private:
-    // Relocks the ROM and ends the run with the state.
+    // Ends the run with the state: the protection goes back on after an
+    // erase, and is put back as it was found when nothing was erased.
     int Stop(int state) {
+        if (cmd_.EraseAttempted()) cmd_.RelockRom(adapter_);
+        else cmd_.RestoreProtection(adapter_);
+        return state;
+    }
+    // Ends a run that wrote: the protection goes back on.
+    int Relock(int state) {
         cmd_.RelockRom(adapter_);
         return state;
     }
@@ -105,9 +112,7 @@ int ProgramRun::Loop() {
         case CMD_SIG_FAIL: ui_.Print(ui_.log, "BIOS authentication signature mismatched\n"); return Stop(state);
         case CMD_NOT_ERASED:
             if (RetryFailedStep(ui_, state)) break;
-            // Protection lifted for an erase goes back on; a refusal
-            // before that left it as it was found.
-            return cmd_.EraseAttempted() ? Stop(state) : state;
+            return Stop(state);
         case CMD_FAILED:
             if (RetryFailedStep(ui_, state)) break;
             return FinalReport(state);
@@ -128,10 +133,10 @@ int ProgramRun::FinalReport(int state) {
                 ui_.Print(ui_.log, "%X/%Xh Bytes Verified\n", cmd_.bytesProgrammed, cmd_.bytesProgrammed);
         }
         if (ui_.rebootAfter != 1 && state == CMD_OK) ui_.Print(ui_.log, "\nRestart System To Complete VBIOS Update.\n");
-        return Stop(state);
+        return Relock(state);
     }
     PrintProgramReport(ui_, state);
-    return Stop(state);
+    return Relock(state);
 }
 
 int ProgramRun::Firmware() {

@@ -92,9 +92,11 @@ const char* RefusalText(int state) {
     return nullptr;
 }
 
-// Ends the block write: protection back on, the state returned.
+// Ends the block write: protection back on after an erase, as it was found
+// when nothing was erased; the state returned.
 int StopBlockWrite(CFlashCmd& cmd, std::uint32_t adapter, int state) {
-    cmd.RelockRom(adapter);
+    if (cmd.EraseAttempted()) cmd.RelockRom(adapter);
+    else cmd.RestoreProtection(adapter);
     return state;
 }
 
@@ -122,7 +124,7 @@ int ProgramBlockImage(CFlashUI& ui, std::uint32_t adapter, std::uint32_t length,
             break;
         case CMD_NOT_ERASED:
             if (RetryFailedStep(ui, state)) break;
-            return cmd.EraseAttempted() ? StopBlockWrite(cmd, adapter, state) : state;
+            return StopBlockWrite(cmd, adapter, state);
         case CMD_FAILED:
             if (RetryFailedStep(ui, state)) break;
             PrintProgramReport(ui, state);

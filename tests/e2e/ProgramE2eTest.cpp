@@ -134,4 +134,93 @@ TEST(ProgramE2e, OldBoardQuestionAsksOnlyForTheIvrelBoardNamed) {
     }
 }
 
+// A one-board machine whose flash holds `rom` followed by `fill`, and the
+// image in new.rom. Programmed() tells whether the flash now holds the
+// image; otherwise it must hold what it held.
+struct ProgramCase {
+    E2e e;
+    Bytes flash;
+    ProgramCase(const Bytes& rom, std::uint8_t fill, const Bytes& image) : flash(0x20000, fill) {
+        std::copy(rom.begin(), rom.end(), flash.begin());
+        vmtest::WriteBytes(e.File("flash.rom"), flash);
+        vmtest::WriteBytes(e.File("new.rom"), image);
+        e.machine = "spiboard 0000:01:00.0 orpane part=M25P10 file=flash.rom\n";
+    }
+    bool Programmed(const Bytes& image) {
+        Bytes expected(0x20000, 0xFF);
+        std::copy(image.begin(), image.end(), expected.begin());
+        const Bytes now = vmtest::ReadBytes(e.File("flash.rom"));
+        if (now != expected) {
+            EXPECT_EQ(now, flash) << "neither the image nor the old flash";
+        }
+        return now == expected;
+    }
+};
+
+// The board's own BIOS is judged whatever the image's length: a foreign
+// BIOS shorter or longer than it meets the same check, and the old lines
+// show the board. A board BIOS that fails its own check is judged by no
+// check, so it is refused until the checks are switched off.
+TEST(ProgramE2e, TheBoardsOwnBiosIsJudgedAtAnyImageLength) {
+    RomImageBuilder board = Image(0x6780, "113-DEMO01-100", "008.012.000.004");
+    board.n512 = 0x70;
+    board.strings[3] = "\r\nDEMO BOARD\r\n";
+    RomImageBuilder foreign = Image(0x6780, "113-OTHER9-100", "007.000.000.000");
+    foreign.ssid = 0x1234;
+    foreign.strings[3] = "\r\nOTHER BOARD\r\n";
+    Bytes damaged = board.Build();
+    damaged[0x400] ^= 0x01;
+    const std::string shown =
+        "Old Product Name: DEMO BOARD\nNew Product Name: OTHER BOARD\nOld BIOS Version: 008.012.000.004\n";
+    const struct {
+        bool damagedBoard;
+        std::vector<std::string> switches;
+        int exitCode;
+        std::string line;
+    } cases[] = {
+        {false, {}, 1, "Newer ROM version already programmed\n"},
+        {false, {"-fv"}, 1, "SSID mismatched\n"},
+        {false, {"-fv", "-fs"}, 1, "P/N mismatched\n"},
+        {false, {"-fv", "-fs", "-fp"}, 0, shown},
+        {true, {"-fv"}, 1, "Invalid PC BIOS image\n"},
+        {true, {"-fv", "-fs", "-fp", "-fm"}, 0, "bytes verified\n"},
+        {true, {"-f"}, 0, "bytes verified\n"},
+    };
+    for (unsigned n512 : {0x60u, 0x78u}) {
+        foreign.n512 = n512;
+        const Bytes image = foreign.Build();
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(n512) + (c.switches.empty() ? "" : " " + c.switches.back()));
+            ProgramCase run(c.damagedBoard ? damaged : board.Build(), 0x5A, image);
+            std::vector<std::string> args = {"-p", "0", "new.rom"};
+            args.insert(args.end(), c.switches.begin(), c.switches.end());
+            const vmtest::RunResult r = run.e.Sim(args);
+            EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+            EXPECT_NE(Body(r).find(c.line), std::string::npos) << r.out;
+            EXPECT_EQ(run.Programmed(image), c.exitCode == 0);
+        }
+    }
+}
+
+// Already programmed only when the part holds the image and erased bytes
+// after it: the legacy image of a hybrid ROM alone drops its EFI image.
+TEST(ProgramE2e, AlreadyProgrammedOnlyWhenOnlyErasedBytesFollow) {
+    RomImageBuilder b = Image(0x6780, "113-TEST01-100", "010.005.000.000");
+    b.efiImages = {0x20};
+    const Bytes hybrid = b.Build();
+    const Bytes legacy(hybrid.begin(), hybrid.begin() + std::ptrdiff_t(b.LegacySize()));
+    const struct {
+        const Bytes& rom;
+        const Bytes& image;
+        int exitCode;
+    } cases[] = {{hybrid, legacy, 0}, {hybrid, hybrid, 2}, {legacy, legacy, 2}};
+    for (const auto& c : cases) {
+        ProgramCase run(c.rom, 0xFF, c.image);
+        const vmtest::RunResult r = run.e.Sim({"-p", "0", "new.rom"});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+        EXPECT_EQ(Body(r).find("Flash already programmed\n") != std::string::npos, c.exitCode == 2) << r.out;
+        EXPECT_TRUE(run.Programmed(c.image));
+    }
+}
+
 }  // namespace

@@ -80,4 +80,71 @@ TEST(StatusPersistence, ProtectionSeenByTheNextRun) {
     });
 }
 
+// A run that erased nothing puts back the status it found, whatever it was:
+// the refusals of "-p", and those of the other writing commands before
+// their erase, on an SPI part and on a serial EEPROM.
+TEST(StatusPersistence, RunsThatEraseNothingLeaveTheStatusAsFound) {
+    RomImageBuilder b;
+    b.deviceId = 0x6780;
+    b.Patch(0x76, {0x02, 0x10, 0x00, 0x0B});  // the IDs "-mi" shows
+    const Bytes ids = b.Build();
+    Bytes bad = ids;
+    bad[0x400] ^= 0x01;
+    b.ssid = 0x0B01;
+    const Bytes otherSsid = b.Build();
+    b.ssid = 0x0B00;
+    b.partNumber = "113-TEST02-100";
+    const Bytes otherPartNumber = b.Build();
+    // Boards of the newest family check the signature of the ROM these
+    // commands write back: here a directory that points past the image.
+    b.deviceId = 0x6860;
+    b.headerRevision = 2;
+    b.romDirectory = 0x7F0;
+    const Bytes badDirectory = b.Build();
+    const Bytes current = Image("010.005.000.000");
+    const std::pair<const char*, Bytes> files[] = {{"bad.rom", bad},
+                                                   {"same.rom", current},
+                                                   {"old.rom", Image("010.004.000.000")},
+                                                   {"ssid.rom", otherSsid},
+                                                   {"pn.rom", otherPartNumber}};
+    const std::string spi = "spiboard 0000:01:00.0 orpane part=M25P10";
+    const std::string gethra = "spiboard 0000:01:00.0 gethra part=M25P40";
+    const struct {
+        std::vector<std::string> boards;
+        const Bytes& rom;
+        Args args;
+        int exitCode;
+        std::string line;
+    } cases[] = {
+        {{spi, kSerialEeprom}, current, {"-p", "0", "bad.rom"}, 1, "Invalid PC BIOS image\n"},
+        {{spi, kSerialEeprom}, current, {"-p", "0", "same.rom"}, 2, "Flash already programmed\n"},
+        {{spi, kSerialEeprom}, current, {"-p", "0", "old.rom"}, 1, "Newer ROM version already programmed\n"},
+        {{spi, kSerialEeprom}, current, {"-p", "0", "ssid.rom"}, 1, "SSID mismatched\n"},
+        {{spi, kSerialEeprom}, current, {"-p", "0", "pn.rom"}, 1, "P/N mismatched\n"},
+        {{spi, kSerialEeprom}, bad, {"-mi", "0", "0B361002"}, 1, "Invalid PC BIOS image\n"},
+        {{spi, kSerialEeprom}, ids, {"-mi", "0"}, 0, "ROM ssid = 0B001002\n"},
+        {{spi, kSerialEeprom}, ids, {"-mb", "0", "long.txt"}, 1, "Length of BIOS Part Number TOO Long.\n"},
+        {{gethra}, badDirectory, {"-isr", "0", "1", "2"}, 1, "BIOS authentication signature mismatched\n"},
+        {{gethra}, badDirectory, {"-prod", "0", "123456789012"}, 1, "BIOS authentication signature mismatched\n"},
+    };
+    for (const auto& c : cases)
+        for (const std::string& board : c.boards)
+            for (const char* status : {"00h", "04h", "84h", "8ch"}) {
+                SCOPED_TRACE(c.args[0] + " " + c.args.back() + " on " + board + " from " + status);
+                E2e e;
+                Bytes flash(board == gethra ? 0x80000 : 0x20000, 0xFF);
+                std::copy(c.rom.begin(), c.rom.end(), flash.begin());
+                vmtest::WriteBytes(e.File("flash.rom"), flash);
+                for (const auto& [name, bytes] : files) vmtest::WriteBytes(e.File(name), bytes);
+                vmtest::WriteFile(e.File("long.txt"), "biospn = 113-A-PART-NUMBER-FAR-TOO-LONG-TO-FIT\n");
+                e.machine = board + " file=flash.rom status=0x" + std::string(status, 2) + "\n";
+
+                const vmtest::RunResult r = e.Sim(c.args);
+                EXPECT_EQ(r.exitCode, c.exitCode);
+                EXPECT_NE(r.out.find(c.line), std::string::npos) << r.out;
+                EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), flash);
+                EXPECT_EQ(Body(e.Sim({"-rs", "0"})), std::string(status) + "\n");
+            }
+}
+
 }  // namespace
