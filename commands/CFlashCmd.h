@@ -83,8 +83,9 @@ public:
     // the protection was not lifted).
     int RelockRom(std::uint32_t adapter);
     int RestoreProtection(std::uint32_t adapter);
-    // This programming run got as far as lifting the protection to erase.
-    bool EraseAttempted() const { return eraseTried_; }
+    // This run erased or wrote the part: its protection goes back on
+    // rather than as it was found.
+    bool EraseAttempted() const { return partTouched_; }
     // After a failed erase or write: whether the write sequence tries the
     // failed step again, and how many more times it may.
     bool RetryPending() const { return retryPending_; }
@@ -228,6 +229,7 @@ private:
     SequenceTarget seq_;
     std::uint32_t stepAttemptsLeft_[kSequenceSteps] = {};
     bool retryPending_ = false;
+    bool partTouched_ = false;
     int retriesRemaining_ = 0;
     std::vector<std::uint8_t> original_;      // the part before the first erase
     std::vector<std::uint8_t> verifyBuffer_;  // the part as read back after the write

@@ -115,6 +115,7 @@ int CFlashCmd::ModifyReadRom(std::uint32_t adapter, bool writes) {
 
 int CFlashCmd::ModifyStart(std::uint32_t adapter, std::uint32_t& value, bool biosInfo, std::uint16_t program) {
     UnprotectRom(adapter);
+    partTouched_ = false;
     const std::uint32_t newValue = value;
     bytesProgrammed = 0;
     bytesVerified = 0;

@@ -119,6 +119,7 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
     retainSaved_ = false;
     retainActive_ = false;
     eraseTried_ = false;
+    partTouched_ = false;
     protectionFound_ = ProtectionFound::Untouched;
     if (SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) != 1) return CMD_NO_ADAPTER;
     // An image the ROM cannot hold is refused before the erase, with the

@@ -66,6 +66,7 @@ int CFlashCmd::SequenceErase() {
     // The blank check covers all the part holds, not only the data: a bit
     // left at 0 past a shorter image is an erase that did not take.
     engine->romSize = seq_.holdLength;
+    partTouched_ = true;
     const std::uint32_t erased = engine->BulkErase();
     engine->romSize = saved;
     bytesProgrammed = erased;
@@ -111,6 +112,7 @@ int CFlashCmd::SequenceWrite() {
     const std::uint32_t hold = seq_.holdLength;
     const std::uint32_t saved = engine->romSize;
     engine->romSize = hold;
+    partTouched_ = true;
     const std::uint32_t written = WriteTarget();
     const std::int32_t code = engine->errorCode;
     const std::uint32_t address = engine->errorAddress;

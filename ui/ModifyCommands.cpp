@@ -60,10 +60,9 @@ void PrintProgrammed(CFlashUI& ui) {
 }
 
 // Protection after an edit that stopped at its erase: back on when the part
-// was erased, as it was found when it does not erase as a whole and so was
-// left alone.
-void ProtectAfterErase(CFlashCmd& c, std::uint32_t adapter, bool erased) {
-    if (erased) c.RelockRom(adapter);
+// was erased or written, as it was found when it was left alone.
+void ProtectAfterErase(CFlashCmd& c, std::uint32_t adapter) {
+    if (c.EraseAttempted()) c.RelockRom(adapter);
     else c.RestoreProtection(adapter);
 }
 
@@ -107,11 +106,9 @@ int CFlashUI::CmdModifyId(int count, char** args) {
     auto flashName = [this] { return cmd->adapters[cmd->currentAdapter].flashName; };
 
     cmd->status = CMD_FAILED;
-    bool erases = false;
     for (;;) {
         const int r = cmd->ModifyId(adapter, value, change ? 1 : 0);
         if (r == CMD_READY_TO_ERASE) {
-            erases = engine.bulkEraseOnly == 1;
             Print(log, "Flash type: %s\n", flashName());
             Print(log, "old ROM ssid = %08X\n", unsigned(value));
             Print(log, "new ROM ssid = %08X\n", unsigned(newValue));
@@ -119,7 +116,7 @@ int CFlashUI::CmdModifyId(int count, char** args) {
         }
         if (r == CMD_NOT_ERASED) {
             engine.CloseAccess();
-            ProtectAfterErase(*cmd, adapter, erases);
+            ProtectAfterErase(*cmd, adapter);
             Print(log, "ROM not erased\n");
             return r;
         }
@@ -221,7 +218,6 @@ int CFlashUI::CmdModifyBiosInfo(int count, char** args) {
                                  (cmd->modifySvid == 1 ? cmd->modifySvidValue : 0);
     std::uint32_t value = wanted;
     CFlash& engine = *cmd->engine;
-    bool erases = false;
     for (;;) {
         const int r = cmd->ModifyBiosInfo(adapter, value);
         if (r == CMD_EDIT_READY) {
@@ -229,12 +225,11 @@ int CFlashUI::CmdModifyBiosInfo(int count, char** args) {
             continue;
         }
         if (r == CMD_READY_TO_ERASE) {
-            erases = engine.bulkEraseOnly == 1;
             PrintEditPlan(*this, *cmd, value, wanted);
             continue;
         }
         if (r == CMD_NOT_ERASED) {
-            ProtectAfterErase(*cmd, adapter, erases);
+            ProtectAfterErase(*cmd, adapter);
             engine.CloseAccess();
             Print(log, "ROM not erased--\n");
             return r;
