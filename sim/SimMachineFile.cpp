@@ -131,7 +131,7 @@ std::shared_ptr<SimStorage> SimMachineContext::Storage(const std::string& path, 
         }
         return s;
     }
-    std::shared_ptr<SimStorage> s = SimStorage::Load(full, size, error);
+    std::shared_ptr<SimStorage> s = SimStorage::LoadLocked(full, size, error);
     if (!s) return nullptr;
     storages.push_back(s);
     hw->AddStorage(s);

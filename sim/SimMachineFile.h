@@ -40,8 +40,9 @@
 //   rom [file=PATH] [size=S] [writable]
 //       Content behind the expansion-ROM aperture. With file=, the bytes are
 //       loaded from PATH (a missing file reads as 0xFF and is created at
-//       exit; a shorter one is padded with 0xFF) and written back at exit
-//       when they changed; without it they live in memory. size defaults to
+//       exit; one of another length than size is refused) and written back
+//       at exit when they changed; without it they live in memory. Files
+//       are replaced whole and locked for the run (SimStorage). size defaults to
 //       the file's size, else to the ROM BAR size (so give 'rombar' first).
 //       A plain ROM ignores writes unless 'writable'.
 //   romindex                           registers 0xA8 (byte index) and 0xAC (the

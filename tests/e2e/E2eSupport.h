@@ -25,7 +25,8 @@ struct E2e {
 
     std::string File(const std::string& name) const { return dir.File(name); }
 
-    RunResult Run(const std::string& exe, const std::vector<std::string>& args) {
+    // The options of a run on this machine; writes the machine file.
+    RunOptions Prepare() {
         RunOptions opt = options;
         opt.cwd = dir.Path();
         if (machine.empty()) {
@@ -34,7 +35,10 @@ struct E2e {
             WriteFile(File("machine.txt"), machine);
             opt.env["VORBANMILL_SIM_MACHINE"] = File("machine.txt");
         }
-        return vmtest::Run(exe, args, opt);
+        return opt;
+    }
+    RunResult Run(const std::string& exe, const std::vector<std::string>& args) {
+        return vmtest::Run(exe, args, Prepare());
     }
     RunResult Sim(const std::vector<std::string>& args) { return Run(kVmSimExe, args); }
 

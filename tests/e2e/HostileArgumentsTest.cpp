@@ -54,13 +54,19 @@ TEST(HostileArguments, ValuesThatDoNotFitWriteNothing) {
         {{"-ws", "0", "1FF"}, "Format: vorbanmill \n"},
         {{"-ws", "0", ""}, "Format: vorbanmill \n"},
         {{"-isr", "0", "7x", "8"}, isr},
+        {{"-isr", "0", "7", "8x"}, isr},
+        {{"-isr", "0", "1a", "8"}, isr},
         {{"-isr", "0", "7", "4294967296"}, isr},
         {{"-prod", "0", "00012345678a"}, prod},
         {{"-p", "0", "image.rom", "-retries=-1"}, "Format: vorbanmill -p <adapter num> <filename>\n"},
         {{"-p", "0", "image.rom", "-retries=100"}, "Format: vorbanmill -p <adapter num> <filename>\n"},
-        // 2^32 + 1 and 2^32 would be adapters 1 and 0.
+        {{"-p", "0", "image.rom", "-retries=1a"}, "Format: vorbanmill -p <adapter num> <filename>\n"},
+        // 2^32 + 1 and 2^32 would be adapters 1 and 0, -1 the last one.
         {{"-isr", "4294967297", "7", "8"}, "Adapter not found\n"},
         {{"-prod", "4294967296", "000123456789"}, "Adapter not found\n"},
+        {{"-isr", "-1", "7", "8"}, "Adapter not found\n"},
+        {{"-prod", "-1", "000123456789"}, "Adapter not found\n"},
+        {{"-checkpn", "4294967296", "image.rom"}, "Adapter not found\n\n   ERROR: 0FL03\n"},
     };
     TwoBoards m;
     for (const auto& c : kCases) {

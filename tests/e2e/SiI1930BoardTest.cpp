@@ -94,7 +94,9 @@ TEST(SiI1930Board, PinsAndRegisterSetFromEachSource) {
         std::string machine = "adapter 0000:01:00.0 quor device=0x4162\nromindex\nreg 0xC=" +
                               std::to_string(c.strap << 3) + "\n";
         if (c.bios == Bios::InRom) {
-            vmtest::WriteFile(m.File("board.rom"), bios);
+            std::string rom = bios;
+            rom.resize(128 << 10, '\xFF');
+            vmtest::WriteFile(m.File("board.rom"), rom);
             machine += "rom file=board.rom size=128K\n";
         }
         machine += std::string("sii1930 version=0x3460 ") + c.wiring + "\n";

@@ -1,9 +1,16 @@
 // The flash part's protection bits survive between runs (kept beside the
 // flash file), so one run's lock is read back by the next, and what "-p"
-// leaves behind on success, refusal and failure can be seen.
+// leaves behind on success, refusal and failure can be seen. The flash
+// file itself survives a save cut short and runs started together.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/E2eSupport.h"
@@ -77,6 +84,8 @@ TEST(StatusPersistence, ProtectionSeenByTheNextRun) {
         {"erase fails", "status=0x8C fault=erase-fails", kProgram, 1, "8ch\n"},
         {"erase fails, retried", "status=0x8C fault=erase-fails", {"-p", "0", "new.rom", "-retries=1"}, 1, "8ch\n"},
         {"serial EEPROM lock then read", "status=0x00", {"-lockrom", "0"}, 0, "8ch\n", kSerialEeprom},
+        // SST parts set their protect bits at every power-up, whatever was written before.
+        {"SST unlock then read", "", {"-unlockrom", "0"}, 0, "0ch\n", "spiboard 0000:01:00.0 tovarne part=SST25VF010"},
     });
 }
 
@@ -145,6 +154,72 @@ TEST(StatusPersistence, RunsThatEraseNothingLeaveTheStatusAsFound) {
                 EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), flash);
                 EXPECT_EQ(Body(e.Sim({"-rs", "0"})), std::string(status) + "\n");
             }
+}
+
+// A run ends by replacing the flash file whole, and only one run at a time
+// works on it: a save cut short, a run that finds the files in use and a
+// flash file of the wrong length leave the flash file as it was.
+TEST(StatusPersistence, FlashFileSurvivesACutSaveAndARunThatFindsItInUse) {
+    struct Case {
+        const char* name;
+        long fileSizeLimit;
+        bool lockHeld;
+        std::size_t length;  // of the flash file before the run
+        std::string err;     // after "vorbanmill-sim: ", DIR for the directory
+        std::set<std::string> files;
+    };
+    const std::set<std::string> before = {"machine.txt", "flash.rom", "new.rom", "flash.rom.lock"};
+    std::set<std::string> withStatus = before;
+    withStatus.insert("flash.rom.status");
+    const Case kCases[] = {
+        {"save cut short", 0x1000, false, 0x20000, "cannot write 'DIR/flash.rom': File too large\n", withStatus},
+        {"files in use", -1, true, 0x20000, "DIR/machine.txt:1: 'DIR/flash.rom' is in use by another run\n", before},
+        {"flash file cut short", -1, false, 0x1FFFF,
+         "DIR/machine.txt:1: 'DIR/flash.rom' holds 131071 bytes, less than the size 131072\n", before},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        E2e e;
+        Bytes flash = Image("010.005.000.000");
+        flash.resize(c.length, 0x5A);
+        vmtest::WriteBytes(e.File("flash.rom"), flash);
+        vmtest::WriteBytes(e.File("new.rom"), Image("010.006.000.000"));
+        e.machine = "spiboard 0000:01:00.0 orpane part=M25P10 file=flash.rom\n";
+        e.options.fileSizeLimit = c.fileSizeLimit;
+        // Another run's lock, held while this one starts.
+        const int other = ::open(e.File("flash.rom.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+        ASSERT_TRUE(!c.lockHeld || ::flock(other, LOCK_EX) == 0);
+        const vmtest::RunResult r = e.Sim(kProgram);
+        ::close(other);
+        std::string err = "vorbanmill-sim: " + c.err;
+        for (std::size_t at; (at = err.find("DIR")) != std::string::npos;) err.replace(at, 3, e.dir.Path());
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), flash);
+        EXPECT_TRUE(e.Listing() == c.files);
+    }
+}
+
+// Runs started together on one machine take turns, each finding what the
+// one before it left: the flash file ends as if they had run one by one.
+TEST(StatusPersistence, RunsStartedTogetherTakeTurns) {
+    const std::vector<Args> runs = {{"-isr", "0", "7", "8"}, {"-prod", "0", "000777888999"}};
+    E2e together, oneByOne;
+    for (E2e* e : {&together, &oneByOne}) {
+        Bytes flash = Image("010.005.000.000");
+        flash.resize(0x20000, 0xFF);
+        vmtest::WriteBytes(e->File("flash.rom"), flash);
+        e->machine = "spiboard 0000:01:00.0 orpane part=M25P10 file=flash.rom\n";
+    }
+    for (const Args& args : runs) EXPECT_EQ(oneByOne.Sim(args).exitCode, 0) << args[0];
+    const vmtest::RunOptions options = together.Prepare();
+    std::vector<vmtest::RunResult> results(runs.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        threads.emplace_back([&, i] { results[i] = vmtest::Run(vmtest::kVmSimExe, runs[i], options); });
+    for (std::thread& t : threads) t.join();
+    for (std::size_t i = 0; i < runs.size(); ++i) EXPECT_EQ(results[i].exitCode, 0) << runs[i][0] << results[i].err;
+    EXPECT_EQ(vmtest::ReadBytes(together.File("flash.rom")), vmtest::ReadBytes(oneByOne.File("flash.rom")));
 }
 
 }  // namespace

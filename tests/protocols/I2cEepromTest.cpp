@@ -167,6 +167,16 @@ TEST(GenI2c, ReadAndChunkedWriteOnTheWire) {
         }
         EXPECT_NE(log.find("S A0+ 04+ S A1+"), std::string::npos) << log;
 
+        // A master page larger than the part's 8 bytes: the address rolls
+        // over within the page, never into the next one.
+        b.i2c->writePage = 16;
+        const Bytes unaligned = b.eeprom->Storage().Bytes();
+        EXPECT_EQ(b.i2c->Write(data.data(), 0x24, 8, 0), 8u);
+        Bytes wrapped = unaligned;
+        std::copy(data.begin(), data.begin() + 4, wrapped.begin() + 0x24);
+        std::copy(data.begin() + 4, data.begin() + 8, wrapped.begin() + 0x20);
+        EXPECT_EQ(b.eeprom->Storage().Bytes(), wrapped);
+
         // A misaligned write never touches the bus.
         b.i2c->writeAlign = 8;
         b.hw.AccessLog().Enable();

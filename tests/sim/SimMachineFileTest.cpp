@@ -18,7 +18,10 @@ std::uint32_t Cfg(SimHardware& hw, const SimPciAddress& a, std::uint32_t off, in
 TEST(SimMachineFile, GoodFile) {
     vmtest::TempDir dir;
     vmtest::WriteBytes(dir.File("legacy.bin"), {0x55, 0xAA, 0x10});
-    vmtest::WriteBytes(dir.File("b1.rom"), {0x55, 0xAA});
+    std::vector<std::uint8_t> b1(64 << 10, 0xFF);
+    b1[0] = 0x55;
+    b1[1] = 0xAA;
+    vmtest::WriteBytes(dir.File("b1.rom"), b1);
     vmtest::WriteFile(dir.File("m.txt"),
                       "# two boards\n"
                       "function 0001:01:00.0 vendor=0x1002 device=0x67DF   # trailing comment\n"
@@ -77,7 +80,7 @@ TEST(SimMachineFile, GoodFile) {
     ASSERT_EQ(hw->Storages().size(), 1u);
     EXPECT_EQ(hw->Storages()[0]->Size(), 64u << 10);
     EXPECT_EQ(f->RomModel()->ReadByte(1), 0xAAu);
-    EXPECT_EQ(f->RomModel()->ReadByte(2), 0xFFu);  // padded
+    EXPECT_EQ(f->RomModel()->ReadByte(2), 0xFFu);
 
     SimPciFunction* g = hw->FindFunction({0, 2, 0, 1});
     ASSERT_TRUE(g);
@@ -152,9 +155,15 @@ TEST(SimMachineFile, ErrorsNameTheLine) {
         {"F rombar size=128K base=0\nparallelflash fault=absent,melt\n", "unknown fault 'melt'", 3},
         {"F rombar size=128K base=0\nparallelflash unerased=0x20000\n", "'unerased=' needs a part address", 3},
         {"spiboard 01:00.0 orpane file=bad.rom\n", "'DIR/bad.rom.status' does not hold a status byte", 1},
+        {"spiboard 01:00.0 orpane file=long.rom\n", "'DIR/long.rom.status' does not hold a status byte", 1},
+        {"spiboard 01:00.0 orpane file=nul.rom\n", "'DIR/nul.rom.status' does not hold a status byte", 1},
+        {"spiboard 01:00.0 orpane file=wide.rom\n", "'DIR/wide.rom.status' does not hold a status byte", 1},
     };
     vmtest::TempDir dir;
     vmtest::WriteFile(dir.File("bad.rom.status"), "locked\n");
+    vmtest::WriteFile(dir.File("long.rom.status"), "0x9C" + std::string(40, ' ') + "junk\n");
+    vmtest::WriteFile(dir.File("nul.rom.status"), std::string("0x9C\0junk\n", 10));
+    vmtest::WriteFile(dir.File("wide.rom.status"), "0x19C\n");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::string text = c.text;
@@ -220,7 +229,8 @@ TEST(SimMachineFile, NumbersAndAddresses) {
 
 TEST(SimMachineFile, RomFilesAreWrittenBackOnlyWhenChanged) {
     vmtest::TempDir dir;
-    std::vector<std::uint8_t> original(0x800, 0x11);
+    std::vector<std::uint8_t> original(0x1000, 0xFF);
+    std::fill(original.begin(), original.begin() + 0x800, 0x11);
     vmtest::WriteBytes(dir.File("a.rom"), original);
     vmtest::WriteFile(dir.File("m"),
                       "function 01:00.0 vendor=0x1002 device=0x6610\n"
@@ -236,7 +246,7 @@ TEST(SimMachineFile, RomFilesAreWrittenBackOnlyWhenChanged) {
     ASSERT_TRUE(hw) << error;
     EXPECT_EQ(hw->Storages().size(), 2u);
 
-    // Unchanged padded file stays as it is; the missing one is created.
+    // An unchanged file stays as it is; the missing one is created.
     ASSERT_TRUE(hw->SaveBackingFiles(&error)) << error;
     EXPECT_EQ(vmtest::ReadBytes(dir.File("a.rom")), original);
     EXPECT_EQ(vmtest::ReadBytes(dir.File("new.rom")), std::vector<std::uint8_t>(0x800, 0xFF));
@@ -244,8 +254,7 @@ TEST(SimMachineFile, RomFilesAreWrittenBackOnlyWhenChanged) {
     hw->FindFunction({0, 1, 0, 0})->RomModel()->WriteByte(0x900, 0x22);
     EXPECT_EQ(hw->FindFunction({0, 3, 0, 0})->RomModel()->ReadByte(0x900), 0x22u);
     ASSERT_TRUE(hw->SaveBackingFiles(&error)) << error;
-    std::vector<std::uint8_t> expect(0x1000, 0xFF);
-    std::fill(expect.begin(), expect.begin() + 0x800, 0x11);
+    std::vector<std::uint8_t> expect = original;
     expect[0x900] = 0x22;
     EXPECT_EQ(vmtest::ReadBytes(dir.File("a.rom")), expect);
 
@@ -261,11 +270,16 @@ TEST(SimMachineFile, RomFilesAreWrittenBackOnlyWhenChanged) {
     EXPECT_FALSE(hw->SaveBackingFiles(&error));
     EXPECT_NE(error.find("cannot write '" + dir.File("a.rom") + "'"), std::string::npos) << error;
 
-    // Files larger than the given size are refused.
+    // Files larger or smaller than the given size are refused: a file cut
+    // short is no ROM with an erased tail.
     vmtest::WriteBytes(dir.File("big.rom"), std::vector<std::uint8_t>(0x1001, 0));
     EXPECT_FALSE(ParseSimMachine("function 01:00.0 vendor=1 device=2\nrom file=big.rom size=4K\n", "m", dir.Path(),
                                  &error));
     EXPECT_NE(error.find("more than the size 4096"), std::string::npos) << error;
+    EXPECT_FALSE(ParseSimMachine("function 01:00.0 vendor=1 device=2\nrom file=big.rom size=8K\n", "m", dir.Path(),
+                                 &error));
+    EXPECT_NE(error.find("'" + dir.File("big.rom") + "' holds 4097 bytes, less than the size 8192"), std::string::npos)
+        << error;
 }
 
 TEST(SimMachineFile, EnvironmentAndDemoMachine) {
