@@ -388,6 +388,8 @@ TEST(ModifyCommands, FailedEraseOrWriteIsTriedAgainWithTheRomInMemory) {
     edited = Resealed(edited, kCrcAt);
     Bytes stuck = edited;
     stuck[0x1FFF0] &= 0xFE;
+    Bytes stuckAtStart = edited;
+    stuckAtStart[0] &= 0xFE;
     const std::string done = "20000/20000h bytes programmed\n20000/20000h bytes verified\n";
     struct Case {
         const char* name;
@@ -401,11 +403,19 @@ TEST(ModifyCommands, FailedEraseOrWriteIsTriedAgainWithTheRomInMemory) {
         {"write that heals", "fail-programs=1", {"-mi", "0", "0B361002"}, 0, done, &edited},
         {"write that heals, -mb", "fail-programs=1", {"-mb", "0", "ssid.txt"}, 0, done, &edited},
         {"erase that heals", "fail-erases=1", {"-mi", "0", "0B361002"}, 0, done, &edited},
+        // Each step has its own attempts: an erase that failed leaves the
+        // write its own.
+        {"erase and write that heal", "fail-erases=1 fail-programs=1", {"-mi", "0", "0B361002"}, 0, done, &edited},
+        {"erase and write that heal, -mb", "fail-erases=1 fail-programs=1", {"-mb", "0", "ssid.txt"}, 0, done,
+         &edited},
+        {"write that heals at the third attempt", "fail-programs=2", {"-mi", "0", "0B361002"}, 0, done, &edited},
         // A partial erase is reported, and the ROM put back as far as it goes.
         {"bit that will not erase", "stuck=0x1FFF0:0:1", {"-mi", "0", "0B361002"}, 1,
          "ROM not erased\n\n   ERROR: 0FL05\n", &stuck},
         {"bit that will not erase, -mb", "stuck=0x1FFF0:0:1", {"-mb", "0", "ssid.txt"}, 1,
          "ROM not erased--\n\n   ERROR: 0FL05\n", &stuck},
+        {"bit that will not erase in the first page", "stuck=0x0:0:1", {"-mi", "0", "0B361002"}, 1,
+         "ROM not erased\n\n   ERROR: 0FL05\n", &stuckAtStart},
         // Erased again with retries: still the old ROM, never the edit over it.
         {"erase that never works", "fault=erase-fails", {"-mi", "0", "0B361002", "-retries=2"}, 1,
          "ROM not erased\n\n   ERROR: 0FL05\n", &rom},
