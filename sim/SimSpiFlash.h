@@ -38,6 +38,12 @@ struct SimSpiIdAnswer {
     std::vector<std::uint8_t> bytes; // the last byte repeats after the sequence
 };
 
+// A sector or block erase: the opcode and the aligned block it erases.
+struct SimSpiErase {
+    std::uint8_t opcode = 0;
+    std::uint32_t size = 0;
+};
+
 // What a part is, seen from its datasheet.
 struct SimSpiPartModel {
     std::string name;
@@ -46,10 +52,10 @@ struct SimSpiPartModel {
     // Byte-program parts: 0x02 programs the one data byte after the
     // address; further bytes of the frame are ignored.
     bool byteProgram = false;
-    std::uint32_t sectorSize = 0x10000;
     std::vector<SimSpiIdAnswer> ids;
     std::vector<std::uint8_t> chipEraseOpcodes{0xC7};
-    std::vector<std::uint8_t> sectorEraseOpcodes{0xD8};
+    // Each takes a 24-bit address inside the block.
+    std::vector<SimSpiErase> blockErases{{0xD8, 0x10000}};
     std::uint8_t ewsrOpcode = 0;     // enable-write-status opcode (0 = none)
     std::uint8_t writableStatus = 0x9C;  // block-protect bits and the lock bit
     std::uint8_t initialStatus = 0x00;
@@ -135,7 +141,7 @@ private:
     void ExecuteStatusWrite(bool ewsrArmed);
     void ExecuteProgram();
     void ExecuteChipErase();
-    void ExecuteSectorErase();
+    void ExecuteSectorErase(std::uint32_t blockSize);
     bool Protected() const { return (status_ & model_.writableStatus & 0x3C) != 0; }
     bool Protects(std::uint32_t address) const;
     const SimSpiIdAnswer* IdAnswer(std::uint8_t opcode) const;
@@ -143,6 +149,8 @@ private:
     void Store(std::uint32_t address, std::uint8_t value);
     std::uint32_t Address() const;
     bool IsOneOf(std::uint8_t opcode, const std::vector<std::uint8_t>& set) const;
+    // The block an erase opcode erases; 0 for another opcode.
+    std::uint32_t BlockEraseSize(std::uint8_t opcode) const;
 
     SimSpiPartModel model_;
     std::shared_ptr<SimStorage> storage_;
