@@ -220,7 +220,7 @@ bool SimSpiFlash::Busy() {
     return false;
 }
 
-void SimSpiFlash::StartOp(Op op) {
+void SimSpiFlash::StartOp(Op op, std::uint32_t erased) {
     op_ = op;
     switch (op) {
     case Op::Program:
@@ -229,7 +229,7 @@ void SimSpiFlash::StartOp(Op op) {
         break;
     case Op::Erase:
         pollsLeft_ = erasePolls_;
-        busyUntil_ = Now() + eraseUs_;
+        busyUntil_ = Now() + (erased && model_.size ? eraseUs_ * erased / model_.size : eraseUs_);
         break;
     case Op::StatusWrite:
         pollsLeft_ = statusPolls_;
@@ -417,5 +417,5 @@ void SimSpiFlash::ExecuteSectorErase(std::uint32_t sector) {
     std::uint32_t base = Address() - Address() % sector;
     if (!EraseFails())
         for (std::uint32_t i = 0; i < sector; ++i) Store(base + i, 0xFF);
-    StartOp(Op::Erase);
+    StartOp(Op::Erase, sector);
 }

@@ -2,9 +2,11 @@
 // describe it: identification commands with the part's own ID bytes, a
 // status register with busy, write-enable latch, block-protect bits and the
 // status-register lock with its write-protect pin, page program that only
-// clears bits and wraps inside the page, erase to 0xFF, busy for a number of
-// status polls (and optionally device time), reads that wrap at the part
-// size. Commands act when chip select goes high, as on a real part.
+// clears bits and wraps inside the page, chip erase and the sector and block
+// erases its datasheet lists (each refused where protection covers it) to
+// 0xFF, busy for a number of status polls (and optionally device time, a
+// block its share of the chip's), reads that wrap at the part size.
+// Commands act when chip select goes high, as on a real part.
 //
 // Masters talk to it a byte at a time (SimSpiSlave): the ROM controller
 // frame engine directly, the GPIO pads through a bit-level front end.
@@ -135,7 +137,9 @@ private:
     enum class Op { None, Program, Erase, StatusWrite };
     std::uint64_t Now() const { return clocks_ ? clocks_->DeviceMicros() : 0; }
     bool Busy();
-    void StartOp(Op op);
+    // erased: bytes a sector or block erase clears, which takes its share
+    // of the chip erase's time (0: the whole chip).
+    void StartOp(Op op, std::uint32_t erased = 0);
     // Acts on the frame just ended, as a part does when chip select rises.
     void Execute();
     void ExecuteStatusWrite(bool ewsrArmed);
