@@ -35,28 +35,18 @@ const char kTextTable[] =
     "parallel a41f \"AT29C040A\" 80000 100\n"
     "end\n";
 
-// A BIOS image at `at`, a pattern everywhere else.
+// A 16 KiB BIOS image at 0 and at secondImageAt, a pattern everywhere else.
 Bytes PartContents(std::size_t size, unsigned seed, std::size_t secondImageAt = 0) {
     Bytes part(size);
     if (size == 0) return part;
     for (std::size_t i = 0; i < size; ++i) part[i] = std::uint8_t(i * 7 + (i >> 9) + seed);
     vmtest::RomImageBuilder b;
-    b.n512 = 0x40;
+    b.n512 = 0x20;
     b.Patch(0x76, {0x02, 0x10, 0x00, 0x0B});  // where "-mi" finds the IDs: the header's
-    for (std::size_t at : {std::size_t(0), secondImageAt}) {
-        const Bytes image = b.Build();
+    const Bytes image = b.Build();
+    for (std::size_t at : {std::size_t(0), secondImageAt})
         std::copy(image.begin(), image.end(), part.begin() + std::ptrdiff_t(at));
-    }
     return part;
-}
-
-Bytes Image(std::size_t size) {
-    vmtest::RomImageBuilder b;
-    b.n512 = 0x40;
-    b.ssid = 0x0B77;
-    Bytes image = b.Build();
-    image.resize(size, 0x5A);
-    return image;
 }
 
 struct Board : E2e {
@@ -111,11 +101,11 @@ TEST(Reach, AWindowSmallerThanThePartIsTheRom) {
         Board m(c.board, c.partSize, c.textTable);
         vmtest::RunResult r = m.Sim({"-s", "0", "saved.rom"});
         EXPECT_EQ(r.exitCode, 0) << c.name << Body(r);
-        const std::size_t saved = c.window > 0x10000 ? c.window : 0x8000;  // a small ROM saves its BIOS image
+        const std::size_t saved = c.window > 0x10000 ? c.window : 0x4000;  // a small ROM saves its BIOS image
         EXPECT_EQ(vmtest::ReadBytes(m.File("saved.rom")), Bytes(m.part.begin(), m.part.begin() + std::ptrdiff_t(saved)))
             << c.name;
 
-        const Bytes image = Image(c.image);
+        const Bytes image = PartContents(c.image, 9);
         vmtest::WriteBytes(m.File("new.rom"), image);
         r = m.Sim({"-p", "0", "new.rom", "-f"});
         EXPECT_EQ(r.exitCode, c.exit) << c.name << Body(r);
@@ -144,7 +134,7 @@ TEST(Reach, APartLargerThanACommandHoldsKeepsWhatLiesPastIt) {
     };
     for (const Case& c : cases) {
         Board m(c.board, c.partSize, false, 0x10000);
-        const Bytes image = Image(0x10000);
+        const Bytes image = PartContents(0x10000, 9);
         vmtest::WriteBytes(m.File("new.rom"), image);
         const vmtest::RunResult r = m.Sim(c.args);
         const Bytes now = m.Now();
