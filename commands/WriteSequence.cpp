@@ -71,6 +71,14 @@ int CFlashCmd::SequenceErase() {
     engine->romSize = saved;
     bytesProgrammed = erased;
     if (erased == seq_.holdLength) return CMD_ERASED;
+    // A part larger than the program reaches, with no smaller erase, was
+    // refused untouched; trying again would refuse again.
+    if (engine->errorCode == FLASH_BEYOND_REACH) {
+        partTouched_ = false;
+        retryPending_ = false;
+        engine->CloseAccess();
+        return CMD_NOT_ERASED;
+    }
     StepFailed(kEraseStep);
     if (!retryPending_) WriteOverFailedErase();
     engine->CloseAccess();

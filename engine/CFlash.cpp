@@ -27,6 +27,9 @@ constexpr std::uint32_t kPomvekProbeRegister = 0x5A0B8;
 constexpr std::uint32_t kPomvekProbePattern = 0xA5A5A5A5;
 // Largest hardware-SPI transfer of a checksum.
 constexpr std::uint32_t kChecksumChunk = 256;
+// What a bus nobody drives reads as: the parallel ID, the serial status.
+constexpr std::uint16_t kNoParallelAnswer = 0xFFFF;
+constexpr std::uint8_t kNoSerialAnswer = 0xFF;
 // Signature and length byte at the start of a BIOS image.
 constexpr std::uint32_t kRomHeaderBytes = 3;
 
@@ -464,11 +467,26 @@ std::uint32_t CFlash::BulkErase() {
 
     const std::uint32_t result = (this->*Ops().erase)();
     // Nothing erased is no success, also on a ROM of size 0.
-    successFlag = (result > 0 && result >= romSize) ? 1 : 0;
-    Log(1, "  %X/%X bytes erased\n", result, romSize);
+    const std::uint32_t span = EraseSpan();
+    successFlag = (result > 0 && result >= span) ? 1 : 0;
+    Log(1, "  %X/%X bytes erased\n", result, span);
     Log(1, "  retried = %d\n", int(retried));
     Log(1, "CFlash::BulkErase() ends\n");
     return result;
+}
+
+std::uint32_t CFlash::ReachableSize() {
+    const std::uint32_t window = RomWindowSize();
+    const bool behindAperture = flashType == TYPE_PARALLEL || IsSerialEepromType(flashType);
+    return behindAperture && window != 0 ? window : 0xFFFFFFFF;
+}
+
+std::uint32_t CFlash::EraseSpan() { return std::min({romSize, ReachableSize(), kRomBufferSize}); }
+
+std::uint32_t CFlash::RefuseErase() {
+    Log(1, "part larger than the rom that can be read back: not erased\n");
+    errorCode = FLASH_BEYOND_REACH;
+    return 0;
 }
 
 std::uint32_t CFlash::EraseNotSupported() {
@@ -479,6 +497,10 @@ std::uint32_t CFlash::EraseNotSupported() {
 
 std::uint32_t CFlash::EraseParallel() {
     CParallel* p = ParallelForOperation();
+    p->romSize = EraseSpan();
+    // The JEDEC set erases only the whole chip: not one the window shows only
+    // part of. Parts programmed in pages get no erase command.
+    if (p->pageSize == 0 && p->eraseSize == 0 && partCapacity > p->romSize) return RefuseErase();
     const std::uint32_t result = p->ChipErase();
     retried = p->retryCount;
     return result;
@@ -487,6 +509,9 @@ std::uint32_t CFlash::EraseParallel() {
 template <std::uint32_t (CVoskSerial::*erase)()>
 std::uint32_t CFlash::EraseSerial() {
     CVoskSerial* serial = SerialForOperation();
+    // Erased sector by sector over this span: what part sits behind the
+    // controller, and how large, nothing here can tell.
+    serial->romSize = EraseSpan();
     const std::uint32_t result = (serial->*erase)();
     retried = serial->retryCount;
     return result;
@@ -497,9 +522,17 @@ std::uint32_t CFlash::EraseThroughSpi() {
     // Nothing to erase without an identified part.
     if (!engine || !currentPart) return 0;
     engine->retryLimit = retry;
+    // A chip erase only of a part whose every byte a command can read back
+    // and write again; a larger one (its JEDEC ID may name more than its
+    // record) is erased in blocks over the span, or not at all.
+    const std::uint32_t span = EraseSpan();
+    const std::uint32_t capacity = std::max(currentPart->size, engine->JedecCapacity());
+    std::uint32_t result = 0;
     // Blank-checked over the ROM size, which the command layer may have set
     // to the image length.
-    const std::uint32_t result = engine->ChipErase(1, romSize);
+    if (capacity <= span) result = engine->ChipErase(1, romSize);
+    else if (engine->BlockEraseSize() != 0) result = engine->EraseBlocks(span);
+    else result = RefuseErase();
     retried = engine->retryCount;
     return result;
 }
@@ -619,6 +652,12 @@ bool CFlash::CheckWriteRange(std::uint32_t offset, std::uint32_t length) {
         Log(1, "data size > rom size\n");
         return false;
     }
+    // A write past the window is lost, and its command cycles may land as
+    // data on bytes already written.
+    if (!RangeFits(offset, length, ReachableSize())) {
+        Log(1, "data size > rom window\n");
+        return false;
+    }
     return WriteEnable() == 1;
 }
 
@@ -718,14 +757,25 @@ std::uint32_t CFlash::ReadNotSupported(std::uint8_t*, std::uint32_t, std::uint32
     return 0;
 }
 
+std::uint32_t CFlash::NoAnswer() {
+    Log(1, "no part answers\n");
+    errorCode = FLASH_NOT_COMPLETED;
+    return 0;
+}
+
 std::uint32_t CFlash::ReadParallel(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
+    // An ID of all ones: nothing drives the data lines.
+    if (parallelId == kNoParallelAnswer) return NoAnswer();
     CParallel* p = SharedProtocols().parallel;
     p->romSize = romSize;
     return p->Read(buffer, offset, length);
 }
 
 std::uint32_t CFlash::ReadSerial(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
-    return SerialForOperation()->Read(buffer, offset, length);
+    CVoskSerial* serial = SerialForOperation();
+    // A status of all ones: no part drives the data line.
+    if (serial->ReadStatus() == kNoSerialAnswer) return NoAnswer();
+    return serial->Read(buffer, offset, length);
 }
 
 std::uint32_t CFlash::ReadMibEeprom(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {

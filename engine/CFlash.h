@@ -74,6 +74,15 @@ public:
     // reads set, part of the array takes no erase or write.
     std::uint8_t BlockProtectionMask();
 
+    // What the program reaches of the ROM: the ROM window for the parts
+    // behind the aperture (parallel, serial EEPROM), else no limit.
+    std::uint32_t ReachableSize();
+    // The bytes BulkErase erases and checks blank, from 0: the ROM size as
+    // far as the program reaches and a command can hold it. A part larger
+    // than that is erased block by block over it, or not at all
+    // (FLASH_BEYOND_REACH).
+    std::uint32_t EraseSpan();
+
     // The SPI engine for the current flash type and family.
     CGenSPI* GetSpiEngine();
     int SupportsTarget();
@@ -165,6 +174,9 @@ public:
     std::int16_t forceSoftSpi = 0;
     std::int16_t noAperture = 0;
     std::uint32_t romSize = 0;
+    // What the identified part holds by its record or type entry; romSize
+    // may be less (the part of it the ROM window reaches).
+    std::uint32_t partCapacity = 0;
     std::uint8_t* romImage = nullptr;  // kRomBufferSize bytes, owned
     std::uint32_t sectorSize = 0;
     std::uint32_t eraseSize = 0;
@@ -229,6 +241,8 @@ private:
     void IdentifySpiPart(CGenSPI* engine);
     void IdentifyParallelPart();
     void IdentifyParallelOnOpen();
+    // The ROM size cut to the ROM window, where the part sits behind it.
+    void FitRomToWindow();
     void ApplyInitList(InitList& list, const char* name);
     void RestoreInitList(const InitList& list, const char* name);
     std::int16_t ApplyWriteList(const WriteEnableList& list, const char* which);
@@ -321,6 +335,8 @@ private:
     std::uint32_t ReadNotSupported(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
     std::uint32_t ReadParallel(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
     std::uint32_t ReadSerial(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
+    // A read of a part that does not answer: it would pass 0xFF off as the ROM.
+    std::uint32_t NoAnswer();
     std::uint32_t ReadMibEeprom(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
     std::uint32_t ReadGpioI2c(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
     std::uint32_t ReadSiI1930(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
@@ -330,6 +346,8 @@ private:
     template <std::uint32_t (CVoskSerial::*erase)()>
     std::uint32_t EraseSerial();
     std::uint32_t EraseThroughSpi();
+    // An erase that would reach bytes no read can show: nothing is erased.
+    std::uint32_t RefuseErase();
     std::uint32_t WriteNothing(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
     std::uint32_t WriteNotImplemented(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
     std::uint32_t WriteParallel(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);

@@ -426,6 +426,7 @@ void CFlash::ResetIdentification(bool spiEngines) {
         s.ForEachHardwareSpiEngine([](CQuorSPI* engine) { engine->part = nullptr; });
     }
     romSize = 0;
+    partCapacity = 0;
     sectorSize = 0;
     eraseSize = 0;
     bulkEraseOnly = 0;
@@ -600,6 +601,13 @@ void CFlash::IdentifyParallelOnOpen() {
     if (romSize == 0) romSize = entrySize;
 }
 
+void CFlash::FitRomToWindow() {
+    partCapacity = romSize;
+    // Past the window the aperture shows filler, and writes there are lost:
+    // the ROM is what the window reaches.
+    romSize = std::min(romSize, ReachableSize());
+}
+
 void CFlash::ApplyInitList(InitList& list, const char* name) {
     for (std::uint32_t i = 0; i < list.count; ++i) {
         InitEntry& e = list.entries[i];
@@ -646,6 +654,7 @@ std::int16_t CFlash::OpenAccess() {
 
     if (IsSpiType(flashType)) IdentifySpiPart(engine);
     if (flashType == TYPE_PARALLEL) IdentifyParallelOnOpen();
+    FitRomToWindow();
 
     Log(1, "CFlash::openAccess() ends\n");
     accessOpen = 1;
@@ -683,6 +692,7 @@ std::int16_t CFlash::DetectType() {
     } else if (IsSpiType(flashType)) {
         IdentifySpiPart(engine);
     }
+    FitRomToWindow();
 
     Log(1, "CFlash::DetectType() ends\n");
     successFlag = 1;

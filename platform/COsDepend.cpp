@@ -253,6 +253,11 @@ void COsDepend::WriteIndirectRegister(std::uint32_t reg, std::uint32_t value) {
 
 int COsDepend::IsRomMapped() { return romState != kRomUnmapped ? 1 : 0; }
 
+std::uint32_t COsDepend::RomWindowSize() const {
+    if (romState <= kRomNoBar || !ApertureLive(romMap)) return 0;
+    return static_cast<std::uint32_t>(romMap.length);
+}
+
 int COsDepend::ReadRomByte(std::uint32_t offset) {
     if (romState == kRomUnmapped) return -1;
     if (romState == kRomNoBar || !ApertureLive(romMap) || offset >= romMap.length) return 0xFF;

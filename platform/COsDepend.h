@@ -86,6 +86,9 @@ public:
     virtual void ReadRom(std::uint32_t offset, std::uint8_t* buffer, int length);
     virtual void WriteRomByte(std::uint32_t offset, std::uint8_t value);
     virtual void WriteRom(std::uint32_t offset, const std::uint8_t* data, int length);
+    // Bytes of the ROM window that reach the ROM: the mapping, as long as the
+    // ROM BAR decodes (at most 256 KiB). 0 without one.
+    std::uint32_t RomWindowSize() const;
 
     virtual std::uint32_t IoDelay();
     virtual void StartTimeout(std::uint32_t seconds);
@@ -174,6 +177,8 @@ private:
     std::uint8_t FindFrameBufferBar(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn);
     void DecodeRomAtFrameBuffer(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn);
     void MapRomBar(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn);
+    // Size of the ROM BAR holding `rom`; 0 when it will not tell.
+    std::uint64_t RomBarSize(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, std::uint32_t rom);
 };
 
 // Process-wide logger (silent unless a level is set).

@@ -1,4 +1,5 @@
 // PCI configuration space, capability walk, device mapping and PCI domains.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -317,11 +318,24 @@ void COsDepend::DecodeRomAtFrameBuffer(std::uint16_t seg, std::uint8_t bus, std:
     Log(1, "  rombase <- membase\n");
 }
 
+std::uint64_t COsDepend::RomBarSize(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn, std::uint32_t rom) {
+    // The usual sizing: all address bits written with decoding off, the
+    // bits that stay 0 give the size; the BAR then gets its value back.
+    WritePciConfigDword(seg, bus, devfn, kPciRomBar, kRomBarAddressMask);
+    const std::uint32_t mask = ReadPciConfigDword(seg, bus, devfn, kPciRomBar) & kRomBarAddressMask;
+    WritePciConfigDword(seg, bus, devfn, kPciRomBar, rom);
+    return mask != 0 ? std::uint64_t(~mask) + 1 : 0;
+}
+
 void COsDepend::MapRomBar(std::uint16_t seg, std::uint8_t bus, std::uint8_t devfn) {
     const std::uint32_t rom = ReadPciConfigDword(seg, bus, devfn, kPciRomBar);
     // All ones: the function stopped answering; map nothing.
     if ((rom & kBarAddressMask) == 0 || rom == 0xFFFFFFFF) return;
-    const PhysMap map = MapPhysicalMemory(rom & kBarAddressMask, kRomWindow);
+    // Past the BAR's own size the aperture reaches whatever decodes there,
+    // not the ROM: the window ends with the BAR.
+    const std::uint64_t barSize = RomBarSize(seg, bus, devfn, rom);
+    const PhysMap map =
+        MapPhysicalMemory(rom & kBarAddressMask, barSize != 0 ? std::min(barSize, kRomWindow) : kRomWindow);
     if (!map.Valid()) {
         Log(1, "rom mapping error\n");
         return;

@@ -25,6 +25,7 @@ inline constexpr std::uint32_t kBarType64 = 0x4;         // 64-bit: the next BAR
 inline constexpr std::uint32_t kBarPrefetchable = 0x8;
 inline constexpr std::uint32_t kBarAddressMask = 0xFFFFFFF0;
 inline constexpr std::uint32_t kRomBarEnable = 0x1;
+inline constexpr std::uint32_t kRomBarAddressMask = 0xFFFFF800;
 
 // Capability ids.
 inline constexpr std::uint8_t kPciCapAgp = 0x02;

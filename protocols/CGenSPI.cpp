@@ -89,10 +89,11 @@ std::uint32_t CGenSPI::BuildCommand(std::uint8_t* buffer, const SpiCommand& comm
 
 std::uint32_t CGenSPI::SendCommand(SpiCommandIndex index, std::uint32_t address, std::uint32_t txLen,
                                    const std::uint8_t* tx, std::uint32_t rxLen, std::uint8_t* rx,
-                                   std::int16_t verify, std::uint32_t* cmdLenOut) {
+                                   std::int16_t verify, std::uint32_t* cmdLenOut, const SpiCommand* instead) {
     std::uint8_t cmd[kSpiCommandBufferSize];
     std::uint32_t cmdLen = 0;
-    if (part && part->commands[index].opcode != 0) cmdLen = BuildCommand(cmd, part->commands[index], address);
+    const SpiCommand* command = instead ? instead : part ? &part->commands[index] : nullptr;
+    if (command && command->opcode != 0) cmdLen = BuildCommand(cmd, *command, address);
     if (cmdLenOut) *cmdLenOut = cmdLen;
     if (cmdLen == 0) {
         if (verify != 1 && rxLen && rx) std::memset(rx, 0xFF, rxLen);
@@ -122,7 +123,7 @@ std::uint8_t CGenSPI::PollStatus(const StatusPoll& poll) {
 }
 
 int CGenSPI::RunWriteCommand(SpiCommandIndex index, std::uint32_t address, std::uint32_t txLen,
-                             const std::uint8_t* tx, const StatusPoll& poll) {
+                             const std::uint8_t* tx, const StatusPoll& poll, const SpiCommand* instead) {
     const bool statusWrite = index == SPI_WRSR;
     if (statusWrite && part->commands[SPI_EWSR].opcode != 0) {
         // Enable-write-status sets no latch to check.
@@ -132,7 +133,7 @@ int CGenSPI::RunWriteCommand(SpiCommandIndex index, std::uint32_t address, std::
         if (!Shows(ReadStatusByte(), part->wel)) return -1;
     }
     std::uint32_t cmdLen = 0;
-    const std::uint32_t sent = SendCommand(index, address, txLen, tx, 0, nullptr, 0, &cmdLen);
+    const std::uint32_t sent = SendCommand(index, address, txLen, tx, 0, nullptr, 0, &cmdLen, instead);
     if (cmdLen == 0) return -1;
     // A status byte that did not go out whole changed nothing worth waiting for.
     if (statusWrite && sent < cmdLen + txLen) return -1;
@@ -254,11 +255,7 @@ std::uint32_t CGenSPI::BlankCheck(std::uint32_t address, std::uint32_t length) {
 std::uint32_t CGenSPI::ChipErase(std::int16_t verify, std::uint32_t blankCheckLength) {
     if (!part) return 0;
     std::uint32_t length = blankCheckLength ? blankCheckLength : part->size;
-    // Parts with the EWSR/0x60 command set power up block-protected; clear
-    // the protection before the erase, or it is silently ignored.
-    if (part->commands[SPI_CHIP_ERASE].opcode == 0x60 && part->commands[SPI_EWSR].opcode == 0x50 &&
-        TestStatusBits(part->wp[SPI_WP_UNPROTECT]) != 1)
-        WriteStatus(0);
+    LiftPowerUpProtection();
 
     // The wait grows with the part; a part still busy when it ends gets as
     // long again before the erase is judged.
@@ -268,6 +265,54 @@ std::uint32_t CGenSPI::ChipErase(std::int16_t verify, std::uint32_t blankCheckLe
         status = PollStatus({false, limit, "Error: bulk erase - read status register operation timeout"});
     if (!IdleAfterWrite(status)) return 0;
     if (verify != 1) return length;
+    return BlankCheck(0, length);
+}
+
+void CGenSPI::LiftPowerUpProtection() {
+    if (part->commands[SPI_CHIP_ERASE].opcode == 0x60 && part->commands[SPI_EWSR].opcode == 0x50 &&
+        TestStatusBits(part->wp[SPI_WP_UNPROTECT]) != 1)
+        WriteStatus(0);
+}
+
+std::uint32_t CGenSPI::JedecCapacity() {
+    if (!part) return 0;
+    static constexpr SpiCommand kReadJedecId{0x9F, 0, 0};
+    std::uint8_t cmd[kSpiCommandBufferSize];
+    std::uint8_t id[3];
+    const std::uint32_t cmdLen = BuildCommand(cmd, kReadJedecId, 0);
+    if (Transfer(cmdLen, cmd, 0, nullptr, sizeof id, id, 0) < cmdLen + sizeof id) return 0;
+    // Capacity codes from 64 KiB up; anything else (another maker's
+    // answer, no answer, a code of another scheme) says nothing.
+    constexpr std::uint8_t kSmallestCode = 0x10;
+    constexpr std::uint8_t kLargestCode = 0x1F;
+    if (id[0] != part->id[0] || id[2] < kSmallestCode || id[2] > kLargestCode) return 0;
+    return 1u << id[2];
+}
+
+std::uint32_t CGenSPI::BlockEraseSize() const {
+    constexpr std::uint32_t kSmallBlock = 0x8000;
+    constexpr std::uint32_t kLargeBlock = 0x10000;
+    if (!part) return 0;
+    switch (part->commands[SPI_SECTOR_ERASE].opcode) {
+    // 0xD8 erases 32 KiB where the record names 32 KiB sectors, else 64 KiB.
+    case 0xD8: return part->sectorSize == kSmallBlock ? kSmallBlock : kLargeBlock;
+    case 0x52: return kSmallBlock;
+    default: return 0;
+    }
+}
+
+std::uint32_t CGenSPI::EraseBlocks(std::uint32_t length) {
+    const std::uint32_t block = BlockEraseSize();
+    if (block == 0 || length == 0) return 0;
+    LiftPowerUpProtection();
+    // The sets of the type table give the sector erase no address bytes.
+    SpiCommand erase = part->commands[SPI_SECTOR_ERASE];
+    erase.addressBytes = 3;
+    static constexpr StatusPoll kPoll{false, kSpiSectorEraseTimeoutUs,
+                                      "Error: sector erase - read status register operation timeout"};
+    for (std::uint64_t at = 0; at < length; at += block)
+        if (!IdleAfterWrite(RunWriteCommand(SPI_SECTOR_ERASE, std::uint32_t(at), 0, nullptr, kPoll, &erase))) break;
+    // What reads blank counts, also after a block that failed.
     return BlankCheck(0, length);
 }
 

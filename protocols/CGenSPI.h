@@ -73,6 +73,15 @@ public:
     virtual std::uint32_t ChipErase(std::int16_t verify, std::uint32_t blankCheckLength = 0);
     // Erases sector `index`; bytes erased (blank bytes with verify 1).
     virtual std::uint32_t SectorErase(std::uint32_t index, std::int16_t verify);
+    // The size the JEDEC ID's capacity byte names, when the part answers
+    // 0x9F with its maker's byte; 0 otherwise.
+    virtual std::uint32_t JedecCapacity();
+    // The step of EraseBlocks: the block the part's sector-erase opcode
+    // erases at least; 0 when the part has none.
+    std::uint32_t BlockEraseSize() const;
+    // Erases the blocks covering [0, length) and checks that range blank:
+    // the blank bytes from 0 (0 when the part has no block erase).
+    virtual std::uint32_t EraseBlocks(std::uint32_t length);
     // Status byte; kSpiStatusFailed without a part, 0xFF when the frame failed.
     virtual std::uint32_t ReadStatus();
     // Writes the status register: 1 done, 0 without a part, on a failed
@@ -105,9 +114,11 @@ public:
 protected:
     // Sends command `index` of the part built with address, then tx out and
     // rx in. Result as Transfer; 0 when the command is absent or too long.
+    // `instead` replaces the part's command of that index.
     std::uint32_t SendCommand(SpiCommandIndex index, std::uint32_t address, std::uint32_t txLen,
                               const std::uint8_t* tx, std::uint32_t rxLen, std::uint8_t* rx,
-                              std::int16_t verify, std::uint32_t* cmdLen = nullptr);
+                              std::int16_t verify, std::uint32_t* cmdLen = nullptr,
+                              const SpiCommand* instead = nullptr);
     // RDSR: the status byte, 0xFF when the frame failed.
     std::uint8_t ReadStatusByte();
     // The wait after a write command.
@@ -126,7 +137,10 @@ protected:
     // poll ended on, or -1 when the latch did not set or the command was
     // not sent (a status write also when its byte did not go out whole).
     int RunWriteCommand(SpiCommandIndex index, std::uint32_t address, std::uint32_t txLen, const std::uint8_t* tx,
-                        const StatusPoll& poll);
+                        const StatusPoll& poll, const SpiCommand* instead = nullptr);
+    // Parts with the EWSR/0x60 command set power up block-protected: an
+    // erase before the protection is cleared is silently ignored.
+    void LiftPowerUpProtection();
     // The command ran and the part ended idle with the latch clear.
     bool IdleAfterWrite(int status) const;
     static bool Shows(std::uint32_t status, const SpiStatusBits& pair) {

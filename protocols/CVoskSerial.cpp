@@ -255,24 +255,7 @@ std::uint32_t CVoskSerial::WriteSST(const std::uint8_t* data, std::uint32_t offs
 
 // ---------------------------------------------------------------- erase
 
-std::uint32_t CVoskSerial::ChipErase(std::uint8_t opcode) {
-    flash->SetErrorCode(FLASH_OK);
-    timeoutSeconds = 1;
-    if (!WriteEnable()) return 0;
-    if (!ExeCommand(kSepromOpcodeOnly, opcode)) {
-        flash->Log(1, "timeout polling ASIC idle after bulk erase\n");
-        flash->SetErrorCode(FLASH_ERASE_ASIC_TIMEOUT);
-        return 0;
-    }
-    // The wait grows with the part; a part still busy when it ends gets as
-    // long again before the erase is judged.
-    constexpr std::uint64_t kLeastWaitUs = 10000000;
-    timeoutSeconds = std::uint32_t((ChipEraseLimitUs(romSize, kLeastWaitUs) + 999999) / 1000000);
-    if ((PollStatus(0x00, 0x01) & 0x01) && (PollStatus(0x00, 0x01) & 0x01)) {
-        flash->Log(1, "timeout polling ROM idle after bulk erase\n");
-        flash->SetErrorCode(FLASH_ERASE_ROM_TIMEOUT);
-        return 0;
-    }
+std::uint32_t CVoskSerial::BlankAfterErase() {
     const std::uint32_t blank = VerifyBlock(nullptr, 0, romSize);
     if (blank < romSize) {
         flash->Log(1, "data not erased\n");
@@ -281,17 +264,41 @@ std::uint32_t CVoskSerial::ChipErase(std::uint8_t opcode) {
     return blank;
 }
 
+std::uint32_t CVoskSerial::EraseRom(std::uint8_t opcode) {
+    flash->SetErrorCode(FLASH_OK);
+    for (std::uint32_t at = 0; at < romSize; at += kSepromSectorBytes) {
+        timeoutSeconds = 1;
+        if (!WriteEnable()) return 0;
+        if (SectorEraseCommand(std::uint8_t(at / kSepromSectorBytes), opcode) != 0) {
+            flash->Log(1, "timeout polling ASIC idle after bulk erase\n");
+            flash->SetErrorCode(FLASH_ERASE_ASIC_TIMEOUT);
+            return 0;
+        }
+        // A part still busy when the wait ends gets as long again before
+        // the erase is judged.
+        timeoutSeconds = 10;
+        if ((PollStatus(0x00, 0x01) & 0x01) && (PollStatus(0x00, 0x01) & 0x01)) {
+            flash->Log(1, "timeout polling ROM idle after bulk erase\n");
+            flash->SetErrorCode(FLASH_ERASE_ROM_TIMEOUT);
+            return 0;
+        }
+    }
+    return BlankAfterErase();
+}
+
+std::uint32_t CVoskSerial::SectorEraseCommand(std::uint8_t sector, std::uint8_t opcode) {
+    return RunControllerCommand({.mode = kSepromSectorErase,
+                                 .fieldMask = kSepromOpcodeMask | kSepromSectorMask,
+                                 .fields = std::uint32_t(sector & 0x0F) << 24 | std::uint32_t(opcode) << 16});
+}
+
 std::int16_t CVoskSerial::SectorErase(std::uint8_t sector) {
     retryCount = 0;
     std::int16_t result = 0;
     do {
         flash->SetErrorCode(FLASH_OK);
         if (!WriteEnable()) continue;
-        const std::uint32_t busy = RunControllerCommand(
-            {.mode = kSepromSectorErase,
-             .fieldMask = kSepromOpcodeMask | kSepromSectorMask,
-             .fields = std::uint32_t(sector & 0x0F) << 24 | std::uint32_t(kSpiSectorErase) << 16});
-        result = busy == 0 ? 1 : 0;
+        result = SectorEraseCommand(sector, kSpiSectorErase) == 0 ? 1 : 0;
         timeoutSeconds = 10;
         if (!(PollStatus(0x00, 0x01) & 0x01) && WriteDisable()) return result;
     } while (++retryCount <= retryLimit);
@@ -303,7 +310,7 @@ std::uint32_t CVoskSerial::EraseAT25F() {
     std::uint32_t result = 0;
     // Every pass erases, whatever the one before returned.
     for (std::uint32_t pass = 0; pass <= retryLimit; ++pass) {
-        result = ChipErase(kAt25fChipErase);
+        result = EraseRom(kAt25fSectorErase);
         ++retryCount;
     }
     return result;
@@ -312,7 +319,7 @@ std::uint32_t CVoskSerial::EraseAT25F() {
 std::uint32_t CVoskSerial::EraseSTM25P() {
     retryCount = 0;
     while (GetBlockProtect() == 0) {
-        const std::uint32_t r = ChipErase(kM25pChipErase);
+        const std::uint32_t r = EraseRom(kSpiSectorErase);
         if (r == romSize) return r;
         if (++retryCount > retryLimit) return r;
     }
@@ -320,12 +327,7 @@ std::uint32_t CVoskSerial::EraseSTM25P() {
     if (romSize <= 0x10000) {
         SectorErase(0);
         SectorErase(1);
-        blank = VerifyBlock(nullptr, 0, romSize);
-        if (blank < romSize) {
-            flash->Log(1, "data not erased\n");
-            flash->SetErrorCode(FLASH_NOT_ERASED);
-        }
-        return blank;
+        return BlankAfterErase();
     }
     // Only the top sector may stay protected; it is left as it is.
     if (GetBlockProtect() != 1) return 0;
@@ -356,7 +358,7 @@ std::uint32_t CVoskSerial::EraseSST() {
                 clear = true;
             }
         }
-        if (clear) result = ChipErase(kSstChipErase);
+        if (clear) result = EraseRom(kSstBlockErase);
     }
     return result;
 }

@@ -34,9 +34,13 @@ inline constexpr std::uint8_t kSpiRdsr = 0x05;
 inline constexpr std::uint8_t kSpiWrsr = 0x01;
 inline constexpr std::uint8_t kSpiEwsr = 0x50;
 inline constexpr std::uint8_t kSpiSectorErase = 0xD8;
-inline constexpr std::uint8_t kAt25fChipErase = 0x62;
-inline constexpr std::uint8_t kM25pChipErase = 0xC7;
-inline constexpr std::uint8_t kSstChipErase = 0x60;
+// Sector erases: the AT25F sector and the SST 32 KiB block. The chip
+// erases are never sent: what part sits behind the controller, and whether
+// it is larger than the ROM, nothing can tell.
+inline constexpr std::uint8_t kAt25fSectorErase = 0x52;
+inline constexpr std::uint8_t kSstBlockErase = 0x52;
+// The controller addresses sector n at n x 32 KiB.
+inline constexpr std::uint32_t kSepromSectorBytes = 0x8000;
 
 class CVoskSerial {
 public:
@@ -60,7 +64,9 @@ public:
                                       std::uint32_t control);
     virtual std::uint32_t Write(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
     virtual std::int16_t SectorErase(std::uint8_t sector);
-    virtual std::uint32_t ChipErase(std::uint8_t opcode);
+    // Erases the ROM (romSize bytes) sector by sector with the sector-erase
+    // opcode, then checks it blank: the count of blank bytes from 0.
+    virtual std::uint32_t EraseRom(std::uint8_t opcode);
     virtual std::uint32_t EraseAT25F();
     virtual std::uint32_t EraseSTM25P();
     virtual std::uint32_t EraseSST();
@@ -107,6 +113,10 @@ protected:
         bool bridge = false;            // bus delay before the trigger; no plain write
     };
     std::uint32_t RunControllerCommand(const SepromCommand& command);
+    // The sector-erase command for `sector`; the busy bits after it.
+    std::uint32_t SectorEraseCommand(std::uint8_t sector, std::uint8_t opcode);
+    // Blank check of the ROM after an erase: the blank bytes from 0.
+    std::uint32_t BlankAfterErase();
 
 private:
     std::int16_t InlineEnable(bool setErrorAddress, const char* notSet);

@@ -24,4 +24,7 @@ enum FlashStatusCode : std::int32_t {
     FLASH_WRSR_TIMEOUT = 15,        // after enable-write-status or write-status
     FLASH_PROTECTION_STUCK = 16,    // "cannot disable block protection"
     FLASH_NO_APERTURE = 17,         // "rom pointer not allocated"
+    // The erase would reach bytes no read can show (a part larger than the
+    // ROM window or than a command holds): nothing was erased.
+    FLASH_BEYOND_REACH = 18,
 };

@@ -26,29 +26,40 @@ SimSpiIdAnswer Signature(std::vector<std::uint8_t> bytes) { return SimSpiIdAnswe
 // Older Atmel AT25F identification (0x15, no address).
 SimSpiIdAnswer AtmelId(std::uint8_t maker, std::uint8_t device) { return SimSpiIdAnswer{0x15, 0, false, {maker, device}}; }
 
+// Sector and block erases as the datasheets list them.
+using Erases = std::vector<SimSpiErase>;
+const Erases kSectors32K{{0xD8, 0x8000}};
+const Erases kSectors64K{{0xD8, 0x10000}};
+// 4 KiB sectors and 64 KiB blocks.
+const Erases k4K64K{{0x20, 0x1000}, {0xD8, 0x10000}};
+// 4 KiB sectors, 32 KiB and 64 KiB blocks.
+const Erases k4K32K64K{{0x20, 0x1000}, {0x52, 0x8000}, {0xD8, 0x10000}};
+
 // eraseMs: the datasheet's typical chip-erase time.
-SimSpiPartModel Part(const char* name, std::uint32_t size, std::uint32_t sector, std::uint32_t eraseMs,
+SimSpiPartModel Part(const char* name, std::uint32_t size, Erases erases, std::uint32_t eraseMs,
                      std::vector<SimSpiIdAnswer> ids, std::uint8_t writable = 0x9C) {
     SimSpiPartModel m;
     m.name = name;
     m.size = size;
-    m.sectorSize = sector;
+    m.blockErases = std::move(erases);
     m.chipEraseUs = std::uint64_t(eraseMs) * 1000;
     m.ids = std::move(ids);
     m.writableStatus = writable;
     return m;
 }
 
-// SST25VF parts: byte program, chip erase 0x60 or 0xC7, block-protected at
+// SST25VF parts: byte program, chip erase 0x60 or 0xC7, 4 KiB sectors and
+// 32 KiB blocks (the B parts 64 KiB blocks too), block-protected at
 // power-up, a status write only right after EWSR.
 // SST parts program one byte per 0x02 command (whole runs only through
 // their auto-address-increment command).
-SimSpiPartModel Sst(const char* name, std::uint32_t size, std::uint8_t device) {
-    SimSpiPartModel m = Part(name, size, 0x8000, 70, {Rems(0xBF, device, 0x90), Rems(0xBF, device, 0xAB)}, 0x8C);
+SimSpiPartModel Sst(const char* name, std::uint32_t size, std::uint8_t device,
+                    Erases erases = {{0x20, 0x1000}, {0x52, 0x8000}}) {
+    SimSpiPartModel m =
+        Part(name, size, std::move(erases), 70, {Rems(0xBF, device, 0x90), Rems(0xBF, device, 0xAB)}, 0x8C);
     m.pageSize = 1;
     m.byteProgram = true;
     m.chipEraseOpcodes = {0x60, 0xC7};
-    m.sectorEraseOpcodes = {0x20, 0x52, 0xD8};
     m.ewsrOpcode = 0x50;
     m.statusWriteNeedsEwsr = true;
     m.initialStatus = 0x0C;
@@ -56,21 +67,22 @@ SimSpiPartModel Sst(const char* name, std::uint32_t size, std::uint8_t device) {
     return m;
 }
 
-// The B parts also answer the JEDEC ID, erase faster and take a status
-// write after EWSR or WREN.
+// The B parts also answer the JEDEC ID, have 64 KiB blocks, erase faster
+// and take a status write after EWSR or WREN.
 SimSpiPartModel SstB(const char* name, std::uint32_t size, std::uint8_t device) {
-    SimSpiPartModel m = Sst(name, size, device);
+    SimSpiPartModel m = Sst(name, size, device, k4K32K64K);
     m.ids.push_back(Jedec(0xBF, 0x25, device));
     m.chipEraseUs = 35000;
     m.statusWriteNeedsEwsr = false;
     return m;
 }
 
-// Atmel AT25F: chip erase 0x62, sector erase 0x52, two protect bits and WPEN.
+// Atmel AT25F: chip erase 0x62, sector erase 0x52 (32 KiB sectors up to
+// 1 Mbit, 64 KiB above), two protect bits and WPEN.
 SimSpiPartModel AtmelF(const char* name, std::uint32_t size, std::uint8_t device, std::uint32_t eraseMs) {
-    SimSpiPartModel m = Part(name, size, 0x8000, eraseMs, {AtmelId(0x1F, device)}, 0x8C);
+    const std::uint32_t sector = size > 0x20000 ? 0x10000 : 0x8000;
+    SimSpiPartModel m = Part(name, size, {{0x52, sector}}, eraseMs, {AtmelId(0x1F, device)}, 0x8C);
     m.chipEraseOpcodes = {0x62};
-    m.sectorEraseOpcodes = {0x52};
     return m;
 }
 
@@ -88,61 +100,61 @@ SimSpiPartModel Paged(SimSpiPartModel m, std::uint32_t pageSize) {
 // Every modelled part, in the order SimSpiPartNames lists them.
 const std::vector<SimSpiPartModel> kCatalogue = {
     // ST serial flash: JEDEC ID and the electronic signature.
-    Part("M25P05", 0x10000, 0x8000, 1000, {Jedec(0x20, 0x20, 0x10), Signature({0x05})}, 0x8C),
-    Part("M25P10", 0x20000, 0x8000, 2000, {Jedec(0x20, 0x20, 0x11), Signature({0x10})}, 0x8C),
-    Part("M25P20", 0x40000, 0x10000, 3000, {Jedec(0x20, 0x20, 0x12), Signature({0x11})}),
-    Part("M25P40", 0x80000, 0x10000, 4500, {Jedec(0x20, 0x20, 0x13), Signature({0x12})}),
-    Part("M25P80", 0x100000, 0x10000, 8000, {Jedec(0x20, 0x20, 0x14), Signature({0x13})}),
+    Part("M25P05", 0x10000, kSectors32K, 1000, {Jedec(0x20, 0x20, 0x10), Signature({0x05})}, 0x8C),
+    Part("M25P10", 0x20000, kSectors32K, 2000, {Jedec(0x20, 0x20, 0x11), Signature({0x10})}, 0x8C),
+    Part("M25P20", 0x40000, kSectors64K, 3000, {Jedec(0x20, 0x20, 0x12), Signature({0x11})}),
+    Part("M25P40", 0x80000, kSectors64K, 4500, {Jedec(0x20, 0x20, 0x13), Signature({0x12})}),
+    Part("M25P80", 0x100000, kSectors64K, 8000, {Jedec(0x20, 0x20, 0x14), Signature({0x13})}),
     // Early ST parts without the JEDEC command.
-    Part("M25P05/c", 0x10000, 0x8000, 1000, {Signature({0x05})}, 0x8C),
-    Part("M25P10/c", 0x20000, 0x8000, 2000, {Signature({0x10})}, 0x8C),
-    Part("M25P20/c", 0x40000, 0x10000, 3000, {Signature({0x11})}),
-    Part("M25P40/c", 0x80000, 0x10000, 4500, {Signature({0x12})}),
-    Part("S25FL001", 0x20000, 0x10000, 2000, {Jedec(0x01, 0x02, 0x10), Signature({0x10})}),
-    Part("S25FL002", 0x40000, 0x10000, 3000, {Jedec(0x01, 0x02, 0x11), Signature({0x11})}),
-    Part("S25FL004", 0x80000, 0x10000, 4000, {Jedec(0x01, 0x02, 0x12), Signature({0x12})}),
-    BothChipErases(Part("MX25L512", 0x10000, 0x10000, 1000, {Jedec(0xC2, 0x20, 0x10), Rems(0xC2, 0x04)})),
-    BothChipErases(Part("MX25L1005", 0x20000, 0x10000, 1500, {Jedec(0xC2, 0x20, 0x11), Rems(0xC2, 0x10)})),
-    BothChipErases(Part("MX25L2026E", 0x40000, 0x10000, 2000, {Jedec(0xC2, 0x20, 0x12), Rems(0xC2, 0x11)})),
-    BothChipErases(Part("MX25L4006E", 0x80000, 0x10000, 3500, {Jedec(0xC2, 0x20, 0x13), Rems(0xC2, 0x12)})),
-    BothChipErases(Part("MX25L8006E", 0x100000, 0x10000, 7000, {Jedec(0xC2, 0x20, 0x14), Rems(0xC2, 0x13)})),
-    Paged(BothChipErases(Part("MX25L5121E", 0x10000, 0x10000, 500, {Jedec(0xC2, 0x22, 0x10)})), 32),
-    Paged(BothChipErases(Part("MX25L102lE", 0x20000, 0x10000, 1000, {Jedec(0xC2, 0x22, 0x11)})), 32),
-    BothChipErases(Part("MX25V4035F", 0x80000, 0x10000, 2000, {Jedec(0xC2, 0x23, 0x13)})),
-    BothChipErases(Part("MX25V8035F", 0x100000, 0x10000, 4000, {Jedec(0xC2, 0x23, 0x14)})),
-    BothChipErases(Part("IS25LP016D", 0x200000, 0x10000, 5000, {Jedec(0x9D, 0x60, 0x15), Rems(0x9D, 0x14)})),
+    Part("M25P05/c", 0x10000, kSectors32K, 1000, {Signature({0x05})}, 0x8C),
+    Part("M25P10/c", 0x20000, kSectors32K, 2000, {Signature({0x10})}, 0x8C),
+    Part("M25P20/c", 0x40000, kSectors64K, 3000, {Signature({0x11})}),
+    Part("M25P40/c", 0x80000, kSectors64K, 4500, {Signature({0x12})}),
+    Part("S25FL001", 0x20000, kSectors64K, 2000, {Jedec(0x01, 0x02, 0x10), Signature({0x10})}),
+    Part("S25FL002", 0x40000, kSectors64K, 3000, {Jedec(0x01, 0x02, 0x11), Signature({0x11})}),
+    Part("S25FL004", 0x80000, kSectors64K, 4000, {Jedec(0x01, 0x02, 0x12), Signature({0x12})}),
+    BothChipErases(Part("MX25L512", 0x10000, k4K64K, 1000, {Jedec(0xC2, 0x20, 0x10), Rems(0xC2, 0x04)})),
+    BothChipErases(Part("MX25L1005", 0x20000, k4K64K, 1500, {Jedec(0xC2, 0x20, 0x11), Rems(0xC2, 0x10)})),
+    BothChipErases(Part("MX25L2026E", 0x40000, k4K64K, 2000, {Jedec(0xC2, 0x20, 0x12), Rems(0xC2, 0x11)})),
+    BothChipErases(Part("MX25L4006E", 0x80000, k4K64K, 3500, {Jedec(0xC2, 0x20, 0x13), Rems(0xC2, 0x12)})),
+    BothChipErases(Part("MX25L8006E", 0x100000, k4K64K, 7000, {Jedec(0xC2, 0x20, 0x14), Rems(0xC2, 0x13)})),
+    Paged(BothChipErases(Part("MX25L5121E", 0x10000, k4K32K64K, 500, {Jedec(0xC2, 0x22, 0x10)})), 32),
+    Paged(BothChipErases(Part("MX25L102lE", 0x20000, k4K32K64K, 1000, {Jedec(0xC2, 0x22, 0x11)})), 32),
+    BothChipErases(Part("MX25V4035F", 0x80000, k4K32K64K, 2000, {Jedec(0xC2, 0x23, 0x13)})),
+    BothChipErases(Part("MX25V8035F", 0x100000, k4K32K64K, 4000, {Jedec(0xC2, 0x23, 0x14)})),
+    BothChipErases(Part("IS25LP016D", 0x200000, k4K32K64K, 5000, {Jedec(0x9D, 0x60, 0x15), Rems(0x9D, 0x14)})),
     // Winbond: JEDEC ID, manufacturer/device ID and the signature byte.
-    BothChipErases(Part("W25X10", 0x20000, 0x10000, 1000, {Jedec(0xEF, 0x30, 0x11), Rems(0xEF, 0x10), Signature({0x10})})),
-    BothChipErases(Part("W25X20", 0x40000, 0x10000, 2000, {Jedec(0xEF, 0x30, 0x12), Rems(0xEF, 0x11), Signature({0x11})})),
-    BothChipErases(Part("W25X40", 0x80000, 0x10000, 4000, {Jedec(0xEF, 0x30, 0x13), Rems(0xEF, 0x12), Signature({0x12})})),
-    BothChipErases(Part("W25X80", 0x100000, 0x10000, 8000, {Jedec(0xEF, 0x30, 0x14), Rems(0xEF, 0x13), Signature({0x13})})),
-    BothChipErases(Part("W25P10", 0x20000, 0x10000, 1000, {Rems(0xEF, 0x10), Signature({0x10})})),
-    BothChipErases(Part("W25P20", 0x40000, 0x10000, 2000, {Rems(0xEF, 0x11), Signature({0x11})})),
-    BothChipErases(Part("W25P40", 0x80000, 0x10000, 4000, {Rems(0xEF, 0x12), Signature({0x12})})),
-    BothChipErases(Part("W25Q32BV/FV", 0x400000, 0x10000, 10000, {Jedec(0xEF, 0x40, 0x16), Rems(0xEF, 0x15), Signature({0x15})})),
-    BothChipErases(Part("W25Q40", 0x80000, 0x10000, 2000, {Jedec(0xEF, 0x40, 0x13), Rems(0xEF, 0x12), Signature({0x12})})),
-    BothChipErases(Part("W25Q80", 0x100000, 0x10000, 3000, {Jedec(0xEF, 0x40, 0x14), Rems(0xEF, 0x13), Signature({0x13})})),
+    BothChipErases(Part("W25X10", 0x20000, k4K64K, 1000, {Jedec(0xEF, 0x30, 0x11), Rems(0xEF, 0x10), Signature({0x10})})),
+    BothChipErases(Part("W25X20", 0x40000, k4K64K, 2000, {Jedec(0xEF, 0x30, 0x12), Rems(0xEF, 0x11), Signature({0x11})})),
+    BothChipErases(Part("W25X40", 0x80000, k4K64K, 4000, {Jedec(0xEF, 0x30, 0x13), Rems(0xEF, 0x12), Signature({0x12})})),
+    BothChipErases(Part("W25X80", 0x100000, k4K64K, 8000, {Jedec(0xEF, 0x30, 0x14), Rems(0xEF, 0x13), Signature({0x13})})),
+    BothChipErases(Part("W25P10", 0x20000, kSectors64K, 1000, {Rems(0xEF, 0x10), Signature({0x10})})),
+    BothChipErases(Part("W25P20", 0x40000, kSectors64K, 2000, {Rems(0xEF, 0x11), Signature({0x11})})),
+    BothChipErases(Part("W25P40", 0x80000, kSectors64K, 4000, {Rems(0xEF, 0x12), Signature({0x12})})),
+    BothChipErases(Part("W25Q32BV/FV", 0x400000, k4K32K64K, 10000, {Jedec(0xEF, 0x40, 0x16), Rems(0xEF, 0x15), Signature({0x15})})),
+    BothChipErases(Part("W25Q40", 0x80000, k4K32K64K, 2000, {Jedec(0xEF, 0x40, 0x13), Rems(0xEF, 0x12), Signature({0x12})})),
+    BothChipErases(Part("W25Q80", 0x100000, k4K32K64K, 3000, {Jedec(0xEF, 0x40, 0x14), Rems(0xEF, 0x13), Signature({0x13})})),
     Sst("SST25VF512", 0x10000, 0x48),
     Sst("SST25VF010", 0x20000, 0x49),
     Sst("SST25VF020", 0x40000, 0x43),
     Sst("SST25VF040", 0x80000, 0x44),
     SstB("SST25VF020B", 0x40000, 0x8C),
-    Part("PM25LV512", 0x10000, 0x8000, 500, {Signature({0x9D, 0x7B, 0x7F})}, 0x8C),
-    Part("PM25LV010", 0x20000, 0x8000, 800, {Signature({0x9D, 0x7C, 0x7F})}, 0x8C),
-    BothChipErases(Part("GD25Q512TCP", 0x10000, 0x8000, 500, {Jedec(0xC8, 0x40, 0x10), Rems(0xC8, 0x09)})),
-    BothChipErases(Part("GD25Q10TCP", 0x20000, 0x8000, 1000, {Jedec(0xC8, 0x40, 0x11), Rems(0xC8, 0x10)})),
-    BothChipErases(Part("GD25Q21B", 0x40000, 0x1000, 1500, {Jedec(0xC8, 0x40, 0x12), Rems(0xC8, 0x11)})),
-    BothChipErases(Part("GD25Q41B", 0x80000, 0x1000, 2000, {Jedec(0xC8, 0x40, 0x13), Rems(0xC8, 0x12)})),
-    BothChipErases(Part("GD25Q80C", 0x100000, 0x1000, 3000, {Jedec(0xC8, 0x40, 0x14), Rems(0xC8, 0x13)})),
+    Part("PM25LV512", 0x10000, Erases{{0xD7, 0x1000}, {0xD8, 0x8000}}, 500, {Signature({0x9D, 0x7B, 0x7F})}, 0x8C),
+    Part("PM25LV010", 0x20000, Erases{{0xD7, 0x1000}, {0xD8, 0x8000}}, 800, {Signature({0x9D, 0x7C, 0x7F})}, 0x8C),
+    BothChipErases(Part("GD25Q512TCP", 0x10000, k4K32K64K, 500, {Jedec(0xC8, 0x40, 0x10), Rems(0xC8, 0x09)})),
+    BothChipErases(Part("GD25Q10TCP", 0x20000, k4K32K64K, 1000, {Jedec(0xC8, 0x40, 0x11), Rems(0xC8, 0x10)})),
+    BothChipErases(Part("GD25Q21B", 0x40000, k4K32K64K, 1500, {Jedec(0xC8, 0x40, 0x12), Rems(0xC8, 0x11)})),
+    BothChipErases(Part("GD25Q41B", 0x80000, k4K32K64K, 2000, {Jedec(0xC8, 0x40, 0x13), Rems(0xC8, 0x12)})),
+    BothChipErases(Part("GD25Q80C", 0x100000, k4K32K64K, 3000, {Jedec(0xC8, 0x40, 0x14), Rems(0xC8, 0x13)})),
     AtmelF("AT25F512", 0x10000, 0x65, 1000),
     AtmelF("AT25F1024", 0x20000, 0x60, 2000),
     AtmelF("AT25F2048", 0x40000, 0x63, 3000),
     AtmelF("AT25F4096", 0x80000, 0x64, 5000),
-    BothChipErases(Part("AT25F512B", 0x10000, 0x8000, 500, {Jedec(0x1F, 0x65, 0x01)})),
-    BothChipErases(Part("AT25S010N", 0x20000, 0x8000, 1000, {Jedec(0x1F, 0x66, 0x01)})),
-    BothChipErases(Part("F25L01PA", 0x20000, 0x1000, 1000, {Jedec(0x8C, 0x30, 0x11)})),
-    BothChipErases(Part("FM25Q08A", 0x100000, 0x10000, 3000, {Jedec(0xA1, 0x40, 0x14), Rems(0xA1, 0x13)})),
-    BothChipErases(Part("P25Q80H", 0x100000, 0x10000, 20, {Jedec(0x85, 0x60, 0x14), Rems(0x85, 0x13)})),
+    BothChipErases(Part("AT25F512B", 0x10000, k4K32K64K, 500, {Jedec(0x1F, 0x65, 0x01)})),
+    BothChipErases(Part("AT25S010N", 0x20000, k4K32K64K, 1000, {Jedec(0x1F, 0x66, 0x01)})),
+    BothChipErases(Part("F25L01PA", 0x20000, k4K64K, 1000, {Jedec(0x8C, 0x30, 0x11)})),
+    BothChipErases(Part("FM25Q08A", 0x100000, k4K32K64K, 3000, {Jedec(0xA1, 0x40, 0x14), Rems(0xA1, 0x13)})),
+    BothChipErases(Part("P25Q80H", 0x100000, k4K32K64K, 20, {Jedec(0x85, 0x60, 0x14), Rems(0x85, 0x13)})),
 };
 
 }  // namespace
@@ -218,7 +230,7 @@ bool SimSpiFlash::Busy() {
     return false;
 }
 
-void SimSpiFlash::StartOp(Op op) {
+void SimSpiFlash::StartOp(Op op, std::uint32_t erased) {
     op_ = op;
     switch (op) {
     case Op::Program:
@@ -227,7 +239,7 @@ void SimSpiFlash::StartOp(Op op) {
         break;
     case Op::Erase:
         pollsLeft_ = erasePolls_;
-        busyUntil_ = Until(eraseUs_);
+        busyUntil_ = Until(erased && model_.size ? chipEraseUs_ * erased / model_.size : eraseUs_);
         break;
     case Op::ChipErase:
         pollsLeft_ = erasePolls_;
@@ -355,8 +367,8 @@ void SimSpiFlash::Execute() {
         ExecuteProgram();
     } else if (IsOneOf(op, model_.chipEraseOpcodes)) {
         ExecuteChipErase();
-    } else if (IsOneOf(op, model_.sectorEraseOpcodes)) {
-        ExecuteSectorErase();
+    } else if (const std::uint32_t block = BlockEraseSize(op)) {
+        ExecuteSectorErase(block);
     }
 }
 
@@ -405,15 +417,20 @@ void SimSpiFlash::ExecuteChipErase() {
     StartOp(Op::ChipErase);
 }
 
-void SimSpiFlash::ExecuteSectorErase() {
+std::uint32_t SimSpiFlash::BlockEraseSize(std::uint8_t opcode) const {
+    for (const SimSpiErase& e : model_.blockErases)
+        if (e.opcode == opcode) return e.size;
+    return 0;
+}
+
+void SimSpiFlash::ExecuteSectorErase(std::uint32_t sector) {
     if (count_ < 4 || !wel_) return;
     if (Protects(Address())) {
         wel_ = false;
         return;
     }
-    std::uint32_t sector = model_.sectorSize ? model_.sectorSize : 0x1000;
     std::uint32_t base = Address() - Address() % sector;
     if (!EraseFails())
         for (std::uint32_t i = 0; i < sector; ++i) Store(base + i, 0xFF);
-    StartOp(Op::Erase);
+    StartOp(Op::Erase, sector);
 }

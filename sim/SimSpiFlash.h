@@ -2,10 +2,12 @@
 // describe it: identification commands with the part's own ID bytes, a
 // status register with busy, write-enable latch, block-protect bits and the
 // status-register lock with its write-protect pin, page program that only
-// clears bits and wraps inside the page, erase to 0xFF, busy for a number of
-// status polls and for device time (a chip erase for the part's own typical
-// time), reads that wrap at the part size. Commands act when chip select
-// goes high, as on a real part.
+// clears bits and wraps inside the page, chip erase and the sector and block
+// erases its datasheet lists (each refused where protection covers it) to
+// 0xFF, busy for a number of status polls and for device time (a chip erase
+// for the part's own typical time, a block its share of it), reads that
+// wrap at the part size. Commands act when chip select goes high, as on a
+// real part.
 //
 // Masters talk to it a byte at a time (SimSpiSlave): the ROM controller
 // frame engine directly, the GPIO pads through a bit-level front end.
@@ -39,6 +41,12 @@ struct SimSpiIdAnswer {
     std::vector<std::uint8_t> bytes; // the last byte repeats after the sequence
 };
 
+// A sector or block erase: the opcode and the aligned block it erases.
+struct SimSpiErase {
+    std::uint8_t opcode = 0;
+    std::uint32_t size = 0;
+};
+
 // What a part is, seen from its datasheet.
 struct SimSpiPartModel {
     std::string name;
@@ -47,10 +55,10 @@ struct SimSpiPartModel {
     // Byte-program parts: 0x02 programs the one data byte after the
     // address; further bytes of the frame are ignored.
     bool byteProgram = false;
-    std::uint32_t sectorSize = 0x10000;
     std::vector<SimSpiIdAnswer> ids;
     std::vector<std::uint8_t> chipEraseOpcodes{0xC7};
-    std::vector<std::uint8_t> sectorEraseOpcodes{0xD8};
+    // Each takes a 24-bit address inside the block.
+    std::vector<SimSpiErase> blockErases{{0xD8, 0x10000}};
     std::uint8_t ewsrOpcode = 0;     // enable-write-status opcode (0 = none)
     std::uint8_t writableStatus = 0x9C;  // block-protect bits and the lock bit
     std::uint8_t initialStatus = 0x00;
@@ -140,13 +148,15 @@ private:
     // End of a busy period of us device time (none without clocks).
     std::uint64_t Until(std::uint64_t us) const { return clocks_ ? Now() + us : 0; }
     bool Busy();
-    void StartOp(Op op);
+    // erased: bytes a sector or block erase clears, which takes its share
+    // of the chip erase's time (0: the whole chip).
+    void StartOp(Op op, std::uint32_t erased = 0);
     // Acts on the frame just ended, as a part does when chip select rises.
     void Execute();
     void ExecuteStatusWrite(bool ewsrArmed);
     void ExecuteProgram();
     void ExecuteChipErase();
-    void ExecuteSectorErase();
+    void ExecuteSectorErase(std::uint32_t blockSize);
     bool Protected() const { return (status_ & model_.writableStatus & 0x3C) != 0; }
     bool Protects(std::uint32_t address) const;
     const SimSpiIdAnswer* IdAnswer(std::uint8_t opcode) const;
@@ -154,6 +164,8 @@ private:
     void Store(std::uint32_t address, std::uint8_t value);
     std::uint32_t Address() const;
     bool IsOneOf(std::uint8_t opcode, const std::vector<std::uint8_t>& set) const;
+    // The block an erase opcode erases; 0 for another opcode.
+    std::uint32_t BlockEraseSize(std::uint8_t opcode) const;
 
     SimSpiPartModel model_;
     std::shared_ptr<SimStorage> storage_;

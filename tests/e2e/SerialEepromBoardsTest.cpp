@@ -226,8 +226,13 @@ TEST(SerialEepromBoards, SstPartsTakeTheirStatusWrites) {
             EXPECT_EQ(r.exitCode, 0) << what << "\n" << r.out;
             const std::string body = Body(r);
             EXPECT_TRUE(body.ends_with(c.last)) << what << "\n" << body;
-            image.resize(b.size, 0xFF);
-            EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), c.args[0] == "-p" ? image : e.flash) << what;
+            // The ROM window reaches 128 KiB: a larger part keeps what lies past it.
+            Bytes expected = e.flash;
+            if (c.args[0] == "-p") {
+                image.resize(std::min<std::size_t>(b.size, 0x20000), 0xFF);
+                std::copy(image.begin(), image.end(), expected.begin());
+            }
+            EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), expected) << what;
         }
     }
 }

@@ -50,7 +50,13 @@ public:
         auto it = config.find(Key(seg, bus, std::uint8_t(dev << 3 | fn)));
         if (it == config.end()) return -1;
         int n = off >= 256 ? 0 : std::min<int>(len, 256 - int(off));
-        std::memcpy(&it->second[off], buf, n);
+        const auto* bytes = static_cast<const std::uint8_t*>(buf);
+        for (int i = 0; i < n; ++i) {
+            const std::uint32_t at = off + std::uint32_t(i);
+            // The ROM BAR keeps only its address bits above its size and the enable bit.
+            const std::uint8_t mask = at >= 0x30 && at < 0x34 ? std::uint8_t(romBarMask >> (8 * (at - 0x30))) : 0xFF;
+            it->second[at] = std::uint8_t((it->second[at] & ~mask) | (bytes[i] & mask));
+        }
         return n;
     }
     bool ListPciDevices(std::vector<std::string>& names) override {
@@ -101,6 +107,7 @@ public:
     std::map<std::uint32_t, std::array<std::uint8_t, 256>> config;
     std::array<int, 4> lastConfig{};
     int configWrites = 0;
+    std::uint32_t romBarMask = 0xFFF80001;  // a 512 KiB ROM BAR
     std::vector<std::string> listing;
     bool listingReadable = true;
     bool ioplOk = true;
