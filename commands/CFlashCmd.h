@@ -232,6 +232,7 @@ private:
     bool partTouched_ = false;
     int retriesRemaining_ = 0;
     std::vector<std::uint8_t> original_;      // the part before the first erase
+    std::uint32_t romReadLength_ = 0;         // bytes of the ROM the programming checks read
     std::vector<std::uint8_t> verifyBuffer_;  // the part as read back after the write
 
     // The serial-EEPROM type forced by "-sst", "-st" or "-atmel".

@@ -158,6 +158,7 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
     // keeps the wider read for the checks.
     engine->romSize = length;
     bytesRead = length;
+    romReadLength_ = judged;
     return ProgramChecks(adapter, image, length, judged);
 }
 
@@ -347,6 +348,8 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
         target.reportLength = length;
         target.partSize = romSize;
         BeginSequence(SequenceAttempts(keepIsrSn != 0 || keepProdSn != 0 || holdsOnlyCopy != 0), target);
+        // The checks read the part as found already.
+        if (romReadLength_ >= target.holdLength) original_.assign(romBuffer, romBuffer + target.holdLength);
         eraseTried_ = true;
     } else if (!SequenceIdentify(adapter)) {
         // A retry that cannot find the part fails as the write it retries.
