@@ -151,6 +151,9 @@ TEST(SimMachineFile, ErrorsNameTheLine) {
          3},
         {"F rombar size=128K base=0\nparallelflash fault=absent,melt\n", "unknown fault 'melt'", 3},
         {"F rombar size=128K base=0\nparallelflash unerased=0x20000\n", "'unerased=' needs a part address", 3},
+        {"F rombar size=128K base=0\nparallelflash fail-program-at=0x10:1:2\n",
+         "'fail-program-at=' needs ADDRESS[:COUNT]", 3},
+        {"spiboard 01:00.0 orpane misprogram-at=0x10:0\n", "'misprogram-at=' needs ADDRESS:BITS[:COUNT]", 1},
         {"spiboard 01:00.0 orpane file=bad.rom\n", "'DIR/bad.rom.status' does not hold a status byte", 1},
     };
     vmtest::TempDir dir;
