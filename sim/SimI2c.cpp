@@ -128,15 +128,14 @@ bool SimI2cEeprom::Written(std::uint8_t byte) {
     return true;
 }
 
-std::uint8_t SimI2cEeprom::Cell(std::uint32_t at) const {
-    std::uint8_t v = storage_->Bytes()[at];
+std::uint8_t SimI2cEeprom::Cell(std::uint32_t at, std::uint8_t v) const {
     if (int(at) == config_.stuckAddress) v = std::uint8_t((v | config_.stuckHigh) & ~config_.stuckLow);
     return v;
 }
 
 std::uint8_t SimI2cEeprom::NextRead() {
     const std::uint32_t size = std::uint32_t(storage_->Size());
-    const std::uint8_t v = Cell(pointer_ % size);
+    const std::uint8_t v = storage_->Bytes()[pointer_ % size];
     pointer_ = (pointer_ + 1) % size;
     return v;
 }
@@ -149,8 +148,14 @@ void SimI2cEeprom::Stop() {
     writing_ = false;
     anyLoaded_ = false;
     auto& bytes = storage_->Bytes();
+    std::vector<std::uint32_t> cells;
     for (std::uint32_t i = 0; i < config_.page; ++i)
-        if (loaded_[i] && pageBase_ + i < bytes.size()) bytes[pageBase_ + i] = pending_[i];
+        if (loaded_[i] && pageBase_ + i < bytes.size()) cells.push_back(pageBase_ + i);
+    std::vector<SimProgramFaults::Extra> extra;
+    if (config_.programFaults.Program(cells, &extra)) {
+        for (std::uint32_t a : cells) bytes[a] = Cell(a, pending_[a - pageBase_]);
+        for (const auto& e : extra) bytes[e.address] = std::uint8_t(bytes[e.address] & ~e.bits);
+    }
     ++commits_;
     busyLeft_ = config_.busyPolls;
     if (clocks_) busyUntil_ = clocks_->DeviceMicros() + config_.busyMicros;
@@ -216,5 +221,5 @@ bool ParseSimI2cEepromOptions(SimMachineLine& line, SimI2cEepromConfig* c, std::
         }
     }
     if (line.TakeOption("file", &v)) *file = v;
-    return true;
+    return TakeSimProgramFaults(line, &c->programFaults, error);
 }

@@ -20,8 +20,11 @@
 //     of device time have passed (by default the datasheet's 5 ms);
 //   - faults: absent (never acknowledges), busy forever (no commit ever
 //     finishes), data bytes not acknowledged, the read form of its address
-//     not acknowledged (the word address is still taken), and bits stuck
-//     at 1 or 0 in one byte of the array.
+//     not acknowledged (the word address is still taken), bits stuck at 1
+//     or 0 in one byte of the array (every write leaves them so, as on the
+//     flash parts; the array as loaded is what the cells hold), and page
+//     writes that do not take or over-program one byte
+//     (SimProgramFaults.h; a later write of the byte heals it).
 #pragma once
 
 #include <cstdint>
@@ -30,6 +33,7 @@
 #include <vector>
 
 #include "sim/SimClocks.h"
+#include "sim/SimProgramFaults.h"
 #include "sim/SimStorage.h"
 
 class SimI2cSlave {
@@ -98,6 +102,7 @@ struct SimI2cEepromConfig {
     int stuckAddress = -1;           // byte with stuck bits (-1: none)
     std::uint8_t stuckHigh = 0;
     std::uint8_t stuckLow = 0;
+    SimProgramFaults programFaults;
 };
 
 class SimI2cEeprom : public SimI2cSlave {
@@ -120,7 +125,8 @@ public:
 
 private:
     bool Busy();
-    std::uint8_t Cell(std::uint32_t at) const;
+    // What the byte at `at` holds when value is written there (its stuck bits).
+    std::uint8_t Cell(std::uint32_t at, std::uint8_t value) const;
 
     SimI2cEepromConfig config_;
     std::shared_ptr<SimStorage> storage_;
@@ -140,7 +146,8 @@ private:
 };
 
 // Takes the EEPROM options of a machine-file line (address=, size=, page=,
-// busy-polls=, busy-us=, stuck=, fault=, file=) into config; fault words
+// busy-polls=, busy-us=, stuck=, fault=, file=, fail-programs=,
+// fail-program-at=, misprogram-at=) into config; fault words
 // that are not the EEPROM's go to busFaults for the bus to judge.
 class SimMachineLine;
 bool ParseSimI2cEepromOptions(SimMachineLine& line, SimI2cEepromConfig* config, std::string* file,

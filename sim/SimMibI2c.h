@@ -27,12 +27,15 @@
 // or any function):
 //   i2ceeprom [bus=engine|gpio] [address=A] [size=S] [page=P] [file=PATH]
 //             [busy-polls=N] [busy-us=T] [stuck=ADDR:HIGH:LOW] [fault=F,...]
+//             [fail-programs=N] [fail-program-at=ADDR[:N]]
+//             [misprogram-at=ADDR:BITS[:N]]
 //     engine (the default): a new engine on the function with this EEPROM
 //     (it replaces the one a companion-chip adapter comes with: 128 bytes,
 //     erased). size defaults to 128, page to 8, address to 0xA0, busy-us to
 //     5000 (the write cycle). Faults: absent, busy-forever, nack-data,
 //     nack-read, and error (the engine sets its error bit on every
-//     transaction).
+//     transaction). Page writes that do not take or over-program a byte:
+//     SimProgramFaults.h.
 //     gpio: see SimGpioI2c.h.
 #pragma once
 

@@ -185,11 +185,17 @@ void SimParallelFlash::Store(std::uint32_t address, std::uint8_t value) {
     storage_->Bytes()[address] = value;
 }
 
+void SimParallelFlash::Program(const std::vector<std::uint32_t>& cells, const std::vector<std::uint8_t>& values) {
+    std::vector<SimProgramFaults::Extra> extra;
+    if (!programFaults_.Program(cells, &extra)) return;
+    for (std::size_t i = 0; i < cells.size(); ++i) Store(cells[i], values[i]);
+    for (const auto& e : extra) Store(e.address, std::uint8_t(storage_->Bytes()[e.address] & ~e.bits));
+}
+
 void SimParallelFlash::ProgramByte(std::uint32_t address, std::uint8_t data) {
     ++bytePrograms_;
     // Programming clears bits; only an erase sets them.
-    const std::uint8_t result = std::uint8_t(storage_->Bytes()[address] & data);
-    Store(address, result);
+    Program({address}, {std::uint8_t(storage_->Bytes()[address] & data)});
     GoBusy(byteUs_, data);
 }
 
@@ -203,11 +209,16 @@ void SimParallelFlash::CommitPage() {
     cycle_ = Cycle::Ready;
     ++pageWrites_;
     int last = 0xFF;
+    // The page write erases the whole page and programs what was loaded.
+    std::vector<std::uint32_t> cells;
+    std::vector<std::uint8_t> values;
     for (std::uint32_t k = 0; k < model_.pageSize; ++k) {
         const int loaded = pageLatch_[k];
-        Store(pageBase_ + k, loaded < 0 ? 0xFF : std::uint8_t(loaded));
+        cells.push_back(pageBase_ + k);
+        values.push_back(loaded < 0 ? 0xFF : std::uint8_t(loaded));
         if (loaded >= 0) last = loaded;
     }
+    Program(cells, values);
     pageLoaded_ = 0;
     GoBusy(pageUs_, std::uint8_t(last));
 }
@@ -221,7 +232,9 @@ void SimParallelFlash::EraseChip() {
         return;
     }
     std::vector<std::uint8_t>& bytes = storage_->Bytes();
-    for (std::uint32_t a = 0; a < bytes.size(); ++a) {
+    const bool erases = failErases_ == 0;
+    if (!erases) --failErases_;
+    for (std::uint32_t a = 0; a < bytes.size() && erases; ++a) {
         bool keep = false;
         for (std::uint32_t u : unerased_) keep = keep || u == a;
         if (!keep) Store(a, 0xFF);
@@ -299,6 +312,12 @@ bool SimParallelFlashStatement(SimMachineContext& ctx, SimMachineLine& line, std
         if (!ParseSimNumber(v, part->size - 1, &a)) return SimFail(error, "'unerased=' needs a part address");
         flash->AddUnerasedByte(std::uint32_t(a));
     }
+    if (line.TakeOption("fail-erases", &v)) {
+        std::uint64_t n = 0;
+        if (!ParseSimNumber(v, 1000000, &n)) return SimFail(error, "'fail-erases=' needs a count");
+        flash->FailNextErases(unsigned(n));
+    }
+    if (!TakeSimProgramFaults(line, &flash->ProgramFaults(), error)) return false;
     if (line.TakeOption("busy", &v)) {
         std::vector<std::string> p = SplitSimValue(v, ':');
         std::uint64_t t[3] = {};

@@ -31,7 +31,7 @@
 // expansion-ROM BAR; it replaces what answers behind that aperture:
 //   parallelflash [part=NAME] [file=PATH] [swizzled] [fault=F[,F...]]
 //                 [stuck=ADDR:HIGH:LOW ...] [unerased=ADDR]
-//                 [busy=BYTE:PAGE:ERASE]
+//                 [fail-erases=N] [program faults] [busy=BYTE:PAGE:ERASE]
 //       part=NAME   modelled part (default SST39SF010; see SimParallelPartNames)
 //       file=PATH   contents in part space, kept in PATH (written back at exit)
 //       swizzled    the board's permuted data and address wiring
@@ -40,6 +40,11 @@
 //       stuck=      bits of the part byte at part address ADDR stuck at 1
 //                   (HIGH) and at 0 (LOW)
 //       unerased=   the part byte at ADDR keeps its value on a chip erase
+//       fail-erases=N  the next N chip erases change nothing (the part
+//                   still runs its erase time)
+//       program faults: fail-programs=, fail-program-at=, misprogram-at=
+//                   (SimProgramFaults.h) on byte programs and page writes,
+//                   at part addresses
 //       busy=       busy times in microseconds
 #pragma once
 
@@ -51,6 +56,7 @@
 #include "sim/SimClocks.h"
 #include "sim/SimHardware.h"
 #include "sim/SimMachineFile.h"
+#include "sim/SimProgramFaults.h"
 #include "sim/SimRom.h"
 #include "sim/SimStorage.h"
 
@@ -93,6 +99,8 @@ public:
     void FailEraseNeverEnds(bool on) { eraseStuck_ = on; }
     void AddStuckBits(std::uint32_t partAddress, std::uint8_t stuckHigh, std::uint8_t stuckLow);
     void AddUnerasedByte(std::uint32_t partAddress) { unerased_.push_back(partAddress); }
+    void FailNextErases(unsigned n) { failErases_ = n; }
+    SimProgramFaults& ProgramFaults() { return programFaults_; }
 
     // --- inspection ---
     unsigned ChipErases() const { return chipErases_; }
@@ -110,6 +118,8 @@ private:
     void AfterUnlock(std::uint32_t commandAddress, std::uint8_t data);
     void Reset();
     void Store(std::uint32_t address, std::uint8_t value);
+    // One program operation storing values at cells, with its faults.
+    void Program(const std::vector<std::uint32_t>& cells, const std::vector<std::uint8_t>& values);
     void ProgramByte(std::uint32_t address, std::uint8_t data);
     void LoadPage(std::uint32_t address, std::uint8_t data);
     void CommitPage();
@@ -144,6 +154,8 @@ private:
     };
     std::vector<Stuck> stuck_;
     std::vector<std::uint32_t> unerased_;
+    unsigned failErases_ = 0;
+    SimProgramFaults programFaults_;
 
     unsigned chipErases_ = 0;
     unsigned bytePrograms_ = 0;

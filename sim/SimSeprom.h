@@ -34,7 +34,7 @@
 // function of the last 'adapter' (or any function):
 //   seprom [part=NAME] [file=PATH] [status=V] [wp] [busy-polls=P:E:W]
 //          [busy-us=P:E:W] [erase-ms=N] [fault=F[,F...]] [stuck=ADDR:HIGH:LOW]
-//          [controller-busy=N]
+//          [fail-erases=N] [program faults] [controller-busy=N]
 //       Puts the controller on the function: behind the bridge when the
 //       function is a bridge board, else at 0x1C0/0x1C4 of its registers,
 //       with the part behind the ROM aperture. part defaults to the one the
@@ -47,6 +47,8 @@
 //       finishes), wel-stuck, erase-fails, absent (no part: every byte
 //       reads 0xFF), controller-stuck (busy bits never clear);
 //       controller-busy=N holds the busy bits for N reads after each command.
+//       fail-erases= and the program faults (fail-programs=,
+//       fail-program-at=, misprogram-at=) as on "spiboard".
 #pragma once
 
 #include <cstdint>

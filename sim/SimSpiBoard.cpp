@@ -133,11 +133,7 @@ bool ParseSpiFaults(SimMachineLine& line, SimSpiFlashConfig* c, std::string* err
         if (!ParseSimStuckBits(v, &st.address, &st.high, &st.low)) return SimFail(error, "'stuck=' needs ADDRESS:HIGH:LOW");
         c->stuck.push_back(st);
     }
-    if (line.TakeOption("fail-programs", &v)) {
-        std::uint64_t n = 0;
-        if (!ParseSimNumber(v, 1000000, &n)) return SimFail(error, "'fail-programs=' needs a count");
-        c->failPrograms = unsigned(n);
-    }
+    if (!TakeSimProgramFaults(line, &c->programFaults, error)) return false;
     if (line.TakeOption("fail-erases", &v)) {
         std::uint64_t n = 0;
         if (!ParseSimNumber(v, 1000000, &n)) return SimFail(error, "'fail-erases=' needs a count");
@@ -165,7 +161,7 @@ void ApplySimSpiFlashConfig(SimSpiFlash& flash, const SimSpiFlashConfig& c) {
     flash.FailErase(c.eraseFails);
     flash.FailProgramHangs(c.programStuck);
     for (const auto& s : c.stuck) flash.AddStuckBits(s.address, s.high, s.low);
-    flash.FailNextPrograms(c.failPrograms);
+    flash.ProgramFaults() = c.programFaults;
     flash.FailNextErases(c.failErases);
 }
 

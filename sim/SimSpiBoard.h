@@ -41,6 +41,9 @@
 //       stuck=ADDR:HIGH:LOW  bits of one byte stuck at 1 (HIGH) and 0 (LOW)
 //       fail-programs=N    the first N page programs change nothing (a
 //                          write that fails once and works when tried again)
+//       fail-program-at=ADDR[:N]  misprogram-at=ADDR:BITS[:N]
+//                          page programs at one cell that do not take or
+//                          clear extra bits (SimProgramFaults.h)
 //       fail-erases=N      the first N erases change nothing (an erase that
 //                          heals)
 #pragma once
@@ -147,14 +150,15 @@ struct SimSpiFlashConfig {
         std::uint8_t high, low;
     };
     std::vector<Stuck> stuck;
-    unsigned failPrograms = 0;
+    SimProgramFaults programFaults;
     unsigned failErases = 0;
     std::vector<std::string> otherFaults;  // faults of the statement's own devices
 };
 
 
 // Takes part=, file=, gpio=, cs= clk= mosi= miso=, status=, wp, busy-polls=,
-// erase-ms=, fault= and stuck=; fault words in otherFaults are kept for the caller.
+// erase-ms=, fault=, stuck=, fail-erases= and the program faults
+// (SimProgramFaults.h); fault words in otherFaults are kept for the caller.
 bool ParseSimSpiFlashOptions(SimMachineLine& line, SimSpiFlashConfig* c, std::string* error,
                              const std::vector<std::string>& otherFaults = {});
 // Applies the part's power-up status, pin and faults.

@@ -391,17 +391,20 @@ void SimSpiFlash::ExecuteProgram() {
         wel_ = false;
         return;
     }
-    if (failPrograms_ > 0) {
-        --failPrograms_;
-    } else {
-        std::uint32_t page = model_.pageSize;
-        std::uint32_t base = Address() - Address() % page;
-        std::size_t size = storage_->Size();
-        for (std::uint32_t i = 0; i < page; ++i) {
-            if (latch_[i] < 0 || size == 0) continue;
-            std::uint32_t a = base + i;
-            Store(a, std::uint8_t(storage_->Bytes()[a % size] & latch_[i]));
-        }
+    const std::uint32_t page = model_.pageSize;
+    const std::uint32_t base = Address() - Address() % page;
+    const std::size_t size = storage_->Size();
+    std::vector<std::uint32_t> cells;
+    std::vector<std::uint8_t> data;
+    for (std::uint32_t i = 0; i < page && size != 0; ++i) {
+        if (latch_[i] < 0) continue;
+        cells.push_back(std::uint32_t((base + i) % size));
+        data.push_back(std::uint8_t(latch_[i]));
+    }
+    std::vector<SimProgramFaults::Extra> extra;
+    if (programFaults_.Program(cells, &extra)) {
+        for (std::size_t i = 0; i < cells.size(); ++i) Store(cells[i], std::uint8_t(storage_->Bytes()[cells[i]] & data[i]));
+        for (const auto& e : extra) Store(e.address, std::uint8_t(storage_->Bytes()[e.address] & ~e.bits));
     }
     StartOp(Op::Program);
 }

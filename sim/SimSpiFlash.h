@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "sim/SimClocks.h"
+#include "sim/SimProgramFaults.h"
 #include "sim/SimStorage.h"
 
 // A byte-level SPI slave. In each byte time the master first takes the
@@ -124,7 +125,9 @@ public:
     // Bits of the byte at address that stay 1 (cannot be programmed) or stay 0.
     void AddStuckBits(std::uint32_t address, std::uint8_t stuckHigh, std::uint8_t stuckLow);
     // The next n page programs change nothing (the part still goes busy).
-    void FailNextPrograms(unsigned n) { failPrograms_ = n; }
+    void FailNextPrograms(unsigned n) { programFaults_.FailNext(n); }
+    // Program operations that do not take or over-program one cell.
+    SimProgramFaults& ProgramFaults() { return programFaults_; }
     // Chip and sector erases change nothing.
     void FailErase(bool on) { eraseFails_ = on; }
     // The next n erases change nothing (the part still goes busy).
@@ -197,7 +200,7 @@ private:
     bool unknownId_ = false;
     bool eraseFails_ = false;
     bool programHangs_ = false;
-    unsigned failPrograms_ = 0;
+    SimProgramFaults programFaults_;
     unsigned failErases_ = 0;
     // True when the erase just started is one that changes nothing.
     bool EraseFails();

@@ -246,6 +246,20 @@ TEST(SimSpiFlash, Faults) {
         d.WaitIdle();
         EXPECT_EQ(failing.Storage().Bytes()[0], i == 0 ? 0xFF : 0x00) << "try " << i;
     }
+
+    // An over-programmed bit stays cleared until the next erase.
+    SimSpiFlash marginal = Make("M25P10");
+    marginal.ProgramFaults().MisprogramAt(0x20, 0x01, 1);
+    Master e(marginal);
+    for (int i = 0; i < 2; ++i) {
+        e.Wren();
+        e.Frame({0xC7});
+        e.WaitIdle();
+        e.Wren();
+        e.Frame({0x02, 0, 0, 0x20, 0x0F});
+        e.WaitIdle();
+        EXPECT_EQ(marginal.Storage().Bytes()[0x20], i == 0 ? 0x0E : 0x0F) << "try " << i;
+    }
 }
 
 TEST(SimSpiFlash, CatalogueCoversEveryNamedPart) {

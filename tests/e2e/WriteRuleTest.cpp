@@ -1,0 +1,344 @@
+// The rule every writing command keeps, on every kind of board: after the
+// run the part holds what the command meant it to (exit 0), or, after a
+// failure, the old ROM (nothing was erased) or that content in every cell
+// that takes data. The faults sit at the start, middle and end of the part:
+// a program operation that does not take once, a cell programmed wrong once
+// (only an erase, or an EEPROM's rewrite, heals it), a cell that will not
+// program and one that will not erase.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "e2e/TailBlockFixtures.h"
+
+using vmtest::Body;
+using vmtest::Bytes;
+using vmtest::E2e;
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+std::string Hex(unsigned v, const char* format = "0x%X") {
+    char s[16];
+    std::snprintf(s, sizeof s, format, v);
+    return s;
+}
+
+std::string Fixture(const char* name) {
+    return vmtest::ReadFile(std::string(VM_SOURCE_DIR "/tests/engine/fixtures/") + name);
+}
+
+// A board with the serial-EEPROM controller in its own registers, which
+// only a text table names.
+const char kDirectSepromTable[] =
+    "format 1.0\ntype_table(1)\ntype_table_entry(0, 0, \"M25P10/C\", type_vosk_stm25p, 20000, 1, 1)\n"
+    "asic(\"Vosk Board\", tev_halm, 1, 0, 0, 0, 0)\ndet_pcicmp(2, ffff, 7B00, 7B00, det_pass)\nend\n";
+
+struct Board {
+    const char* name;
+    std::string machine;  // ends in the part's statement, which takes file= and the faults
+    std::uint32_t size;
+    std::uint16_t device;
+    std::string table;    // quendrix.rom; empty: the built-in table
+    bool bios;            // the part holds a PC BIOS (an EEPROM of an I2C board does not)
+    bool edits;           // the part erases as a whole, which "-mi" and "-mb" need
+    bool everyPlace = true;  // faults at the start, middle and end; else the middle only
+};
+
+const std::vector<Board>& Boards() {
+    static const std::vector<Board> boards = {
+        {"SPI, first generation", "spiboard 0000:01:00.0 orpane part=M25P10", 0x20000, 0x6780, "", true, true},
+        {"SPI, third generation", "spiboard 0000:01:00.0 gethra part=W25X10", 0x20000, 0x6860, "", true, true},
+        // A byte per program command is slow to simulate: the middle alone.
+        {"SPI, byte-programmed part", "spiboard 0000:01:00.0 ombrel part=SST25VF512", 0x10000, 0x6640, "", true,
+         true, false},
+        {"serial EEPROM behind the bridge", "adapter 0000:01:00.0 nerrow strap=3\nseprom", 0x20000, 0x5A41, "", true,
+         true},
+        {"serial EEPROM, direct controller", "adapter 0000:01:00.0 quor device=0x7B00\nseprom part=M25P10", 0x20000,
+         0x7B00, kDirectSepromTable, true, true},
+        {"parallel, byte mode", "adapter 0000:01:00.0 quor device=0x4160\nparallelflash part=SST39SF010", 0x20000,
+         0x4160, Fixture("parallel_boards.rom"), true, true},
+        // Its table entry lets the engine try no write twice on its own.
+        {"parallel, page mode", "adapter 0000:01:00.0 quor device=0x4161\nparallelflash part=AT29C010A", 0x20000,
+         0x4161, Fixture("parallel_boards.rom"), true, false},
+        {"I2C EEPROM on the engine", "adapter 0000:01:00.0 pardel\ni2ceeprom", 0x80, 0xAC00, "", false, false},
+        {"I2C EEPROM on GPIO lines", "adapter 0000:01:00.0 quor device=0x4152\ni2ceeprom bus=gpio page=8", 0x100,
+         0x4152, Fixture("gpio_i2c_board.rom"), false, false},
+    };
+    return boards;
+}
+
+// Byte 2 is 0: where no BIOS is, no BIOS length puts the end of the ROM
+// under a checksum.
+Bytes Pattern(std::size_t size, unsigned seed) {
+    Bytes b(size);
+    for (std::size_t i = 0; i < size; ++i) b[i] = std::uint8_t(i * 13 + (i >> 8) + seed);
+    b[2] = 0;
+    return b;
+}
+
+// The board's ROM before the run: its BIOS (IDs at 0x76), a pattern, and
+// the ISR and serial-number blocks at the end.
+Bytes OldRom(const Board& b) {
+    Bytes rom = Pattern(b.size, 1);
+    if (b.bios) {
+        vmtest::RomImageBuilder r;
+        r.deviceId = b.device;
+        r.Patch(0x76, {0x02, 0x10, 0x00, 0x0B});
+        const Bytes bios = r.Build();
+        std::copy(bios.begin(), bios.end(), rom.begin());
+    }
+    return vmtest::WithSn(vmtest::WithIsr(rom, vmtest::IsrBytes(1234, 56)), vmtest::SnBytes(123, 456789));
+}
+
+// The file "-p" writes: a newer 8 KiB BIOS and a pattern up to 32 KiB; an
+// I2C board's EEPROM takes a pattern as large as itself.
+Bytes NewImage(const Board& b) {
+    if (!b.bios) return Pattern(b.size, 7);
+    vmtest::RomImageBuilder r;
+    r.n512 = 0x10;
+    r.deviceId = b.device;
+    r.strings[6] = "VER010.006.000.000";
+    r.Patch(0x76, {0x02, 0x10, 0x00, 0x0B});
+    Bytes image = r.Build();
+    const Bytes tail = Pattern(0x8000, 3);
+    image.insert(image.end(), tail.begin() + std::ptrdiff_t(image.size()), tail.end());
+    return image;
+}
+
+// One board whose flash lives in flash.rom, with the files the commands read.
+struct BoardRun : E2e {
+    BoardRun(const Board& b, const Bytes& old, const Bytes& image, const std::string& faults) {
+        vmtest::WriteBytes(File("flash.rom"), old);
+        vmtest::WriteBytes(File("new.rom"), image);
+        vmtest::WriteFile(File("ids.txt"), "ssid = 0B36\nsvid = 1043\n");
+        if (!b.table.empty()) vmtest::WriteFile(File("quendrix.rom"), b.table);
+        machine = b.machine + " file=flash.rom " + faults + "\n";
+    }
+    Bytes Flash() const { return vmtest::ReadBytes(File("flash.rom")); }
+};
+
+// What the part must hold after a command that worked.
+Bytes Programmed(const Bytes& old, const Bytes& image) {
+    Bytes rom = image;
+    rom.resize(old.size(), 0xFF);
+    return rom;
+}
+Bytes KeptBlocks(const Bytes& old, const Bytes& image) {
+    Bytes rom = Programmed(old, image);
+    std::copy(old.end() - 36, old.end(), rom.end() - 36);
+    return rom;
+}
+Bytes Isr(const Bytes& old, const Bytes&) { return vmtest::WithIsr(old, vmtest::IsrBytes(7, 8)); }
+Bytes Prod(const Bytes& old, const Bytes&) { return vmtest::WithSn(old, vmtest::SnBytes(777, 888999)); }
+
+struct Command {
+    const char* name;
+    Args args;
+    bool edit;         // edits the board's BIOS
+    bool userRetries;  // only "-retries" lets it try again
+    Bytes (*intended)(const Bytes& old, const Bytes& image);  // null: what a run without faults leaves
+};
+
+const Command kCommands[] = {
+    {"-p", {"-p", "0", "new.rom"}, false, true, Programmed},
+    {"-pa", {"-pa", "new.rom", "-padevid="}, false, true, Programmed},
+    {"-p -keepisrsn -keepprodsn", {"-p", "0", "new.rom", "-keepisrsn", "-keepprodsn"}, false, false, KeptBlocks},
+    // The edits themselves are pinned by the ModifyCommands tests.
+    {"-mi", {"-mi", "0", "0B361043"}, true, false, nullptr},
+    {"-mb", {"-mb", "0", "ids.txt"}, true, false, nullptr},
+    {"-isr", {"-isr", "0", "7", "8"}, false, false, Isr},
+    {"-prod", {"-prod", "0", "000777888999"}, false, false, Prod},
+};
+
+Args ArgsFor(const Command& c, const Board& b, bool heals) {
+    Args args = c.args;
+    if (args[0] == "-pa") args[2] += Hex(b.device, "%04X");
+    if (!b.bios && (args[0] == "-p" || args[0] == "-pa")) args.push_back("-f");
+    if (heals && c.userRetries) args.push_back("-retries=1");
+    return args;
+}
+
+enum class Fault { FailsOnce, MisprogramsOnce, WontProgram, WontErase };
+const Fault kFaults[] = {Fault::FailsOnce, Fault::MisprogramsOnce, Fault::WontProgram, Fault::WontErase};
+
+struct Planted {
+    Fault kind;
+    std::uint32_t at;
+    std::uint8_t bits;
+};
+
+// The fault near `at`, on a bit it holds against the data where it can: a
+// bit stuck at 1 where the data has a 0, others where it has a 1. Looked
+// for from `at` toward the middle of the part.
+Planted Plant(Fault kind, std::uint32_t at, const Bytes& intended) {
+    if (kind == Fault::FailsOnce) return {kind, at, 0};
+    const bool down = at > intended.size() / 2;
+    for (std::uint32_t step = 0; step < 64; ++step) {
+        const std::uint32_t a = down ? at - step : at + step;
+        const std::uint8_t bits = kind == Fault::WontProgram ? std::uint8_t(~intended[a]) : intended[a];
+        if (bits) return {kind, a, std::uint8_t(bits & -bits)};
+    }
+    return {kind, at, 0x01};
+}
+
+std::string Option(const Planted& p) {
+    switch (p.kind) {
+    case Fault::FailsOnce: return "fail-program-at=" + Hex(p.at);
+    case Fault::MisprogramsOnce: return "misprogram-at=" + Hex(p.at) + ":" + Hex(p.bits);
+    case Fault::WontProgram: return "stuck=" + Hex(p.at) + ":" + Hex(p.bits) + ":0";
+    case Fault::WontErase: return "stuck=" + Hex(p.at) + ":0:" + Hex(p.bits);
+    }
+    return {};
+}
+
+// The data in every cell that takes it.
+Bytes Held(Bytes rom, const Planted& p) {
+    if (p.kind == Fault::WontProgram) rom[p.at] = std::uint8_t(rom[p.at] | p.bits);
+    if (p.kind == Fault::WontErase) rom[p.at] = std::uint8_t(rom[p.at] & ~p.bits);
+    return rom;
+}
+
+// Empty when equal, else where and how much the part differs.
+std::string Diff(const Bytes& part, const Bytes& want) {
+    if (part.size() != want.size()) return "flash holds " + Hex(unsigned(part.size())) + " bytes";
+    std::size_t first = part.size(), count = 0;
+    for (std::size_t i = 0; i < part.size(); ++i)
+        if (part[i] != want[i]) {
+            first = std::min(first, i);
+            ++count;
+        }
+    if (count == 0) return {};
+    return Hex(unsigned(count)) + " bytes differ, the first at " + Hex(unsigned(first)) + ": " + Hex(part[first]) +
+           " for " + Hex(want[first]);
+}
+
+std::string LastLines(const vmtest::RunResult& r) {
+    const std::string body = Body(r);
+    return body.substr(body.size() > 160 ? body.size() - 160 : 0);
+}
+
+Bytes Intended(const Board& b, const Command& c, const Bytes& old, const Bytes& image) {
+    if (c.intended) return c.intended(old, image);
+    BoardRun clean(b, old, image, "");
+    const vmtest::RunResult r = clean.Sim(ArgsFor(c, b, false));
+    EXPECT_EQ(r.exitCode, 0) << "without faults\n" << r.out;
+    EXPECT_NE(clean.Flash(), old) << "without faults";
+    return clean.Flash();
+}
+
+// Exit 0 only with the part holding exactly the intended content; a fault
+// that heals must heal, and one that does not must leave the data in every
+// other cell.
+void ExpectRule(const vmtest::RunResult& r, const Bytes& part, const Bytes& intended, const Bytes& held) {
+    if (held == intended) {
+        EXPECT_EQ(r.exitCode, 0) << LastLines(r);
+    } else {
+        EXPECT_NE(r.exitCode, 0) << LastLines(r);
+    }
+    EXPECT_EQ(Diff(part, held), "") << LastLines(r);
+}
+
+class WriteRuleOn : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(WriteRuleOn, EveryCommandLeavesWhatThePartCanHold) {
+    const Board& b = Boards()[GetParam()];
+    const Bytes old = OldRom(b), image = NewImage(b);
+    for (const Command& c : kCommands) {
+        if (c.edit && !b.edits) continue;
+        SCOPED_TRACE(c.name);
+        const Bytes intended = Intended(b, c, old, image);
+        for (Fault kind : kFaults)
+            for (std::uint32_t at : {0u, b.size / 2, b.size - 1}) {
+                if (!b.everyPlace && at != b.size / 2) continue;
+                const Planted p = Plant(kind, at, intended);
+                const Args args = ArgsFor(c, b, kind == Fault::FailsOnce || kind == Fault::MisprogramsOnce);
+                SCOPED_TRACE(Option(p) + ", " + testing::PrintToString(args));
+                BoardRun m(b, old, image, Option(p));
+                const vmtest::RunResult r = m.Sim(args);
+                ExpectRule(r, m.Flash(), intended, Held(intended, p));
+            }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, WriteRuleOn, testing::Range<std::size_t>(0, Boards().size()),
+                         [](const testing::TestParamInfo<std::size_t>& i) {
+                             return vmtest::TestName(Boards()[i.param].name);
+                         });
+
+// Each step of a write has retries of its own: "-retries" for "-p", at
+// least two for the commands that hold the board's only copy; a retry
+// keeps the part type the user forced.
+TEST(WriteRule, EachStepIsRetriedOnItsOwn) {
+    struct Case {
+        std::size_t board;
+        std::string part;    // options of a run without faults too
+        std::string faults;
+        Args args;
+    };
+    const Case cases[] = {
+        {0, "", "fail-erases=1 fail-programs=1", {"-mi", "0", "0B361043"}},
+        {0, "", "fail-erases=1 fail-programs=1", {"-mb", "0", "ids.txt"}},
+        {0, "", "fail-programs=2", {"-mi", "0", "0B361043"}},
+        {0, "", "fail-erases=2 fail-programs=1", {"-mi", "0", "0B361043", "-retries=2"}},
+        {0, "", "fail-erases=2 fail-programs=1", {"-p", "0", "new.rom", "-retries=2"}},
+        {0, "", "fail-programs=1", {"-isr", "0", "7", "8"}},
+        {0, "", "fail-programs=1", {"-prod", "0", "000777888999"}},
+        {0, "", "fail-programs=1", {"-p", "0", "new.rom", "-keepisrsn"}},
+        // The strap names an M25P10; only the forced type drives these parts.
+        {3, "part=SST25VF010", "fail-programs=1", {"-p", "0", "new.rom", "-sst", "-retries=1"}},
+        {3, "part=AT25F1024", "fail-programs=1", {"-p", "0", "new.rom", "-atmel", "-retries=1"}},
+    };
+    for (const Case& c : cases) {
+        const Board& b = Boards()[c.board];
+        SCOPED_TRACE(std::string(b.name) + ", " + c.part + " " + c.faults + ", " + testing::PrintToString(c.args));
+        const Bytes old = OldRom(b), image = NewImage(b);
+        BoardRun clean(b, old, image, c.part);
+        ASSERT_EQ(clean.Sim(c.args).exitCode, 0);
+        BoardRun m(b, old, image, c.part + " " + c.faults);
+        const vmtest::RunResult r = m.Sim(c.args);
+        ExpectRule(r, m.Flash(), clean.Flash(), clean.Flash());
+    }
+}
+
+// "-retries" counts per board, and a retry that finds the part still busy
+// fails as a first attempt would, never as an image too large for it.
+TEST(WriteRule, RetriesCountPerBoardAndFindThePartAgain) {
+    const Board& b = Boards()[0];
+    const Bytes old = OldRom(b), image = NewImage(b);
+    BoardRun m(b, old, image, "fail-programs=1");
+    const std::string files[] = {"flash.rom", "b.rom", "c.rom"};
+    for (int i = 1; i < 3; ++i) {
+        vmtest::WriteBytes(m.File(files[i]), old);
+        m.machine += "spiboard 0000:0" + std::to_string(i + 1) + ":00.0 orpane part=M25P10 file=" + files[i] +
+                     " fail-programs=1\n";
+    }
+    vmtest::RunResult r = m.Sim({"-pa", "new.rom", "-padevid=6780", "-retries=1"});
+    EXPECT_EQ(r.exitCode, 0) << LastLines(r);
+    for (const std::string& name : files)
+        EXPECT_EQ(Diff(vmtest::ReadBytes(m.File(name)), Programmed(old, image)), "") << name;
+
+    BoardRun stuck(b, old, Pattern(b.size, 9), "fault=program-stuck");
+    r = stuck.Sim({"-p", "0", "new.rom", "-f", "-retries=2"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_EQ(r.out.find("Can not flash"), std::string::npos) << r.out;
+}
+
+// A serial EEPROM whose status register is locked by WP# with its top
+// quarter protected: "-p" is refused before anything is erased.
+TEST(WriteRule, ALockedSerialEepromIsRefusedBeforeTheErase) {
+    const Board& b = Boards()[4];
+    const Bytes old = OldRom(b);
+    BoardRun m(b, old, NewImage(b), "wp status=0x84");
+    vmtest::RunResult r = m.Sim({"-p", "0", "new.rom"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_EQ(Diff(m.Flash(), old), "") << LastLines(r);
+    r = m.Sim({"-rs", "0"});
+    EXPECT_EQ(Body(r), "84h\n");
+}
+
+}  // namespace
