@@ -80,5 +80,6 @@ bool TailBlockFits(const TailBlockFormat& format, std::uint32_t romSize) {
 TailBlockNumbers SplitSerialNumber(const char* serial) { return {ReadHalf(serial), ReadHalf(serial + 6)}; }
 
 bool LegacyImageReaches(const std::uint8_t* image, std::uint32_t offset) {
-    return std::uint32_t(image[PciExpansionRomHeader::kSize512]) * 512 >= offset;
+    // Without the 55 AA signature no legacy image is there: byte 0x21 is data.
+    return RomImage::IsImage(image, offset) && std::uint32_t(image[PciExpansionRomHeader::kSize512]) * 512 >= offset;
 }

@@ -44,8 +44,8 @@ bool TailBlockValid(const TailBlockFormat& format, const std::uint8_t* block);
 TailBlockNumbers DecodeTailBlock(const TailBlockFormat& format, const std::uint8_t* block);
 // The ROM holds the block and the 1 MiB buffers hold the ROM.
 bool TailBlockFits(const TailBlockFormat& format, std::uint32_t romSize);
-// The legacy image (its size byte x 512) reaches the offset, so a change
-// there needs its checksum fixed.
+// A legacy image (55 AA, its size byte x 512) reaches the offset, so a
+// change there needs its checksum fixed.
 bool LegacyImageReaches(const std::uint8_t* image, std::uint32_t offset);
 // A 12-character serial number as two six-character halves, each read in
 // decimal up to its first non-digit.

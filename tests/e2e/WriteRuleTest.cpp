@@ -72,12 +72,10 @@ const std::vector<Board>& Boards() {
     return boards;
 }
 
-// Byte 2 is 0: where no BIOS is, no BIOS length puts the end of the ROM
-// under a checksum.
+// Where no BIOS is, byte 2 is data like any other: no checksum may change it.
 Bytes Pattern(std::size_t size, unsigned seed) {
     Bytes b(size);
     for (std::size_t i = 0; i < size; ++i) b[i] = std::uint8_t(i * 13 + (i >> 8) + seed);
-    b[2] = 0;
     return b;
 }
 
