@@ -17,8 +17,6 @@ constexpr std::size_t kTextMax = 127;  // characters of a 128-byte text
 constexpr std::size_t kIdDigits = 8;      // SSID and SVID of "-mi"
 constexpr std::size_t kFileIdDigits = 4;  // one ID of the "-mb" file
 
-// Line for the engine's error code after a failed write; the last three
-// name the address.
 // What an editing loop does after a step, for the results both commands
 // treat alike.
 constexpr int kNextStep = -1;
