@@ -4,7 +4,8 @@
 #                           then run "vorbanmill-sim -i" on the built-in demo machine
 #   scripts/build.sh test   build and test every configuration, warnings as errors:
 #     build/                 Release, the programs as shipped: the whole suite
-#     build-asan/            Debug with address and undefined-behaviour sanitizers: the whole suite
+#     build-asan/            Debug (lightly optimised) with address and undefined-behaviour
+#                            sanitizers: the whole suite
 #     build-relwithdebinfo/  RelWithDebInfo: the whole suite
 #     build-fuzz/            Clang with libFuzzer and the sanitizers: the programs, and every
 #                            fuzz target run coverage-guided from fuzz/corpus/ for FUZZ_SECONDS
