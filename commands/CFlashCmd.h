@@ -217,9 +217,9 @@ private:
     bool SaveOriginal();
     // Erase and blank check of one attempt: CMD_ERASED or CMD_NOT_ERASED.
     int SequenceErase();
-    // Writes the target's ranges, going on past failed units; the bytes
-    // before the first failure.
-    std::uint32_t WriteTarget();
+    // Writes the target's ranges, going on past failed units (on the last
+    // attempt writing each once more); the bytes before the first failure.
+    std::uint32_t WriteTarget(bool last);
     // Write of every unit that takes the data, then the read-back:
     // CMD_OK or CMD_FAILED.
     int SequenceWrite();

@@ -95,18 +95,18 @@ void CFlashCmd::WriteOverFailedErase() {
     engine->romSize = hold;
     std::vector<std::uint8_t> part(hold);
     const bool unchanged = engine->Read(0, hold, part.data()) == hold && part == original_;
-    if (!unchanged) WriteTarget();
+    if (!unchanged) WriteTarget(true);
     engine->romSize = saved;
 }
 
-std::uint32_t CFlashCmd::WriteTarget() {
-    const std::uint32_t written = engine->WriteAll(0, seq_.writeEnd, romBuffer);
+std::uint32_t CFlashCmd::WriteTarget(bool last) {
+    const std::uint32_t written = engine->WriteAll(0, seq_.writeEnd, romBuffer, last);
     const std::uint32_t from = seq_.windowFrom, to = seq_.windowTo;
     if (from >= to) return written;
     // The window goes in after the data; its failure counts as the write's.
     const std::int32_t code = engine->errorCode;
     const std::uint32_t address = engine->errorAddress;
-    const bool windowWritten = engine->WriteAll(from, to - from, romBuffer + from) == to - from;
+    const bool windowWritten = engine->WriteAll(from, to - from, romBuffer + from, last) == to - from;
     if (written < seq_.writeEnd) {
         engine->errorCode = code;
         engine->errorAddress = address;
@@ -121,7 +121,9 @@ int CFlashCmd::SequenceWrite() {
     const std::uint32_t saved = engine->romSize;
     engine->romSize = hold;
     partTouched_ = true;
-    const std::uint32_t written = WriteTarget();
+    // The last attempt writes a unit that failed once more before it is
+    // judged; an earlier one leaves that to the retry, which erases first.
+    const std::uint32_t written = WriteTarget(stepAttemptsLeft_[kWriteStep] == 0);
     const std::int32_t code = engine->errorCode;
     const std::uint32_t address = engine->errorAddress;
     // The read-back covers all the part holds: bytes past the data must

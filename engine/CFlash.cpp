@@ -573,35 +573,58 @@ std::uint32_t CFlash::Write(std::uint32_t offset, std::uint32_t length, const st
     return result;
 }
 
-std::uint32_t CFlash::WriteAll(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data) {
+std::uint32_t CFlash::WriteAll(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data,
+                               bool rewriteFailed) {
     const std::uint32_t written = Write(offset, length, data);
-    if (written >= length || !data) return written;
-    const std::int32_t code = errorCode;
-    const std::uint32_t address = errorAddress, wrote = errorWritten, read = errorRead;
-    const std::uint32_t unit = WriteUnit();
-    const std::uint64_t end = std::uint64_t(offset) + length;
-    std::uint64_t at = std::uint64_t(offset) + written;
+    const std::uint32_t unit = written < length && data ? WriteUnit() : 0;
+    if (unit == 0) return written;
+    // A part that gives up says why through its first failure.
+    FailedUnit reported{errorCode, errorAddress, errorWritten, errorRead};
+    continuingWrite_ = true;
+    const std::vector<std::uint32_t> failed = WritePastFailedUnits(offset, length, data, written, unit);
+    // A unit that did not take the data is written once more before the
+    // write is judged: a program that failed once may take it now.
+    std::uint32_t result = rewriteFailed ? length : written;
+    for (std::uint32_t start : rewriteFailed ? failed : std::vector<std::uint32_t>{}) {
+        const std::uint32_t n = std::min<std::uint32_t>(unit, std::uint32_t(std::uint64_t(offset) + length - start));
+        const bool busy = PartStaysBusy();
+        const std::uint32_t done = busy ? 0 : Write(start, n, data + (start - offset));
+        if (done >= n || result != length) continue;
+        result = start - offset + done;
+        if (!busy) reported = FailedUnit{errorCode, errorAddress, errorWritten, errorRead};
+    }
+    continuingWrite_ = false;
+    if (result < length) {
+        errorCode = reported.code;
+        errorAddress = reported.address;
+        errorWritten = reported.wrote;
+        errorRead = reported.read;
+    }
+    successFlag = result >= length ? 1 : 0;
+    return result;
+}
+
+std::vector<std::uint32_t> CFlash::WritePastFailedUnits(std::uint32_t offset, std::uint32_t length,
+                                                       const std::uint8_t* data, std::uint32_t written,
+                                                       std::uint32_t unit) {
     // A run of units that all fail is a part that takes nothing more: each
     // failed unit costs its time-out.
     constexpr std::uint32_t kFailedRunLimit = 256;
-    std::uint32_t failedRun = 1;
-    continuingWrite_ = true;
-    while (unit != 0 && failedRun <= kFailedRunLimit && !PartStaysBusy()) {
-        at = (at / unit + 1) * unit;
-        if (at >= end) break;
+    const std::uint64_t end = std::uint64_t(offset) + length;
+    std::vector<std::uint32_t> failed;
+    std::uint64_t at = std::uint64_t(offset) + written;
+    for (std::uint32_t failedRun = 1;; ) {
+        const std::uint64_t start = std::max<std::uint64_t>(at / unit * unit, offset);
+        failed.push_back(std::uint32_t(start));
+        at = at / unit * unit + unit;
+        if (at >= end || failedRun > kFailedRunLimit || PartStaysBusy()) break;
         const std::uint32_t n = std::uint32_t(end - at);
         const std::uint32_t done = Write(std::uint32_t(at), n, data + (at - offset));
-        if (done >= n || PartStaysBusy()) break;
+        if (done >= n) break;
         failedRun = done >= unit ? 1 : failedRun + 1;
         at += done;
     }
-    continuingWrite_ = false;
-    errorCode = code;
-    errorAddress = address;
-    errorWritten = wrote;
-    errorRead = read;
-    successFlag = 0;
-    return written;
+    return failed;
 }
 
 bool CFlash::PartStaysBusy() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "engine/InitLists.h"
 #include "engine/RomBuffer.h"
@@ -50,9 +51,12 @@ public:
     virtual std::uint32_t Read(std::uint32_t offset, std::uint32_t length, std::uint8_t* buffer);
     virtual std::uint32_t Write(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data);
     // Write that goes on past the units (pages, bytes) that do not take the
-    // data, so the part ends with every byte it can hold. Returns the bytes
-    // before the first failure, whose error code and address it keeps.
-    std::uint32_t WriteAll(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data);
+    // data, so the part ends with every byte it can hold; with
+    // rewriteFailed each failed unit is written once more at the end.
+    // Returns the bytes before the first failure, whose error code and
+    // address it keeps.
+    std::uint32_t WriteAll(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data,
+                           bool rewriteFailed);
     // The part is still busy (or silent) after a failed step and takes no
     // command now.
     bool PartStaysBusy();
@@ -265,6 +269,16 @@ private:
     // Bytes the current type programs and verifies as one unit; 0 when a
     // write cannot start past a failed unit.
     std::uint32_t WriteUnit();
+    // The error a write reported at its first failure.
+    struct FailedUnit {
+        std::int32_t code;
+        std::uint32_t address, wrote, read;
+    };
+    // Writes on from the unit after each one that fails; the start of
+    // every unit that failed.
+    std::vector<std::uint32_t> WritePastFailedUnits(std::uint32_t offset, std::uint32_t length,
+                                                    const std::uint8_t* data, std::uint32_t written,
+                                                    std::uint32_t unit);
     // Set while WriteAll goes on past a failed unit.
     bool continuingWrite_ = false;
     // Steps of Write: refusal of the types without flash, and the range and

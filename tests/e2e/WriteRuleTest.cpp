@@ -275,7 +275,8 @@ INSTANTIATE_TEST_SUITE_P(Boards, WriteRuleOn, testing::Range<std::size_t>(0, Boa
 
 // Each step of a write has retries of its own: "-retries" for "-p", at
 // least two for the commands that hold the board's only copy; a retry
-// keeps the part type the user forced.
+// keeps the part type the user forced; the last attempt gives a page that
+// failed one more write.
 TEST(WriteRule, EachStepIsRetriedOnItsOwn) {
     struct Case {
         std::size_t board;
@@ -292,6 +293,9 @@ TEST(WriteRule, EachStepIsRetriedOnItsOwn) {
         {0, "", "fail-programs=1", {"-isr", "0", "7", "8"}},
         {0, "", "fail-programs=1", {"-prod", "0", "000777888999"}},
         {0, "", "fail-programs=1", {"-p", "0", "new.rom", "-keepisrsn"}},
+        // The last attempt writes a page that failed once more before it is judged.
+        {0, "", "fail-programs=1", {"-p", "0", "new.rom"}},
+        {8, "", "fail-program-at=0x40", {"-p", "0", "new.rom", "-f"}},
         // The strap names an M25P10; only the forced type drives these parts.
         {3, "part=SST25VF010", "fail-programs=1", {"-p", "0", "new.rom", "-sst", "-retries=1"}},
         {3, "part=AT25F1024", "fail-programs=1", {"-p", "0", "new.rom", "-atmel", "-retries=1"}},
