@@ -215,6 +215,9 @@ private:
     bool SequenceIdentify(std::uint32_t adapter);
     // The part as found, read once before its first erase.
     bool SaveOriginal();
+    // Protection lifted and the part as found read; otherwise the erase
+    // step failed with nothing erased.
+    bool ReadyToErase();
     // Erase and blank check of one attempt: CMD_ERASED or CMD_NOT_ERASED.
     int SequenceErase();
     // Writes the target's ranges, going on past failed units (on the last

@@ -332,15 +332,7 @@ int CFlashCmd::ModifyContinue() {
 
 int CFlashCmd::EditErase() {
     for (;;) {
-        if (BlockProtectionLeft()) {
-            StepFailed(kEraseStep);
-            engine->CloseAccess();
-            if (!retryPending_) return CMD_NOT_ERASED;
-        } else if (SequenceErase() == CMD_ERASED) {
-            return CMD_ERASED;
-        } else if (!retryPending_) {
-            return CMD_NOT_ERASED;
-        }
-        if (!SequenceIdentify(currentAdapter)) return CMD_NOT_ERASED;
+        if (ReadyToErase() && SequenceErase() == CMD_ERASED) return CMD_ERASED;
+        if (!retryPending_ || !SequenceIdentify(currentAdapter)) return CMD_NOT_ERASED;
     }
 }

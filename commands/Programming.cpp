@@ -360,13 +360,7 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
     // the whole part for each of its steps.
     engine->romSize = length;
     bytesRead = length;
-    // Nothing is erased under protection that could not be lifted, nor
-    // before the part as found could be read back.
-    if (BlockProtectionLeft() || !SaveOriginal()) {
-        StepFailed(kEraseStep);
-        engine->CloseAccess();
-        return CMD_NOT_ERASED;
-    }
+    if (!ReadyToErase()) return CMD_NOT_ERASED;
     FillProgramTarget(image, length);
     if (engine->bulkEraseOnly != 1) return WriteAndVerify(image, length);
     const int erased = SequenceErase();

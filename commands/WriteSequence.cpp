@@ -60,6 +60,15 @@ bool CFlashCmd::SaveOriginal() {
     return read;
 }
 
+bool CFlashCmd::ReadyToErase() {
+    // Nothing is erased under protection that could not be lifted, nor
+    // before the part as found could be read back.
+    if (!BlockProtectionLeft() && SaveOriginal()) return true;
+    StepFailed(kEraseStep);
+    engine->CloseAccess();
+    return false;
+}
+
 int CFlashCmd::SequenceErase() {
     retryPending_ = false;
     const std::uint32_t saved = engine->romSize;
