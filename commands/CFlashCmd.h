@@ -229,6 +229,12 @@ private:
     // After the last failed erase the data goes onto every cell that takes
     // it, unless the part still holds its old ROM.
     void WriteOverFailedErase();
+    // The write step's attempts over a part whose erase left `erased`.
+    void WriteOverUnerasedCells(std::vector<std::uint8_t>& erased);
+    // End of the bytes asked of the part beyond erased filler.
+    std::uint32_t DataEnd() const;
+    // The read-back shows a smaller part that holds the target.
+    bool SmallerPartHoldsTarget() const;
     SequenceTarget seq_;
     std::uint32_t stepAttemptsLeft_[kSequenceSteps] = {};
     bool retryPending_ = false;
@@ -302,8 +308,11 @@ private:
     void MergeRomSettings(std::uint8_t* image, std::uint32_t length);
     // `judged` bytes of the ROM are in the ROM buffer.
     int ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length, std::uint32_t judged);
-    // The ROM begins like a BIOS that fails its check, and a check needs it.
-    bool RomBiosUnjudged() const;
+    // The ROM read (judged bytes in romBuffer) already holds the image.
+    bool RomHoldsImage(const std::uint8_t* image, std::uint32_t length, std::uint32_t judged);
+    // Leading bytes of a ROM of romSize bytes that hold the image as it
+    // would stand after programming.
+    std::uint32_t BytesHoldingImage(std::uint32_t romSize, const std::uint8_t* image, std::uint32_t length) const;
     int CheckMemorySetting(const std::uint8_t* image, std::uint32_t length);
     int CheckSsid(const std::uint8_t* image, std::uint32_t length);
     int CheckPartNumber(const std::uint8_t* image, std::uint32_t length);

@@ -304,6 +304,10 @@ int CFlashCmd::EditBootMessage() {
 
 int CFlashCmd::ModifyContinue() {
     if (status == CMD_CHECKS_PASSED) {
+        // A part smaller than the ROM read shows itself again past its end:
+        // the edit goes to every copy, as they are the same cells.
+        if (editOriginal_.size() == bytesRead)
+            RomImage::RepeatFirst(romBuffer, bytesRead, RomImage::RepeatPeriod(editOriginal_.data(), bytesRead));
         // The ROM exists only in memory now: each failed step is tried again.
         SequenceTarget target;
         target.holdLength = bytesRead;

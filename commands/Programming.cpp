@@ -8,6 +8,7 @@
 
 #include "commands/CFlashCmd.h"
 #include "commands/RomDirectory.h"
+#include "commands/TailBlock.h"
 #include "commands/TextTokens.h"
 #include "engine/CFlash.h"
 
@@ -228,27 +229,22 @@ int CFlashCmd::ApplyStrapBits(std::uint16_t deviceId, std::uint8_t* image) {
 int CFlashCmd::ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length,
                              std::uint32_t judged) {
     if (!force) {
-        // Already programmed only when the whole ROM read holds the image
-        // and nothing but erased bytes after it.
-        if (checkIdentical == 1) {
-            std::uint32_t equal = 0;
-            while (equal < judged && romBuffer[equal] == Expected(image, length, equal)) ++equal;
-            bytesProgrammed = equal;
-            if (equal == judged) {
-                RestoreProtection(adapter);
-                engine->CloseAccess();
-                return CMD_SAME_IMAGE;
-            }
+        if (checkIdentical == 1 && RomHoldsImage(image, length, judged)) {
+            RestoreProtection(adapter);
+            engine->CloseAccess();
+            return CMD_SAME_IMAGE;
         }
         // An invalid image has no version to compare; it is refused as
-        // invalid below, for the reason it really has.
-        if (checkVersion == 1 && newImageValid == 1 &&
+        // invalid below, for the reason it really has. A ROM that is no
+        // valid BIOS has no version either: nothing to be older than.
+        const bool oldVersionKnown = oldImageValid == 1 || engine->asicFamily == TEV_MIB;
+        if (checkVersion == 1 && newImageValid == 1 && oldVersionKnown &&
             VersionIsOlder(adapters[adapter].biosVersion, fileImageInfo.biosVersion)) {
             RestoreProtection(adapter);
             engine->CloseAccess();
             return CMD_OLDER_VERSION;
         }
-        if (newImageValid != 1 || RomBiosUnjudged()) {
+        if (newImageValid != 1) {
             RestoreProtection(adapter);
             return CMD_INVALID_IMAGE;
         }
@@ -256,13 +252,33 @@ int CFlashCmd::ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, s
     return CheckMemorySetting(image, length);
 }
 
-bool CFlashCmd::RomBiosUnjudged() const {
-    // A BIOS on the board that fails its own check gives the version,
-    // memory, SSID and P/N checks nothing to compare: refused while any
-    // of them is on.
-    const bool anyCheck = checkVersion == 1 || checkMemSetting == 1 || checkSsid == 1 || checkPartNumber == 1;
-    const bool biosStart = romBuffer[0] == 0x55 && romBuffer[1] == 0xAA;
-    return anyCheck && biosStart && oldImageValid != 1 && engine->asicFamily != TEV_MIB;
+std::uint32_t CFlashCmd::BytesHoldingImage(std::uint32_t romSize, const std::uint8_t* image,
+                                           std::uint32_t length) const {
+    // Past the image a ROM of romSize bytes reads erased, except where it
+    // holds a tail block "-isr" or "-prod" would show: that stands as it is.
+    std::uint32_t blockFrom[2] = {}, blockTo[2] = {};
+    const TailBlockFormat* formats[] = {&IsrBlock, &ProdSnBlock};
+    for (int k = 0; k < 2; ++k) {
+        const TailBlockFormat& f = *formats[k];
+        if (!TailBlockFits(f, romSize) || romSize - f.distance < length) continue;
+        if (!TailBlockValid(f, romBuffer + romSize - f.distance)) continue;
+        blockFrom[k] = romSize - f.distance;
+        blockTo[k] = blockFrom[k] + f.size;
+    }
+    auto asItStands = [&](std::uint32_t i) {
+        return (i >= blockFrom[0] && i < blockTo[0]) || (i >= blockFrom[1] && i < blockTo[1]);
+    };
+    std::uint32_t equal = 0;
+    while (equal < romSize && (romBuffer[equal] == Expected(image, length, equal) || asItStands(equal))) ++equal;
+    return equal;
+}
+
+bool CFlashCmd::RomHoldsImage(const std::uint8_t* image, std::uint32_t length, std::uint32_t judged) {
+    bytesProgrammed = BytesHoldingImage(judged, image, length);
+    if (bytesProgrammed == judged) return true;
+    // A smaller part shows itself again past its end: it is judged alone.
+    const std::uint32_t part = RomImage::RepeatPeriod(romBuffer, judged);
+    return part < judged && part >= length && BytesHoldingImage(part, image, length) == part;
 }
 
 int CFlashCmd::CheckMemorySetting(const std::uint8_t* image, std::uint32_t length) {

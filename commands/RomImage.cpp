@@ -147,6 +147,22 @@ std::string Format(const char* fmt, ...) {
 
 bool RomImage::IsImage(const std::uint8_t* image, std::size_t length) { return Bytes(image, length).IsImage(); }
 
+bool RomImage::Repeats(const std::uint8_t* rom, std::uint32_t size, std::uint32_t period) {
+    return period != 0 && period <= size && std::equal(rom + period, rom + size, rom);
+}
+
+std::uint32_t RomImage::RepeatPeriod(const std::uint8_t* rom, std::uint32_t size) {
+    std::uint32_t period = size;
+    for (std::uint32_t p = size / 2; p >= kSmallestPart && size % p == 0 && Repeats(rom, size, p); p /= 2) period = p;
+    const bool uniform = std::all_of(rom, rom + period, [rom](std::uint8_t b) { return b == rom[0]; });
+    return uniform ? size : period;
+}
+
+void RomImage::RepeatFirst(std::uint8_t* rom, std::uint32_t size, std::uint32_t period) {
+    for (std::uint32_t at = period; period != 0 && at < size; at += period)
+        std::copy_n(rom, std::min(period, size - at), rom + at);
+}
+
 std::uint16_t RomImage::ReadU16(const std::uint8_t* image, std::size_t length, std::size_t offset) {
     return Bytes(image, length).U16(offset);
 }

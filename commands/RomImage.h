@@ -114,6 +114,18 @@ public:
     // Bounded little-endian store; nothing is written unless all 4 bytes fit.
     static void WriteU32(std::uint8_t* image, std::size_t length, std::size_t offset, std::uint32_t value);
 
+    // A part smaller than what the program reads shows its own start again
+    // past its end. True when rom[i] == rom[i - period] over [period, size).
+    static bool Repeats(const std::uint8_t* rom, std::uint32_t size, std::uint32_t period);
+    // The smallest power of two, at least kSmallestPart, dividing size, with
+    // which the ROM read repeats itself: the size of the part behind it.
+    // `size` when it does not repeat or its first period is all one byte
+    // (an erased part repeats at any period and tells nothing).
+    static std::uint32_t RepeatPeriod(const std::uint8_t* rom, std::uint32_t size);
+    static constexpr std::uint32_t kSmallestPart = 0x8000;
+    // Copies the first `period` bytes over the rest of the size bytes.
+    static void RepeatFirst(std::uint8_t* rom, std::uint32_t size, std::uint32_t period);
+
     // Header offset and signature of a valid image (set = false otherwise).
     static ImageHeaderEffect ReadHeader(const std::uint8_t* image, std::size_t length);
 

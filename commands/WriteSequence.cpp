@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "commands/CFlashCmd.h"
+#include "commands/RomImage.h"
 #include "engine/CFlash.h"
 
 namespace {
@@ -13,6 +14,23 @@ namespace {
 // The commands that hold the board's only copy of its ROM try each step
 // at least this many times more.
 constexpr std::uint32_t kOnlyCopyRetries = 2;
+// Where the filler written ahead of the data starts: a boundary no
+// smaller part and no program unit crosses.
+constexpr std::uint32_t kFillerAlign = RomImage::kSmallestPart;
+
+std::uint32_t RoundUp(std::uint32_t value, std::uint32_t align) {
+    return std::uint32_t((std::uint64_t(value) + align - 1) / align * align);
+}
+
+// The error a write left, kept while another write runs.
+struct FailedWrite {
+    std::int32_t code;
+    std::uint32_t address;
+    void Restore(CFlash& engine) const {
+        engine.errorCode = code;
+        engine.errorAddress = address;
+    }
+};
 
 }  // namespace
 
@@ -102,26 +120,74 @@ void CFlashCmd::WriteOverFailedErase() {
     if (hold == 0 || original_.size() != hold || engine->PartStaysBusy()) return;
     const std::uint32_t saved = engine->romSize;
     engine->romSize = hold;
-    std::vector<std::uint8_t> part(hold);
-    const bool unchanged = engine->Read(0, hold, part.data()) == hold && part == original_;
-    if (!unchanged) WriteTarget(true);
+    std::vector<std::uint8_t> erased(hold);
+    if (engine->Read(0, hold, erased.data()) == hold && erased != original_) WriteOverUnerasedCells(erased);
     engine->romSize = saved;
 }
 
+void CFlashCmd::WriteOverUnerasedCells(std::vector<std::uint8_t>& erased) {
+    // The cells the erase left at 0 cost the erase step its attempts, not
+    // the write step: a unit that fails is written again, and a cell
+    // programmed wrong gets another erase and another write.
+    const std::uint32_t hold = seq_.holdLength;
+    for (;;) {
+        const bool last = stepAttemptsLeft_[kWriteStep] == 0;
+        WriteTarget(last);
+        verifyBuffer_.assign(hold, 0);
+        if (engine->Read(0, hold, verifyBuffer_.data()) != hold) return;
+        bool best = true;
+        for (std::uint32_t i = 0; best && i < hold; ++i) best = verifyBuffer_[i] == (romBuffer[i] & erased[i]);
+        if (best || last || engine->PartStaysBusy()) return;
+        --stepAttemptsLeft_[kWriteStep];
+        engine->BulkErase();
+        if (engine->PartStaysBusy() || engine->Read(0, hold, erased.data()) != hold) return;
+    }
+}
+
 std::uint32_t CFlashCmd::WriteTarget(bool last) {
-    const std::uint32_t written = engine->WriteAll(0, seq_.writeEnd, romBuffer, last);
+    std::uint32_t split = seq_.writeEnd;
+    // Erased filler past the data goes in first: on a part smaller than
+    // the window, whose writes replace what they cover (pages of a
+    // parallel part, EEPROM bytes), it lands on the data's cells and the
+    // data then goes over it.
+    if (seq_.writeEnd == seq_.holdLength && !IsSpiType(engine->flashType)) split = std::min(seq_.holdLength, RoundUp(DataEnd(), kFillerAlign));
+    std::uint32_t fillerFailed = seq_.writeEnd;
+    if (split < seq_.writeEnd) {
+        const std::uint32_t n = seq_.writeEnd - split;
+        const std::uint32_t done = engine->WriteAll(split, n, romBuffer + split, last);
+        if (done < n) fillerFailed = split + done;
+    }
+    const FailedWrite filler{engine->errorCode, engine->errorAddress};
+    std::uint32_t written = engine->WriteAll(0, split, romBuffer, last);
+    if (written == split) {
+        written = fillerFailed;
+        if (fillerFailed < seq_.writeEnd) filler.Restore(*engine);
+    }
     const std::uint32_t from = seq_.windowFrom, to = seq_.windowTo;
     if (from >= to) return written;
     // The window goes in after the data; its failure counts as the write's.
-    const std::int32_t code = engine->errorCode;
-    const std::uint32_t address = engine->errorAddress;
+    const FailedWrite data{engine->errorCode, engine->errorAddress};
     const bool windowWritten = engine->WriteAll(from, to - from, romBuffer + from, last) == to - from;
     if (written < seq_.writeEnd) {
-        engine->errorCode = code;
-        engine->errorAddress = address;
+        data.Restore(*engine);
         return written;
     }
     return windowWritten ? written : from;
+}
+
+std::uint32_t CFlashCmd::DataEnd() const { return std::max(seq_.reportLength, seq_.windowTo); }
+
+bool CFlashCmd::SmallerPartHoldsTarget() const {
+    // A part smaller than what the program reads shows its own start again
+    // past its end. It holds the target when everything asked of it lies
+    // in that start and only erased filler was asked past it.
+    const std::uint32_t hold = seq_.holdLength;
+    if (verifyBuffer_.size() != hold) return false;
+    for (std::uint32_t part = RomImage::RepeatPeriod(verifyBuffer_.data(), hold); part < hold; part *= 2) {
+        if (part < DataEnd() || !std::equal(romBuffer, romBuffer + part, verifyBuffer_.begin())) continue;
+        if (std::all_of(romBuffer + part, romBuffer + hold, [](std::uint8_t b) { return b == 0xFF; })) return true;
+    }
+    return false;
 }
 
 int CFlashCmd::SequenceWrite() {
@@ -145,9 +211,10 @@ int CFlashCmd::SequenceWrite() {
     engine->errorAddress = address;
     std::uint32_t same = 0;
     while (readBack && same < hold && verifyBuffer_[same] == romBuffer[same]) ++same;
+    const bool held = written >= seq_.writeEnd && readBack && (same == hold || SmallerPartHoldsTarget());
     bytesProgrammed = std::min(written, seq_.reportLength);
-    bytesVerified = std::min(same, seq_.reportLength);
-    if (written >= seq_.writeEnd && readBack && same == hold) return CMD_OK;
+    bytesVerified = held ? seq_.reportLength : std::min(same, seq_.reportLength);
+    if (held) return CMD_OK;
     StepFailed(kWriteStep);
     return CMD_FAILED;
 }

@@ -787,9 +787,15 @@ std::uint32_t CFlash::NoAnswer() {
 }
 
 std::uint32_t CFlash::ReadParallel(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
-    // An ID of all ones: nothing drives the data lines.
-    if (parallelId == kNoParallelAnswer) return NoAnswer();
     CParallel* p = SharedProtocols().parallel;
+    // An ID of all ones: nothing drives the data lines, or a part that
+    // gives no ID was erased when it was asked. Asked again, a part that
+    // has taken data since answers with it.
+    if (parallelId == kNoParallelAnswer) {
+        p->swizzle = parallelMethod;
+        parallelId = std::uint16_t(p->ReadId());
+    }
+    if (parallelId == kNoParallelAnswer) return NoAnswer();
     p->romSize = romSize;
     return p->Read(buffer, offset, length);
 }

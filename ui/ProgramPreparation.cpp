@@ -7,7 +7,7 @@
 #include "commands/RomImage.h"
 #include "engine/CFlash.h"
 #include "ui/CFlashUI.h"
-#include "ui/TailBlock.h"
+#include "commands/TailBlock.h"
 
 namespace {
 
@@ -112,6 +112,10 @@ int KeepTailBlocks(CFlashUI& ui, std::uint32_t adapter, std::uint32_t romSize, s
         ui.ReportError(r);
         return r;
     }
+    // A part smaller than the ROM read shows itself again past its end:
+    // its blocks are at the end of the part.
+    const std::uint32_t part = RomImage::RepeatPeriod(cmd.romBuffer, romSize);
+    if (part < romSize && ui.imageLength <= part) romSize = part;
     for (const Kept& k : kept) {
         if (!k.wanted || !TailBlockFits(k.format, romSize)) continue;
         const std::uint32_t at = romSize - k.format.distance;

@@ -3,11 +3,12 @@
 #include <cstring>
 
 #include "commands/CFlashCmd.h"
+#include "commands/RomImage.h"
 #include "engine/CFlash.h"
 #include "ui/Arguments.h"
 #include "ui/CFlashUI.h"
 #include "ui/ProgramReport.h"
-#include "ui/TailBlock.h"
+#include "commands/TailBlock.h"
 
 namespace {
 
@@ -155,10 +156,14 @@ int WriteTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t ad
 
     std::memcpy(ui.image, cmd.romBuffer, romSize);
     ui.imageLength = romSize;
-    const std::uint32_t at = romSize - format.distance;
+    // A part smaller than the ROM read shows itself again past its end: the
+    // block goes to the end of the part, and every copy shows it.
+    const std::uint32_t part = RomImage::RepeatPeriod(ui.image, romSize);
+    const std::uint32_t at = part - format.distance;
     std::memcpy(ui.image + at, block, format.size);
     // Only a legacy image that reaches the block has its sum changed.
-    if (LegacyImageReaches(ui.image, at)) cmd.FixLegacyChecksum(ui.image, romSize);
+    if (LegacyImageReaches(ui.image, at)) cmd.FixLegacyChecksum(ui.image, part);
+    RomImage::RepeatFirst(ui.image, romSize, part);
 
     cmd.force = 1;
     cmd.status = CMD_FAILED;

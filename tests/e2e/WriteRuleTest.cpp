@@ -312,6 +312,109 @@ TEST(WriteRule, EachStepIsRetriedOnItsOwn) {
     }
 }
 
+// An erase that fails only at a cell that will not erase costs the write
+// none of its attempts: a first page that fails twice, or a cell programmed
+// wrong that only another erase heals, still ends holding the data.
+TEST(WriteRule, AnUnerasableCellLeavesTheWriteItsAttempts) {
+    const char* const weakStarts[] = {"fail-program-at=0x0:2", "misprogram-at=0x0:0xFF:1"};
+    const Args commands[] = {{"-mi", "0", "0B361043"}, {"-p", "0", "new.rom", "-fa", "-fs", "-retries=3"}};
+    for (std::size_t board : {0, 1, 3, 5}) {
+        const Board& b = Boards()[board];
+        const Bytes old = OldRom(b), image = NewImage(b);
+        for (const Args& args : commands) {
+            BoardRun clean(b, old, image, "");
+            ASSERT_EQ(clean.Sim(args).exitCode, 0) << b.name;
+            const Planted unerasable = Plant(Fault::WontErase, b.size - 0x100, clean.Flash());
+            for (const char* weak : weakStarts) {
+                SCOPED_TRACE(std::string(b.name) + ", " + weak + ", " + testing::PrintToString(args));
+                BoardRun m(b, old, image, Option(unerasable) + " " + weak);
+                const vmtest::RunResult r = m.Sim(args);
+                EXPECT_NE(Body(r).find("ROM not erased"), std::string::npos) << LastLines(r);
+                ExpectRule(r, m.Flash(), clean.Flash(), Held(clean.Flash(), unerasable));
+            }
+        }
+    }
+}
+
+// A part that already holds what it is asked to hold is left alone, or
+// taken as written: the board's own BIOS run again with the serial numbers
+// at the end of its ROM, and a part smaller than its window, which shows
+// itself twice there.
+TEST(WriteRule, APartHoldingWhatWasAskedIsNotWrittenAgain) {
+    const std::string parallel = Fixture("parallel_boards.rom");
+    std::string sst512 = parallel;
+    sst512.insert(sst512.rfind("end"), "parallel b4bf \"SST39SF512\" 20000 0\n");
+    vmtest::RomImageBuilder own, other;
+    own.n512 = other.n512 = 0x38;
+    own.Patch(0x76, {0x02, 0x10, 0x00, 0x0B});
+    other.date = "06/30/25";
+    const Bytes bios = own.Build(), newer = other.Build();
+    auto rom = [](const Bytes& start, std::size_t size, bool blocks) {
+        Bytes r = start;
+        r.resize(size, 0xFF);
+        if (blocks) r = vmtest::WithSn(vmtest::WithIsr(r, vmtest::IsrBytes(12345, 678)), vmtest::SnBytes(111, 222333));
+        return r;
+    };
+    // Named in the table as a 128 KiB part: the window shows it twice.
+    const std::string mirrored = "adapter 0000:01:00.0 quor device=0x4160\nparallelflash part=SST39SF512";
+    const std::string mirroredIds =
+        "adapter 0000:01:00.0 quor device=0x4160\nsubsystem 0x1002 0x0B00\nparallelflash part=SST39SF512";
+    struct Case {
+        const char* name;
+        std::string machine, table;
+        std::size_t size;  // of the part
+        Args args;
+        int exitCode;
+        Bytes flash, after;
+    };
+    const Case cases[] = {
+        {"SPI", "spiboard 0000:01:00.0 orpane part=M25P10", "", 0x20000, {"-p", "0", "new.rom"}, 2,
+         rom(bios, 0x20000, true), rom(bios, 0x20000, true)},
+        {"serial EEPROM", "adapter 0000:01:00.0 nerrow strap=3\nseprom", "", 0x20000, {"-p", "0", "new.rom"}, 2,
+         rom(bios, 0x20000, true), rom(bios, 0x20000, true)},
+        {"parallel", "adapter 0000:01:00.0 quor device=0x4160\nparallelflash part=SST39SF010", parallel, 0x20000,
+         {"-p", "0", "new.rom"}, 2, rom(bios, 0x20000, true), rom(bios, 0x20000, true)},
+        {"64 KiB part, own BIOS", mirrored, sst512, 0x10000, {"-p", "0", "new.rom"}, 2,
+         rom(bios, 0x10000, true), rom(bios, 0x10000, true)},
+        {"64 KiB part, new BIOS", mirrored, sst512, 0x10000, {"-p", "0", "newer.rom", "-fa"}, 0,
+         rom(bios, 0x10000, true), rom(newer, 0x10000, false)},
+        {"64 KiB part, blocks kept", mirrored, sst512, 0x10000,
+         {"-p", "0", "newer.rom", "-keepisrsn", "-keepprodsn"}, 0, rom(bios, 0x10000, true),
+         rom(newer, 0x10000, true)},
+        {"64 KiB part, -isr", mirrored, sst512, 0x10000, {"-isr", "0", "12345", "678"}, 0,
+         vmtest::WithSn(rom(bios, 0x10000, false), vmtest::SnBytes(111, 222333)), rom(bios, 0x10000, true)},
+        // What the same edit leaves on the part named at its own size.
+        {"64 KiB part, -mi", mirroredIds, sst512, 0x10000, {"-mi", "0", "0B361043"}, 0, rom(bios, 0x10000, true), {}},
+        {"-sst on a strap naming 128 KiB", "adapter 0000:01:00.0 nerrow strap=3\nseprom part=SST25VF512", "", 0x10000,
+         {"-p", "0", "newer.rom", "-sst"}, 0, rom(bios, 0x10000, true), rom(newer, 0x10000, false)},
+    };
+    auto run = [&](const Case& c, const std::string& table, Bytes* flash) {
+        E2e m;
+        vmtest::WriteBytes(m.File("flash.rom"), c.flash);
+        vmtest::WriteBytes(m.File("new.rom"), bios);
+        vmtest::WriteBytes(m.File("newer.rom"), newer);
+        if (!table.empty()) vmtest::WriteFile(m.File("quendrix.rom"), table);
+        m.machine = c.machine + " file=flash.rom\n";
+        const vmtest::RunResult r = m.Sim(c.args);
+        *flash = vmtest::ReadBytes(m.File("flash.rom"));
+        return r;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes after = c.after, flash;
+        if (after.empty()) {
+            std::string exact = sst512;
+            exact.replace(exact.find("20000 0\nend"), 5, "10000");
+            ASSERT_EQ(run(c, exact, &after).exitCode, 0);
+            ASSERT_NE(after, c.flash);
+        }
+        const vmtest::RunResult r = run(c, c.table, &flash);
+        EXPECT_EQ(r.exitCode, c.exitCode) << LastLines(r);
+        EXPECT_EQ(Body(r).find("Flash already programmed") != std::string::npos, c.exitCode == 2) << r.out;
+        EXPECT_EQ(Diff(flash, after), "") << LastLines(r);
+    }
+}
+
 // "-retries" counts per board, and a retry that finds the part still busy
 // fails as a first attempt would, never as an image too large for it.
 TEST(WriteRule, RetriesCountPerBoardAndFindThePartAgain) {

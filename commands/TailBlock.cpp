@@ -1,10 +1,10 @@
-#include "ui/TailBlock.h"
+#include "commands/TailBlock.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #include "commands/RomImage.h"
-#include "ui/CFlashUI.h"
+#include "engine/RomBuffer.h"
 
 const TailBlockFormat IsrBlock = {
     .marker = "ISR",
