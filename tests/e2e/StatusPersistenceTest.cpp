@@ -83,6 +83,9 @@ TEST(StatusPersistence, ProtectionSeenByTheNextRun) {
         {"image longer than the part", "status=0x8C", {"-p", "0", "long.rom"}, 1, "8ch\n"},
         {"erase fails", "status=0x8C fault=erase-fails", kProgram, 1, "8ch\n"},
         {"erase fails, retried", "status=0x8C fault=erase-fails", {"-p", "0", "new.rom", "-retries=1"}, 1, "8ch\n"},
+        // The blocks' writes lock the part after a failed erase, whatever they found.
+        {"-isr, erase fails", "status=0x00 fault=erase-fails", {"-isr", "0", "7", "8"}, 1, "8ch\n"},
+        {"-prod, erase fails", "status=0x00 fault=erase-fails", {"-prod", "0", "000777888999"}, 1, "8ch\n"},
         {"serial EEPROM lock then read", "status=0x00", {"-lockrom", "0"}, 0, "8ch\n", kSerialEeprom},
         // SST parts set their protect bits at every power-up, whatever was written before.
         {"SST unlock then read", "", {"-unlockrom", "0"}, 0, "0ch\n", "spiboard 0000:01:00.0 tovarne part=SST25VF010"},

@@ -66,14 +66,20 @@ TEST(WriteFaults, ProgramAllFiltersAndStopsAtAFailure) {
 }
 
 // Parallel boards whose part cannot take the image: an erase that never
-// ends (with a retry that must not count as a success), and a page-mode
-// part on the permuted wiring, where a page load spans two part pages.
+// ends (with a retry that must not count as a success), a page-mode part
+// on the permuted wiring, where a page load spans two part pages, and two
+// cells that will not program, where the failure names the first.
 TEST(WriteFaults, ParallelPartsThatCannotBeProgrammedFail) {
+    const Bytes image = Image("010.006.000.000", 0x20000, 0x4160);
+    // Cells whose bit 0 sticks at 1 where the image has it at 0: its byte 1 (0xAA) and one after 0x400.
+    std::uint32_t second = 0x400;
+    while (image[second] & 0x01) ++second;
     struct Case {
         const char* name;
         std::string flash;
         std::vector<std::string> args;
         std::vector<std::string> lines;
+        std::vector<std::uint32_t> stuck = {};  // bit 0 stuck at 1 there; empty: the part keeps the old ROM
     };
     const Case cases[] = {
         {"erase never ends", "part=SST39SF010 fault=erase-stuck",
@@ -84,6 +90,10 @@ TEST(WriteFaults, ParallelPartsThatCannotBeProgrammedFail) {
          {"ROM not erased\n", "Auto retry after failure (0 retries remaining)...\n", "ROM not erased\n"}},
         {"page part, permuted wiring", "part=AT29C010A swizzled", {"-p", "0", "new.rom", "-ps"},
          {"Write fail at 00000\n", "0/20000h bytes programmed\n"}},
+        {"two cells that will not program", "part=SST39SF010", {"-p", "0", "new.rom", "-retries=1", "-ps"},
+         {"Write fail at 00001\n", "Auto retry after failure (0 retries remaining)...\n", "Write fail at 00001\n",
+          "1/20000h bytes programmed\n"},
+         {1, second}},
     };
     for (const Case& c : cases) {
         E2e e;
@@ -93,8 +103,10 @@ TEST(WriteFaults, ParallelPartsThatCannotBeProgrammedFail) {
         Bytes old = Image("010.005.000.000", 0x20000, 0x4160);
         for (std::size_t i = 0x800; i < old.size(); ++i) old[i] = std::uint8_t(i * 13 + 5);
         vmtest::WriteBytes(e.File("flash.rom"), old);
-        vmtest::WriteBytes(e.File("new.rom"), Image("010.006.000.000", 0x20000, 0x4160));
-        e.machine = "adapter 0000:01:00.0 quor device=0x4160\nparallelflash file=flash.rom " + c.flash + "\n";
+        vmtest::WriteBytes(e.File("new.rom"), image);
+        std::string flash = c.flash;
+        for (std::uint32_t at : c.stuck) flash += " stuck=" + std::to_string(at) + ":1:0";
+        e.machine = "adapter 0000:01:00.0 quor device=0x4160\nparallelflash file=flash.rom " + flash + "\n";
         vmtest::RunResult r = e.Sim(c.args);
         EXPECT_EQ(r.exitCode, 1) << c.name << "\n" << r.out;
         std::size_t at = 0;
@@ -103,7 +115,9 @@ TEST(WriteFaults, ParallelPartsThatCannotBeProgrammedFail) {
             EXPECT_NE(found, std::string::npos) << c.name << ": " << line << " in\n" << r.out;
             if (found != std::string::npos) at = found + line.size();
         }
-        EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), old) << c.name;
+        Bytes after = c.stuck.empty() ? old : image;
+        for (std::uint32_t at : c.stuck) after[at] |= 0x01;
+        EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), after) << c.name;
         if (c.args.back() == "-ps") {
             EXPECT_EQ(vmtest::ReadFile(e.File("errorid.tmp")), "0FL01\n") << c.name;
         }

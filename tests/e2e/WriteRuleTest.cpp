@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -220,6 +221,17 @@ std::string LastLines(const vmtest::RunResult& r) {
     return body.substr(body.size() > 160 ? body.size() - 160 : 0);
 }
 
+// The remaining counts of the retry lines, in order ("1 0").
+std::string RetryLines(const std::string& out) {
+    const std::string line = "Auto retry after failure (";
+    std::string counts;
+    for (std::size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1)) {
+        if (!counts.empty()) counts += ' ';
+        counts += std::to_string(std::atoi(out.c_str() + at + line.size()));
+    }
+    return counts;
+}
+
 Bytes Intended(const Board& b, const Command& c, const Bytes& old, const Bytes& image) {
     if (c.intended) return c.intended(old, image);
     BoardRun clean(b, old, image, "");
@@ -276,13 +288,19 @@ INSTANTIATE_TEST_SUITE_P(Boards, WriteRuleOn, testing::Range<std::size_t>(0, Boa
 // Each step of a write has retries of its own: "-retries" for "-p", at
 // least two for the commands that hold the board's only copy; a retry
 // keeps the part type the user forced; the last attempt gives a page that
-// failed one more write.
+// failed one more write. An erase that fails needs a retry: the data
+// written after it cannot heal it.
 TEST(WriteRule, EachStepIsRetriedOnItsOwn) {
+    // A bridge board whose strap names an AT25F1024.
+    constexpr std::size_t kAtmelStrap = 100;
+    Board atmelStrap = Boards()[3];
+    atmelStrap.machine = "adapter 0000:01:00.0 nerrow strap=1\nseprom";
     struct Case {
         std::size_t board;
         std::string part;    // options of a run without faults too
         std::string faults;
         Args args;
+        const char* retries = nullptr;  // the retry lines' remaining counts ("-mi" and "-mb" print none)
     };
     const Case cases[] = {
         {0, "", "fail-erases=1 fail-programs=1", {"-mi", "0", "0B361043"}},
@@ -293,15 +311,25 @@ TEST(WriteRule, EachStepIsRetriedOnItsOwn) {
         {0, "", "fail-programs=1", {"-isr", "0", "7", "8"}},
         {0, "", "fail-programs=1", {"-prod", "0", "000777888999"}},
         {0, "", "fail-programs=1", {"-p", "0", "new.rom", "-keepisrsn"}},
+        {0, "", "fail-erases=2", {"-mi", "0", "0B361043"}},
+        {0, "", "fail-erases=2", {"-mb", "0", "ids.txt"}},
+        {0, "", "fail-erases=2", {"-isr", "0", "7", "8"}, "1 0"},
+        {0, "", "fail-erases=2", {"-prod", "0", "000777888999"}, "1 0"},
+        {0, "", "fail-erases=2", {"-p", "0", "new.rom", "-keepisrsn"}, "1 0"},
+        {0, "", "fail-erases=1", {"-p", "0", "new.rom", "-keepprodsn"}, "1"},
         // The last attempt writes a page that failed once more before it is judged.
         {0, "", "fail-programs=1", {"-p", "0", "new.rom"}},
         {8, "", "fail-program-at=0x40", {"-p", "0", "new.rom", "-f"}},
-        // The strap names an M25P10; only the forced type drives these parts.
+        // The strap names an M25P10 (an AT25F1024 for "-st"); only the
+        // forced type drives these parts, on the retry's erase too.
         {3, "part=SST25VF010", "fail-programs=1", {"-p", "0", "new.rom", "-sst", "-retries=1"}},
         {3, "part=AT25F1024", "fail-programs=1", {"-p", "0", "new.rom", "-atmel", "-retries=1"}},
+        {3, "part=SST25VF010", "fail-erases=8", {"-p", "0", "new.rom", "-sst", "-retries=1"}, "0"},
+        {3, "part=AT25F1024", "fail-erases=8", {"-p", "0", "new.rom", "-atmel", "-retries=1"}, "0"},
+        {kAtmelStrap, "part=M25P10", "fail-erases=8", {"-p", "0", "new.rom", "-st", "-retries=1"}, "0"},
     };
     for (const Case& c : cases) {
-        const Board& b = Boards()[c.board];
+        const Board& b = c.board == kAtmelStrap ? atmelStrap : Boards()[c.board];
         SCOPED_TRACE(std::string(b.name) + ", " + c.part + " " + c.faults + ", " + testing::PrintToString(c.args));
         const Bytes old = OldRom(b), image = NewImage(b);
         BoardRun clean(b, old, image, c.part);
@@ -309,6 +337,9 @@ TEST(WriteRule, EachStepIsRetriedOnItsOwn) {
         BoardRun m(b, old, image, c.part + " " + c.faults);
         const vmtest::RunResult r = m.Sim(c.args);
         ExpectRule(r, m.Flash(), clean.Flash(), clean.Flash());
+        if (c.retries) {
+            EXPECT_EQ(RetryLines(r.out), c.retries) << LastLines(r);
+        }
     }
 }
 
@@ -420,20 +451,28 @@ TEST(WriteRule, APartHoldingWhatWasAskedIsNotWrittenAgain) {
 TEST(WriteRule, RetriesCountPerBoardAndFindThePartAgain) {
     const Board& b = Boards()[0];
     const Bytes old = OldRom(b), image = NewImage(b);
-    BoardRun m(b, old, image, "fail-programs=1");
-    const std::string files[] = {"flash.rom", "b.rom", "c.rom"};
-    for (int i = 1; i < 3; ++i) {
-        vmtest::WriteBytes(m.File(files[i]), old);
-        m.machine += "spiboard 0000:0" + std::to_string(i + 1) + ":00.0 orpane part=M25P10 file=" + files[i] +
-                     " fail-programs=1\n";
+    // The last attempt's second write heals a failed program; only a retry
+    // heals a failed erase.
+    for (const std::string fault : {"fail-programs=1", "fail-erases=1"}) {
+        SCOPED_TRACE(fault);
+        BoardRun m(b, old, image, fault);
+        const std::string files[] = {"flash.rom", "b.rom", "c.rom"};
+        for (int i = 1; i < 3; ++i) {
+            vmtest::WriteBytes(m.File(files[i]), old);
+            m.machine += "spiboard 0000:0" + std::to_string(i + 1) + ":00.0 orpane part=M25P10 file=" + files[i] +
+                         " " + fault + "\n";
+        }
+        const vmtest::RunResult r = m.Sim({"-pa", "new.rom", "-padevid=6780", "-retries=1"});
+        EXPECT_EQ(r.exitCode, 0) << LastLines(r);
+        if (fault == "fail-erases=1") {
+            EXPECT_EQ(RetryLines(r.out), "0 0 0") << r.out;
+        }
+        for (const std::string& name : files)
+            EXPECT_EQ(Diff(vmtest::ReadBytes(m.File(name)), Programmed(old, image)), "") << name;
     }
-    vmtest::RunResult r = m.Sim({"-pa", "new.rom", "-padevid=6780", "-retries=1"});
-    EXPECT_EQ(r.exitCode, 0) << LastLines(r);
-    for (const std::string& name : files)
-        EXPECT_EQ(Diff(vmtest::ReadBytes(m.File(name)), Programmed(old, image)), "") << name;
 
     BoardRun stuck(b, old, Pattern(b.size, 9), "fault=program-stuck");
-    r = stuck.Sim({"-p", "0", "new.rom", "-f", "-retries=2"});
+    const vmtest::RunResult r = stuck.Sim({"-p", "0", "new.rom", "-f", "-retries=2"});
     EXPECT_NE(r.exitCode, 0);
     EXPECT_EQ(r.out.find("Can not flash"), std::string::npos) << r.out;
 }
