@@ -77,15 +77,13 @@ public:
     // revisionHigh << 4) and returns the engine's verdict.
     int SetSpiTarget(std::uint16_t deviceId, std::uint8_t revisionLow, std::uint8_t revisionHigh);
     // Write protection around programming and editing: UnprotectRom keeps
-    // the status it found, RelockRom locks the part after an erase or a
-    // write, and RestoreProtection puts back the status found for a run
-    // that changed nothing (locking when none could be read; nothing when
-    // the protection was not lifted).
-    int RelockRom(std::uint32_t adapter);
-    int RestoreProtection(std::uint32_t adapter);
-    // This run erased or wrote the part: its protection goes back on
-    // rather than as it was found.
-    bool EraseAttempted() const { return partTouched_; }
+    // the status it found; the end of a programming or editing run locks
+    // the part after an erase or a write and puts back the status found
+    // for a run that changed nothing (locking when none could be read;
+    // nothing when the protection was not lifted), then closes access.
+    // The state machines end their runs themselves; a caller that stops
+    // one at a state of its own ends it here. Returns `state`.
+    int EndWriteRun(std::uint32_t adapter, int state);
     // After a failed erase or write: whether the write sequence tries the
     // failed step again, and how many more times it may.
     bool RetryPending() const { return retryPending_; }
@@ -243,6 +241,13 @@ private:
     std::vector<std::uint8_t> original_;      // the part before the first erase
     std::uint32_t romReadLength_ = 0;         // bytes of the ROM the programming checks read
     std::vector<std::uint8_t> verifyBuffer_;  // the part as read back after the write
+
+    // Whether a run of the state machines has ended with this state, and
+    // its end when it has.
+    bool WriteRunEnded(int state) const;
+    int EndIfFinished(std::uint32_t adapter, int state);
+    int RelockRom(std::uint32_t adapter);
+    int RestoreProtection(std::uint32_t adapter);
 
     // The serial-EEPROM type forced by "-sst", "-st" or "-atmel".
     void ApplyForcedSerialType();

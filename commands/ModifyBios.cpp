@@ -65,21 +65,21 @@ struct CFlashCmd::IdPlace {
 // Entry points
 
 int CFlashCmd::ModifyId(std::uint32_t adapter, std::uint32_t& value, std::uint16_t program) {
-    if (status == CMD_CHECKS_PASSED || status == CMD_READY_TO_ERASE || status == CMD_ERASED) return ModifyContinue();
-    return ModifyStart(adapter, value, false, program);
+    if (status == CMD_CHECKS_PASSED || status == CMD_READY_TO_ERASE || status == CMD_ERASED)
+        return EndIfFinished(adapter, ModifyContinue());
+    return EndIfFinished(adapter, ModifyStart(adapter, value, false, program));
 }
 
 int CFlashCmd::ModifyBiosInfo(std::uint32_t adapter, std::uint32_t& value) {
     if (status == CMD_EDIT_READY) {
         const bool bootMessageRefused = modifyBootMessage == 1 && oldHeaderIsVelk != 1;
-        if (ssidOverflow == 1 || bootMessageRefused || programAfterEdit != 1) {
-            engine->CloseAccess();
-            return status = CMD_EDIT_STOPPED;
-        }
+        if (ssidOverflow == 1 || bootMessageRefused || programAfterEdit != 1)
+            return EndIfFinished(adapter, status = CMD_EDIT_STOPPED);
         return status = CMD_CHECKS_PASSED;
     }
-    if (status == CMD_CHECKS_PASSED || status == CMD_READY_TO_ERASE || status == CMD_ERASED) return ModifyContinue();
-    return ModifyStart(adapter, value, true, 0);
+    if (status == CMD_CHECKS_PASSED || status == CMD_READY_TO_ERASE || status == CMD_ERASED)
+        return EndIfFinished(adapter, ModifyContinue());
+    return EndIfFinished(adapter, ModifyStart(adapter, value, true, 0));
 }
 
 // ---------------------------------------------------------------------------

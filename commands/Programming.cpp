@@ -106,7 +106,7 @@ int CFlashCmd::ProgramRom(std::uint32_t adapter, std::uint8_t* image, std::uint3
     case CMD_FW_DONE: status = CMD_OK; break;
     default: status = ProgramStart(adapter, image, length); break;
     }
-    return status;
+    return EndIfFinished(adapter, status);
 }
 
 int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uint32_t length) {
@@ -131,7 +131,6 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
     }
     if (engine->flashType == TYPE_SII1930) return CMD_FW_START;
     if (engine->romSize == 0) {
-        RestoreProtection(adapter);
         engine->CloseAccess();
         return CMD_NO_ROM;
     }
@@ -146,7 +145,6 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
     bytesRead = engine->Read(0, judged, romBuffer);
     if (bytesRead != judged) {
         engine->CloseAccess();
-        RestoreProtection(adapter);
         return CMD_READ_FAILED;
     }
     if (engine->asicFamily == TEV_MIB) {
@@ -230,7 +228,6 @@ int CFlashCmd::ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, s
                              std::uint32_t judged) {
     if (!force) {
         if (checkIdentical == 1 && RomHoldsImage(image, length, judged)) {
-            RestoreProtection(adapter);
             engine->CloseAccess();
             return CMD_SAME_IMAGE;
         }
@@ -240,14 +237,10 @@ int CFlashCmd::ProgramChecks(std::uint32_t adapter, const std::uint8_t* image, s
         const bool oldVersionKnown = oldImageValid == 1 || engine->asicFamily == TEV_MIB;
         if (checkVersion == 1 && newImageValid == 1 && oldVersionKnown &&
             VersionIsOlder(adapters[adapter].biosVersion, fileImageInfo.biosVersion)) {
-            RestoreProtection(adapter);
             engine->CloseAccess();
             return CMD_OLDER_VERSION;
         }
-        if (newImageValid != 1) {
-            RestoreProtection(adapter);
-            return CMD_INVALID_IMAGE;
-        }
+        if (newImageValid != 1) return CMD_INVALID_IMAGE;
     }
     return CheckMemorySetting(image, length);
 }
@@ -445,6 +438,7 @@ void CFlashCmd::RecountMibDevice(const std::uint8_t* image, std::uint32_t length
 }
 
 int CFlashCmd::WriteFirmwareChunk(const std::uint8_t* image, std::uint32_t length) {
+    partTouched_ = true;
     lastWriteCount = std::int32_t(engine->Write(bytesProgrammed, length, image));
     bytesProgrammed += std::uint32_t(lastWriteCount);
     if (std::uint32_t(lastWriteCount) == length) return CMD_FW_WRITE;

@@ -226,6 +226,47 @@ int CFlashCmd::RestoreProtection(std::uint32_t adapter) {
     return LockRom(adapter);
 }
 
+bool CFlashCmd::WriteRunEnded(int state) const {
+    switch (state) {
+    case CMD_CHECKS_PASSED:
+    case CMD_EDIT_READY:
+    case CMD_READY_TO_ERASE:
+    case CMD_ERASED:
+    case CMD_MEM_OK:
+    case CMD_SSID_OK:
+    case CMD_PN_OK:
+    case CMD_SIG_PASS:
+    case CMD_FW_START:
+    case CMD_FW_WRITE:
+    case CMD_FW_VERIFY:
+    case CMD_FW_DONE: return false;
+    case CMD_NOT_ERASED:
+    case CMD_FAILED: return !retryPending_;
+    default: return true;
+    }
+}
+
+int CFlashCmd::EndWriteRun(std::uint32_t adapter, int state) {
+    if (!engine) return state;
+    // The failure the run ends with is told after this, from the engine's
+    // error: the status writes must not replace it.
+    const std::int32_t code = engine->errorCode;
+    const std::uint32_t address = engine->errorAddress;
+    // A run that erased or wrote the part leaves it protected; one that
+    // changed nothing puts back the protection it found.
+    if (partTouched_) RelockRom(adapter);
+    else RestoreProtection(adapter);
+    engine->CloseAccess();
+    engine->errorCode = code;
+    engine->errorAddress = address;
+    return state;
+}
+
+int CFlashCmd::EndIfFinished(std::uint32_t adapter, int state) {
+    if (WriteRunEnded(state)) EndWriteRun(adapter, state);
+    return state;
+}
+
 bool CFlashCmd::Reselect(std::uint32_t adapter) {
     engine->CloseAccess();
     if (SelectAdapter(adapter, engine->maxSegmentToScan, engine->maxBusToScan) != 1 || engine->romSize == 0)

@@ -9,7 +9,7 @@
 #include "engine/CFlash.h"
 #include "ui/Arguments.h"
 #include "ui/CFlashUI.h"
-#include "ui/ProgramReport.h"
+#include "ui/WriteLoop.h"
 
 namespace {
 
@@ -17,68 +17,50 @@ constexpr std::size_t kTextMax = 127;  // characters of a 128-byte text
 constexpr std::size_t kIdDigits = 8;      // SSID and SVID of "-mi"
 constexpr std::size_t kFileIdDigits = 4;  // one ID of the "-mb" file
 
-// What an editing loop does after a step, for the results both commands
-// treat alike.
-constexpr int kNextStep = -1;
-constexpr int kFinalReport = -2;
-
 // What an edit refused on a valid BIOS did not find.
 const char* InvalidImageText(const CFlashCmd& c) {
     if (c.oldImageValid != 1) return "Invalid PC BIOS image\n";
     return c.bootLineMissing == 1 ? "ROM boot message not found\n" : "ROM ssid not found\n";
 }
 
-int CommonEditStep(CFlashUI& ui, std::uint32_t adapter, int result) {
-    CFlashCmd& c = *ui.cmd;
-    switch (result) {
-    case CMD_CHECKS_PASSED: return kNextStep;
-    case CMD_ERASED:
-        if (ui.verbose == 1) ui.Print(ui.log, "ROM erased\n");
-        return kNextStep;
-    case CMD_OK: return kFinalReport;
-    case CMD_FAILED:
-        PrintEngineDetail(ui, "Write fail\n", false);
-        return kFinalReport;
-    // Refusals before the erase: the protection as it was found.
-    case CMD_INVALID_IMAGE:
-        c.RestoreProtection(adapter);
-        c.engine->CloseAccess();
-        ui.Print(ui.log, "%s", InvalidImageText(c));
-        return result;
-    default:
-        c.RestoreProtection(adapter);
-        c.engine->CloseAccess();
-        ui.ReportError(result);
-        return result;
-    }
-}
-
 void PrintProgrammed(CFlashUI& ui) {
     ui.Print(ui.log, "%X/%Xh bytes programmed\n", unsigned(ui.cmd->bytesProgrammed), unsigned(ui.cmd->bytesRead));
 }
 
-// Protection after an edit that stopped at its erase: back on when the part
-// was erased or written, as it was found when it was left alone.
-void ProtectAfterErase(CFlashCmd& c, std::uint32_t adapter) {
-    if (c.EraseAttempted()) c.RelockRom(adapter);
-    else c.RestoreProtection(adapter);
-}
-
-// Counts of the final report, then write protection back on; a run that
-// only showed the IDs puts it back as it was found.
-int FinishEdit(CFlashUI& ui, std::uint32_t adapter, bool counts) {
-    CFlashCmd& c = *ui.cmd;
-    if (counts) {
-        PrintProgrammed(ui);
-        if (c.bytesProgrammed == c.bytesRead)
-            ui.Print(ui.log, "%X/%Xh bytes verified\n", unsigned(c.bytesVerified), unsigned(c.bytesProgrammed));
-        c.RelockRom(adapter);
-    } else {
-        c.RestoreProtection(adapter);
+// What both editing commands show of their runs; their failure lines are
+// printed even with "-suppress" and name no erase sector.
+class EditRun : public WriteLoop {
+public:
+    EditRun(CFlashUI& ui, std::uint32_t adapter, bool counts) : WriteLoop(ui, adapter), counts_(counts) {
+        texts_.writeFail = "Write fail\n";
+        texts_.eraseSectorLine = false;
+        texts_.suppressible = false;
     }
-    c.engine->CloseAccess();
-    return c.status;
-}
+
+protected:
+    // The refusals both show alike.
+    int ShowRefusal(int state) {
+        if (state == CMD_CHECKS_PASSED) return kNextStep;
+        if (state == CMD_INVALID_IMAGE) ui_.Print(ui_.log, "%s", InvalidImageText(cmd_));
+        else ui_.ReportError(state);
+        return state;
+    }
+    // The counts of an edit that was written.
+    int Report(int) override {
+        if (counts_) {
+            PrintProgrammed(ui_);
+            if (cmd_.bytesProgrammed == cmd_.bytesRead)
+                ui_.Print(ui_.log, "%X/%Xh bytes verified\n", unsigned(cmd_.bytesVerified),
+                          unsigned(cmd_.bytesProgrammed));
+        }
+        return cmd_.status;
+    }
+
+    std::uint32_t value_ = 0;  // the new IDs in, the IDs found out
+
+private:
+    bool counts_;
+};
 
 // Without an engine (it could not be allocated) no adapter can be reached.
 int ReportNoAdapter(CFlashUI& ui) {
@@ -86,10 +68,39 @@ int ReportNoAdapter(CFlashUI& ui) {
     return CMD_NO_ADAPTER;
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // "-mi <adapter> [ids]"
+
+class ModifyIdRun : public EditRun {
+public:
+    ModifyIdRun(CFlashUI& ui, std::uint32_t adapter, bool change, std::uint32_t newValue)
+        : EditRun(ui, adapter, change), change_(change), newValue_(newValue) {
+        value_ = newValue;
+    }
+
+private:
+    int Step() override { return cmd_.ModifyId(adapter_, value_, change_ ? 1 : 0); }
+    int Show(int state) override {
+        if (state != CMD_READY_TO_ERASE) return ShowRefusal(state);
+        ui_.Print(ui_.log, "Flash type: %s\n", FlashName());
+        ui_.Print(ui_.log, "old ROM ssid = %08X\n", unsigned(value_));
+        ui_.Print(ui_.log, "new ROM ssid = %08X\n", unsigned(newValue_));
+        return kNextStep;
+    }
+    int Report(int state) override {
+        if (!change_) {
+            ui_.Print(ui_.log, "Flash type: %s\n", FlashName());
+            ui_.Print(ui_.log, "ROM ssid = %08X\n", unsigned(value_));
+        }
+        return EditRun::Report(state);
+    }
+    const char* FlashName() const { return cmd_.adapters[cmd_.currentAdapter].flashName; }
+
+    bool change_;
+    std::uint32_t newValue_;
+};
+
+}  // namespace
 
 int CFlashUI::CmdModifyId(int count, char** args) {
     std::uint32_t adapter = 0;
@@ -99,35 +110,8 @@ int CFlashUI::CmdModifyId(int count, char** args) {
     std::uint32_t newValue = 0;
     if (change && !ParseHexDigits(args[1], kIdDigits, &newValue)) return CMD_USAGE;
     if (!cmd->engine) return ReportNoAdapter(*this);
-    std::uint32_t value = newValue;
-    CFlash& engine = *cmd->engine;
-    auto flashName = [this] { return cmd->adapters[cmd->currentAdapter].flashName; };
-
     cmd->status = CMD_FAILED;
-    for (;;) {
-        const int r = cmd->ModifyId(adapter, value, change ? 1 : 0);
-        if (r == CMD_READY_TO_ERASE) {
-            Print(log, "Flash type: %s\n", flashName());
-            Print(log, "old ROM ssid = %08X\n", unsigned(value));
-            Print(log, "new ROM ssid = %08X\n", unsigned(newValue));
-            continue;
-        }
-        if (r == CMD_NOT_ERASED) {
-            engine.CloseAccess();
-            ProtectAfterErase(*cmd, adapter);
-            Print(log, "ROM not erased\n");
-            return r;
-        }
-        const int next = CommonEditStep(*this, adapter, r);
-        if (next == kNextStep) continue;
-        if (next != kFinalReport) return next;
-        break;
-    }
-    if (!change) {
-        Print(log, "Flash type: %s\n", flashName());
-        Print(log, "ROM ssid = %08X\n", unsigned(value));
-    }
-    return FinishEdit(*this, adapter, change);
+    return ModifyIdRun(*this, adapter, change, newValue).Run();
 }
 
 // ---------------------------------------------------------------------------
@@ -192,6 +176,28 @@ void PrintEditPlan(CFlashUI& ui, CFlashCmd& c, std::uint32_t found, std::uint32_
     }
 }
 
+class ModifyBiosRun : public EditRun {
+public:
+    ModifyBiosRun(CFlashUI& ui, std::uint32_t adapter, std::uint32_t wanted)
+        : EditRun(ui, adapter, true), wanted_(wanted) {
+        value_ = wanted;
+        texts_.notErased = "ROM not erased--\n";
+    }
+
+private:
+    int Step() override { return cmd_.ModifyBiosInfo(adapter_, value_); }
+    int Show(int state) override {
+        switch (state) {
+        case CMD_EDIT_READY: CheckEditLengths(ui_, cmd_); return kNextStep;
+        case CMD_READY_TO_ERASE: PrintEditPlan(ui_, cmd_, value_, wanted_); return kNextStep;
+        case CMD_EDIT_STOPPED: PrintProgrammed(ui_); return cmd_.status = CMD_FAILED;
+        default: return ShowRefusal(state);
+        }
+    }
+
+    std::uint32_t wanted_;
+};
+
 }  // namespace
 
 int CFlashUI::CmdModifyBiosInfo(int count, char** args) {
@@ -214,36 +220,7 @@ int CFlashUI::CmdModifyBiosInfo(int count, char** args) {
 
     const std::uint32_t wanted = (cmd->modifySsid == 1 ? std::uint32_t(cmd->modifySsidValue) << 16 : 0) |
                                  (cmd->modifySvid == 1 ? cmd->modifySvidValue : 0);
-    std::uint32_t value = wanted;
-    CFlash& engine = *cmd->engine;
-    for (;;) {
-        const int r = cmd->ModifyBiosInfo(adapter, value);
-        if (r == CMD_EDIT_READY) {
-            CheckEditLengths(*this, *cmd);
-            continue;
-        }
-        if (r == CMD_READY_TO_ERASE) {
-            PrintEditPlan(*this, *cmd, value, wanted);
-            continue;
-        }
-        if (r == CMD_NOT_ERASED) {
-            ProtectAfterErase(*cmd, adapter);
-            engine.CloseAccess();
-            Print(log, "ROM not erased--\n");
-            return r;
-        }
-        if (r == CMD_EDIT_STOPPED) {
-            PrintProgrammed(*this);
-            cmd->RestoreProtection(adapter);
-            engine.CloseAccess();
-            return cmd->status = CMD_FAILED;
-        }
-        const int next = CommonEditStep(*this, adapter, r);
-        if (next == kNextStep) continue;
-        if (next != kFinalReport) return next;
-        break;
-    }
-    return FinishEdit(*this, adapter, true);
+    return ModifyBiosRun(*this, adapter, wanted).Run();
 }
 
 // ---------------------------------------------------------------------------

@@ -11,9 +11,9 @@
 #include "engine/CFlash.h"
 #include "ui/Arguments.h"
 #include "ui/CFlashUI.h"
-#include "ui/ProgramReport.h"
 #include "ui/ImageFile.h"
 #include "ui/Package.h"
+#include "ui/WriteLoop.h"
 
 namespace {
 
@@ -28,27 +28,16 @@ std::uint32_t Adapter(char** args) {
     return n;
 }
 
-// One "-p" run: the step loop over the programming state machine.
-class ProgramRun {
+// One "-p" run over the programming state machine.
+class ProgramRun : public WriteLoop {
 public:
     ProgramRun(CFlashUI& ui, std::uint32_t adapter, const char* fileName, std::uint32_t length)
-        : ui_(ui), cmd_(*ui.cmd), adapter_(adapter), fileName_(fileName), length_(length) {}
-
-    int Loop();
+        : WriteLoop(ui, adapter), fileName_(fileName), length_(length) {}
 
 private:
-    // Ends the run with the state: the protection goes back on after an
-    // erase, and is put back as it was found when nothing was erased.
-    int Stop(int state) {
-        if (cmd_.EraseAttempted()) cmd_.RelockRom(adapter_);
-        else cmd_.RestoreProtection(adapter_);
-        return state;
-    }
-    // Ends a run that wrote: the protection goes back on.
-    int Relock(int state) {
-        cmd_.RelockRom(adapter_);
-        return state;
-    }
+    int Step() override { return cmd_.ProgramRom(adapter_, ui_.image, length_); }
+    int Show(int state) override;
+    int Report(int state) override;
     void PrintIdentity();
     // Prints the old and new word a check compared; false when it refused.
     bool ShowCheck(const char* what, unsigned oldValue, unsigned newValue, bool passed, const char* refusal) {
@@ -57,13 +46,9 @@ private:
         if (!passed) ui_.Print(ui_.log, "%s", refusal);
         return passed;
     }
-    int FinalReport(int state);
     int Firmware();
     int TransferFirmware(std::uint32_t size);
 
-    CFlashUI& ui_;
-    CFlashCmd& cmd_;
-    std::uint32_t adapter_;
     const char* fileName_;
     std::uint32_t length_;
 };
@@ -81,62 +66,49 @@ void ProgramRun::PrintIdentity() {
     if (cmd_.preserveApplied == 1) ui_.Print(ui_.log, "Preserve ROM settings\n");
 }
 
-int ProgramRun::Loop() {
-    for (;;) {
-        const int state = cmd_.ProgramRom(adapter_, ui_.image, length_);
-        switch (state) {
-        case CMD_CHECKS_PASSED: PrintIdentity(); break;
-        case CMD_READY_TO_ERASE:
-        case CMD_SIG_PASS: break;
-        case CMD_ERASED:
-            if (ui_.verbose == 1) ui_.Print(ui_.log, "ROM erased\n");
-            break;
-        case CMD_MEM_OK:
-        case CMD_MEM_MISMATCH:
-            if (ShowCheck("mem setting", cmd_.oldMemSetting, cmd_.newMemSetting, state == CMD_MEM_OK,
-                          "Mem setting mismatched\n"))
-                break;
-            return Stop(state);
-        case CMD_SSID_OK:
-        case CMD_SSID_MISMATCH:
-            if (ShowCheck("SSID", cmd_.oldSsid, cmd_.newSsid, state == CMD_SSID_OK, "SSID mismatched\n")) break;
-            return Stop(state);
-        case CMD_PN_OK:
-        case CMD_PN_MISMATCH:
-            ui_.Print(ui_.log, "Old P/N: %s\n", cmd_.oldPartNumber);
-            ui_.Print(ui_.log, "New P/N: %s\n", cmd_.newPartNumber);
-            if (state == CMD_PN_OK) break;
-            ui_.Print(ui_.log, "P/N mismatched\n");
-            return Stop(state);
-        case CMD_INVALID_IMAGE: ui_.Print(ui_.log, "Invalid PC BIOS image\n"); return Stop(state);
-        case CMD_SIG_FAIL: ui_.Print(ui_.log, "BIOS authentication signature mismatched\n"); return Stop(state);
-        case CMD_NOT_ERASED:
-            if (RetryFailedStep(ui_, state)) break;
-            return Stop(state);
-        case CMD_FAILED:
-            if (RetryFailedStep(ui_, state)) break;
-            return FinalReport(state);
-        case CMD_OK: return FinalReport(state);
-        case CMD_FW_START: return Firmware();
-        default: ui_.ReportError(state); return Stop(state);
-        }
+int ProgramRun::Show(int state) {
+    switch (state) {
+    case CMD_CHECKS_PASSED: PrintIdentity(); return kNextStep;
+    case CMD_READY_TO_ERASE:
+    case CMD_SIG_PASS: return kNextStep;
+    case CMD_MEM_OK:
+    case CMD_MEM_MISMATCH:
+        return ShowCheck("mem setting", cmd_.oldMemSetting, cmd_.newMemSetting, state == CMD_MEM_OK,
+                         "Mem setting mismatched\n")
+                   ? kNextStep
+                   : state;
+    case CMD_SSID_OK:
+    case CMD_SSID_MISMATCH:
+        return ShowCheck("SSID", cmd_.oldSsid, cmd_.newSsid, state == CMD_SSID_OK, "SSID mismatched\n") ? kNextStep
+                                                                                                          : state;
+    case CMD_PN_OK:
+    case CMD_PN_MISMATCH:
+        ui_.Print(ui_.log, "Old P/N: %s\n", cmd_.oldPartNumber);
+        ui_.Print(ui_.log, "New P/N: %s\n", cmd_.newPartNumber);
+        if (state == CMD_PN_OK) return kNextStep;
+        ui_.Print(ui_.log, "P/N mismatched\n");
+        return state;
+    case CMD_INVALID_IMAGE: ui_.Print(ui_.log, "Invalid PC BIOS image\n"); return state;
+    case CMD_SIG_FAIL: ui_.Print(ui_.log, "BIOS authentication signature mismatched\n"); return state;
+    case CMD_FW_START: return Firmware();
+    default: ui_.ReportError(state); return state;
     }
 }
 
-int ProgramRun::FinalReport(int state) {
-    if (cmd_.adapters[cmd_.currentAdapter].flashType == TYPE_SII1930) {
-        if (cmd_.engine->IsSiI1930ChecksumReady() == 1) {
-            ui_.Print(ui_.log, "\n%X bytes programmed\n", cmd_.bytesProgrammed);
-        } else {
-            ui_.Print(ui_.log, "Hardware CRC = %Xh , Software CRC = %Xh.\n", cmd_.romChecksum, cmd_.softwareCrc);
-            if (cmd_.romChecksum == cmd_.softwareCrc && cmd_.bytesProgrammed == length_)
-                ui_.Print(ui_.log, "%X/%Xh Bytes Verified\n", cmd_.bytesProgrammed, cmd_.bytesProgrammed);
-        }
-        if (ui_.rebootAfter != 1 && state == CMD_OK) ui_.Print(ui_.log, "\nRestart System To Complete VBIOS Update.\n");
-        return Relock(state);
+int ProgramRun::Report(int state) {
+    if (cmd_.adapters[cmd_.currentAdapter].flashType != TYPE_SII1930) {
+        PrintProgramReport(ui_, state);
+        return state;
     }
-    PrintProgramReport(ui_, state);
-    return Relock(state);
+    if (cmd_.engine->IsSiI1930ChecksumReady() == 1) {
+        ui_.Print(ui_.log, "\n%X bytes programmed\n", cmd_.bytesProgrammed);
+    } else {
+        ui_.Print(ui_.log, "Hardware CRC = %Xh , Software CRC = %Xh.\n", cmd_.romChecksum, cmd_.softwareCrc);
+        if (cmd_.romChecksum == cmd_.softwareCrc && cmd_.bytesProgrammed == length_)
+            ui_.Print(ui_.log, "%X/%Xh Bytes Verified\n", cmd_.bytesProgrammed, cmd_.bytesProgrammed);
+    }
+    if (ui_.rebootAfter != 1 && state == CMD_OK) ui_.Print(ui_.log, "\nRestart System To Complete VBIOS Update.\n");
+    return state;
 }
 
 int ProgramRun::Firmware() {
@@ -150,21 +122,21 @@ int ProgramRun::Firmware() {
         }
         if (!f) {
             ui_.Print(ui_.log, "File %s not found\n", self);
-            return Stop(CMD_FILE_NOT_FOUND);
+            return cmd_.EndWriteRun(adapter_, CMD_FILE_NOT_FOUND);
         }
     } else {
         ui_.Print(ui_.log, "Reading Firmware Data File.\n");
         f = std::fopen(fileName_, "rb");
         if (!f) {
             ui_.Print(ui_.log, "File %s not found\n", fileName_);
-            return Stop(CMD_FILE_NOT_FOUND);
+            return cmd_.EndWriteRun(adapter_, CMD_FILE_NOT_FOUND);
         }
     }
     const std::uint32_t size = ui_.ParseFirmwareFile(f);
     std::fclose(f);
     if (size == 0) {
         ui_.Print(ui_.log, "Fail To Parse Frameware File %s.\n", fileName_);
-        return Stop(CMD_FAILED);
+        return cmd_.EndWriteRun(adapter_, CMD_FAILED);
     }
     return TransferFirmware(size);
 }
@@ -192,7 +164,7 @@ int ProgramRun::TransferFirmware(std::uint32_t size) {
         cmd_.status = CMD_FW_WRITE;
         state = cmd_.ProgramRom(adapter_, ui_.image, length_);
     } while (state == CMD_FW_WRITE);
-    if (state != CMD_FW_WRITE && state != CMD_FW_START) return FinalReport(state);
+    if (state != CMD_FW_WRITE && state != CMD_FW_START) return Report(state);
     if (cmd_.engine->IsSiI1930ChecksumReady() == 1) {
         cmd_.status = CMD_FW_DONE;
     } else {
@@ -201,7 +173,7 @@ int ProgramRun::TransferFirmware(std::uint32_t size) {
         cmd_.status = CMD_FW_VERIFY;
     }
     length_ = size;
-    return FinalReport(cmd_.ProgramRom(adapter_, ui_.image, length_));
+    return Report(cmd_.ProgramRom(adapter_, ui_.image, length_));
 }
 
 // A filter of three '-' tokens, each "*" or equal to the row's token.
@@ -271,7 +243,7 @@ int CFlashUI::CmdProgram(int count, char** args) {
     // The state machine lifts the write protection once it knows the image
     // fits the ROM.
     cmd->status = CMD_FAILED;
-    return ProgramRun(*this, adapter, args[1], programLength).Loop();
+    return ProgramRun(*this, adapter, args[1], programLength).Run();
 }
 
 int CFlashUI::CmdProgramAll(int count, char** args) {

@@ -5,9 +5,9 @@
 
 #include "commands/CFlashCmd.h"
 #include "commands/RomImage.h"
+#include "commands/TailBlock.h"
 #include "engine/CFlash.h"
 #include "ui/CFlashUI.h"
-#include "commands/TailBlock.h"
 
 namespace {
 

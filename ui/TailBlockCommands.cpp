@@ -4,11 +4,11 @@
 
 #include "commands/CFlashCmd.h"
 #include "commands/RomImage.h"
+#include "commands/TailBlock.h"
 #include "engine/CFlash.h"
 #include "ui/Arguments.h"
 #include "ui/CFlashUI.h"
-#include "ui/ProgramReport.h"
-#include "commands/TailBlock.h"
+#include "ui/WriteLoop.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ int ReadWholeRom(CFlashUI& ui, std::uint32_t adapter, std::uint32_t romSize) {
 // numbers, or the failure (its message printed).
 int ReadTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t adapter, TailBlockNumbers* numbers) {
     CFlashCmd& cmd = *ui.cmd;
-    if (!Select(cmd, adapter)) return CMD_NO_ADAPTER;
+    if (!Select(cmd, adapter)) return NoSuchAdapter(ui);
     const std::uint32_t romSize = cmd.engine->romSize;
     // A ROM without room for the block, or beyond the 1 MiB buffer, has no
     // block to show; a ROM of size 0 is left to the read to report.
@@ -93,50 +93,37 @@ const char* RefusalText(int state) {
     return nullptr;
 }
 
-// Ends the block write: protection back on after an erase, as it was found
-// when nothing was erased; the state returned.
-int StopBlockWrite(CFlashCmd& cmd, std::uint32_t adapter, int state) {
-    if (cmd.EraseAttempted()) cmd.RelockRom(adapter);
-    else cmd.RestoreProtection(adapter);
-    return state;
-}
+// Drives the programming state machine over the prepared image. The
+// checks' refusals do not occur, since force is set.
+class BlockWrite : public WriteLoop {
+public:
+    BlockWrite(CFlashUI& ui, std::uint32_t adapter, std::uint32_t length, const char* settingLine)
+        : WriteLoop(ui, adapter), length_(length), settingLine_(settingLine) {}
 
-// Drives the programming state machine over the prepared image until it
-// finishes or stops. The refusals do not occur, since force is set.
-int ProgramBlockImage(CFlashUI& ui, std::uint32_t adapter, std::uint32_t length, const char* settingLine) {
-    CFlashCmd& cmd = *ui.cmd;
-    for (;;) {
-        const int state = cmd.ProgramRom(adapter, ui.image, length);
+private:
+    int Step() override { return cmd_.ProgramRom(adapter_, ui_.image, length_); }
+    int Show(int state) override {
         switch (state) {
-        case CMD_OK:
-            PrintProgramReport(ui, state);
-            return StopBlockWrite(cmd, adapter, state);
         case CMD_CHECKS_PASSED:
         case CMD_MEM_OK:
         case CMD_SSID_OK:
         case CMD_PN_OK:
-        case CMD_SIG_PASS:
-            break;
-        case CMD_READY_TO_ERASE:
-            ui.Print(ui.log, "%s", settingLine);
-            break;
-        case CMD_ERASED:
-            if (ui.verbose == 1) ui.Print(ui.log, "ROM erased\n");
-            break;
-        case CMD_NOT_ERASED:
-            if (RetryFailedStep(ui, state)) break;
-            return StopBlockWrite(cmd, adapter, state);
-        case CMD_FAILED:
-            if (RetryFailedStep(ui, state)) break;
-            PrintProgramReport(ui, state);
-            return StopBlockWrite(cmd, adapter, state);
+        case CMD_SIG_PASS: return kNextStep;
+        case CMD_READY_TO_ERASE: ui_.Print(ui_.log, "%s", settingLine_); return kNextStep;
         default:
-            if (const char* text = RefusalText(state)) ui.Print(ui.log, "%s", text);
-            else ui.ReportError(state);
-            return StopBlockWrite(cmd, adapter, state);
+            if (const char* text = RefusalText(state)) ui_.Print(ui_.log, "%s", text);
+            else ui_.ReportError(state);
+            return state;
         }
     }
-}
+    int Report(int state) override {
+        PrintProgramReport(ui_, state);
+        return state;
+    }
+
+    std::uint32_t length_;
+    const char* settingLine_;
+};
 
 // Puts a new block into the adapter's ROM: the whole ROM is read, the
 // block placed in the copy, and the copy programmed.
@@ -144,7 +131,7 @@ int WriteTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t ad
     CFlashCmd& cmd = *ui.cmd;
     std::uint8_t block[TailBlockFormat::kMaxSize];
     EncodeTailBlock(format, numbers, block);
-    if (!Select(cmd, adapter)) return CMD_NO_ADAPTER;
+    if (!Select(cmd, adapter)) return NoSuchAdapter(ui);
     const std::uint32_t romSize = cmd.engine->romSize;
     if (romSize != 0 && !TailBlockFits(format, romSize)) {
         cmd.engine->CloseAccess();
@@ -171,7 +158,7 @@ int WriteTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t ad
     std::snprintf(settingLine, sizeof settingLine, format.setting, int(numbers.first), int(numbers.second));
     // The copy in memory is the board's only copy of its ROM.
     cmd.holdsOnlyCopy = 1;
-    const int result = ProgramBlockImage(ui, adapter, romSize, settingLine);
+    const int result = BlockWrite(ui, adapter, romSize, settingLine).Run();
     cmd.holdsOnlyCopy = 0;
     return result;
 }

@@ -56,7 +56,7 @@ TEST(TailBlockShow, ShowsAndChecksTheBlocksOnTheRom) {
         {"4 MiB serial", mib4, "W25Q32BV/FV", {"-prod", "0"}, 1, "Production SN Data not found on adapter 0\n"},
         {"4 MiB write", mib4, "W25Q32BV/FV", {"-prod", "0", "000001000002"}, 1,
          "Can not write Production SN Data into a 0x400000 length rom on adapter 0\n"},
-        {"no adapter", both, "M25P10", {"-isr", "1"}, 1, ""},
+        {"no adapter", both, "M25P10", {"-isr", "1"}, 1, "Adapter not found\n"},
     };
     for (const Case& c : cases) {
         TailBoard m(c.rom, c.part);
