@@ -170,4 +170,44 @@ TEST(HonestResults, FailuresNameTheirCause) {
     }
 }
 
+// Every command that reads the ROM before it writes names the cause when it
+// cannot, on every kind of board and bus fault, and writes nothing.
+TEST(HonestResults, EveryReadBeforeAWriteNamesWhyItFailed) {
+    const std::string gpio = vmtest::ReadFile(VM_SOURCE_DIR "/tests/engine/fixtures/gpio_i2c_board.rom");
+    const std::string parallel = vmtest::ReadFile(VM_SOURCE_DIR "/tests/engine/fixtures/parallel_boards.rom");
+    const std::string gpioBoard = "adapter 0000:01:00.0 quor device=0x4152\ni2ceeprom bus=gpio page=8 file=flash.rom ";
+    const struct {
+        std::string machine, table, cause;
+    } boards[] = {
+        {gpioBoard + "fault=absent", gpio, "Adapter not found\n"},
+        {gpioBoard + "fault=scl-low", gpio, "Adapter not found\n"},
+        {"adapter 0000:01:00.0 pardel\ni2ceeprom file=flash.rom fault=nack-read", "", "Failed to read ROM\n"},
+        {"adapter 0000:01:00.0 nerrow strap=3\nseprom file=flash.rom fault=absent", "", "Failed to read ROM\n"},
+        {"adapter 0000:01:00.0 quor device=0x4160\nparallelflash file=flash.rom fault=absent", parallel,
+         "Failed to read ROM\n"},
+        {"spiboard 0000:01:00.0 orpane file=flash.rom fault=status-never", "", "Failed to read ROM\n"},
+    };
+    const std::vector<std::string> commands[] = {
+        {"-isr", "0", "1", "2"}, {"-prod", "0", "000123456789"}, {"-checkprodsn", "0", "000123456789"},
+        {"-p", "0", "new.rom", "-keepisrsn"}, {"-mi", "0", "0B361043"}, {"-mb", "0", "ids.txt"},
+    };
+    for (const auto& b : boards) {
+        for (const auto& args : commands) {
+            E2e m;
+            const bool eeprom = b.machine.find("i2ceeprom") != std::string::npos;
+            const Bytes flash(eeprom ? b.machine.find("gpio") != std::string::npos ? 0x100 : 0x80 : 0x20000, 0x5A);
+            vmtest::WriteBytes(m.File("flash.rom"), flash);
+            vmtest::WriteBytes(m.File("new.rom"), Flash());
+            vmtest::WriteFile(m.File("ids.txt"), "ssid = 0B36\n");
+            if (!b.table.empty()) vmtest::WriteFile(m.File("quendrix.rom"), b.table);
+            m.machine = b.machine + "\n";
+            const vmtest::RunResult r = m.Sim(args);
+            const std::string what = b.machine + " " + testing::PrintToString(args);
+            EXPECT_EQ(r.exitCode, 1) << what;
+            EXPECT_NE(Body(r).find(b.cause), std::string::npos) << what << "\n" << r.out;
+            EXPECT_EQ(vmtest::ReadBytes(m.File("flash.rom")), flash) << what;
+        }
+    }
+}
+
 }  // namespace
