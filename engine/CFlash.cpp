@@ -512,6 +512,11 @@ std::uint32_t CFlash::EraseSerial() {
     // Erased sector by sector over this span: what part sits behind the
     // controller, and how large, nothing here can tell.
     serial->romSize = EraseSpan();
+    // Nor how much one sector erase clears: a span that is not whole
+    // sectors of the widest the command set knows would lose what lies
+    // past it.
+    const std::uint32_t sector = flashType == TYPE_VOSK_SST ? kSstBlockBytes : kSepromWidestSector;
+    if (serial->romSize % sector != 0) return RefuseErase();
     const std::uint32_t result = (serial->*erase)();
     retried = serial->retryCount;
     return result;

@@ -173,4 +173,38 @@ TEST(Reach, APartThatDoesNotAnswerGivesNoBackup) {
     }
 }
 
+// Boards whose ROM the program reaches only through a text table.
+bool NeedsTextTable(const std::string& board) { return board.find(" quor ") != std::string::npos; }
+
+TEST(Reach, AnEraseWiderThanTheWindowIsRefusedUntouched) {
+    const std::string bridge = "adapter 0000:01:00.0 nerrow strap=", own = "adapter 0000:01:00.0 quor device=0x7B00";
+    const struct {
+        std::string board;  // the refused ones start locked: the status must stay as found
+        std::size_t partSize, window;
+        std::vector<std::string> args;
+    } cases[] = {
+        {bridge + "3 romsize=32K\nseprom status=0x8C part=M25P20", 0x40000, 0x8000,
+         {"-p", "0", "new.rom", "-f", "-retries=2"}},
+        {bridge + "1 romsize=32K\nseprom status=0x8C part=AT25F2048", 0x40000, 0x8000, {"-isr", "0", "7", "8"}},
+        {own + " romsize=32K\nseprom status=0x8C part=M25P40", 0x80000, 0x8000, {"-isr", "0", "7", "8"}},
+        {own + " romsize=32K\nseprom status=0x8C part=AT25F4096", 0x80000, 0x8000, {"-p", "0", "new.rom", "-atmel"}},
+        // Whole 64 KiB sectors in the window, and the SST parts' 32 KiB blocks.
+        {bridge + "3 romsize=64K\nseprom part=M25P20", 0x40000, 0x10000, {"-p", "0", "new.rom", "-f"}},
+        {bridge + "3 romsize=32K\nseprom part=SST25VF010", 0x20000, 0x8000, {"-p", "0", "new.rom", "-f", "-sst"}},
+    };
+    for (const auto& c : cases) {
+        Board m(c.board + " file=part.rom", c.partSize, NeedsTextTable(c.board));
+        const Bytes image = PartContents(0x4000, 9);
+        vmtest::WriteBytes(m.File("new.rom"), image);
+        const vmtest::RunResult r = m.Sim(c.args);
+        const bool refused = c.board.find("status=") != std::string::npos;
+        EXPECT_EQ(r.exitCode, refused ? 1 : 0) << c.board << Body(r);
+        EXPECT_EQ(m.Now(), refused ? m.part : Programmed(m.part, image, c.window)) << c.board;
+        if (!refused) continue;
+        EXPECT_NE(Body(r).find("ROM not erased\n"), std::string::npos) << c.board;
+        EXPECT_EQ(Body(r).find("Auto retry"), std::string::npos) << c.board;
+        EXPECT_EQ(vmtest::ReadFile(m.File("part.rom.status")), "0x8C\n") << c.board;
+    }
+}
+
 }  // namespace
