@@ -483,6 +483,12 @@ std::uint32_t CFlash::ReachableSize() {
 
 std::uint32_t CFlash::EraseSpan() { return std::min({romSize, ReachableSize(), kRomBufferSize}); }
 
+std::uint32_t CFlash::SpiPartCapacity() {
+    if (!IsSpiType(flashType) || !currentPart) return 0;
+    CGenSPI* engine = SpiForOperation();
+    return engine ? std::max(currentPart->size, engine->JedecCapacity()) : currentPart->size;
+}
+
 std::uint32_t CFlash::RefuseErase() {
     Log(1, "part larger than the rom that can be read back: not erased\n");
     errorCode = FLASH_BEYOND_REACH;
