@@ -133,6 +133,17 @@ public:
     std::uint32_t bytesProgrammed = 0;
     std::uint32_t bytesVerified = 0;
     std::uint32_t romChecksum = 0;
+    // What a read from 0 of the selected ROM gives back as the ROM's own
+    // bytes, and what ends it; past it a read shows filler or the part's
+    // start again. Set with the length asked when a read is refused
+    // (CMD_BEYOND_REACH).
+    enum class ReachLimit { Rom, Window, Buffer };
+    struct RomReach {
+        std::uint32_t length = 0;
+        ReachLimit limit = ReachLimit::Rom;
+    };
+    RomReach romReach;
+    std::uint32_t lengthAsked = 0;
 
     // Safety checks of programming; each runs only while its word is 1.
     std::uint16_t checkIdentical = 1;
@@ -268,6 +279,14 @@ private:
     int SelectWithRom(std::uint32_t adapter);
     // Main read of the read operations: n = min(length, buffer) bytes.
     int ReadIntoBuffer(std::uint32_t length);
+    // The first bytes of the ROM, where its BIOS size is.
+    int ReadRomHeader();
+    // The reach of the selected ROM (access open, as selection left it)
+    // for a read of `wanted` bytes.
+    RomReach ReachOfRom(std::uint32_t wanted);
+    // A read of `length` bytes stays within the reach; otherwise access is
+    // closed and romReach and lengthAsked say why.
+    bool WithinReach(std::uint32_t length);
 
     AdapterRomInfo outsideTable_;
 

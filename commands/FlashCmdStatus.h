@@ -36,4 +36,6 @@ enum FlashCmdStatus : int {
     CMD_OLDER_VERSION = 35,
     CMD_SIG_PASS = 36,
     CMD_SIG_FAIL = 37,
+    // A read asked for more than the ROM gives back as its own bytes.
+    CMD_BEYOND_REACH = 38,
 };

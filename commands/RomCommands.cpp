@@ -37,6 +37,32 @@ int CFlashCmd::ReadIntoBuffer(std::uint32_t length) {
     return bytesRead == n ? CMD_OK : CMD_READ_FAILED;
 }
 
+int CFlashCmd::ReadRomHeader() {
+    const std::uint32_t n = std::min(kHeaderReadLength, engine->romSize);
+    bytesRead = engine->Read(0, n, romBuffer);
+    if (bytesRead == n) return CMD_OK;
+    engine->CloseAccess();
+    return CMD_READ_FAILED;
+}
+
+CFlashCmd::RomReach CFlashCmd::ReachOfRom(std::uint32_t wanted) {
+    // Opening access cut the ROM size to the window where one limits it.
+    std::uint32_t rom = engine->romSize;
+    const ReachLimit limit = rom == engine->ReachableSize() ? ReachLimit::Window : ReachLimit::Rom;
+    // An SPI part may hold more than its record says: only a longer read asks it.
+    if (wanted > rom) rom = std::max(rom, engine->SpiPartCapacity());
+    if (rom > kRomBufferSize) return {kRomBufferSize, ReachLimit::Buffer};
+    return {rom, limit};
+}
+
+bool CFlashCmd::WithinReach(std::uint32_t length) {
+    romReach = ReachOfRom(length);
+    lengthAsked = length;
+    if (length <= romReach.length) return true;
+    engine->CloseAccess();
+    return false;
+}
+
 std::uint32_t CFlashCmd::GetBiosSize(const std::uint8_t* buffer) {
     if (!engine) return 0;
     return engine->BIOSSize(0, buffer ? buffer : romBuffer);
@@ -50,13 +76,12 @@ int CFlashCmd::CheckBufferChecksum(const std::uint8_t* buffer, std::uint32_t len
 int CFlashCmd::CheckBiosChecksum(std::uint32_t adapter, std::uint16_t expected) {
     romChecksum = 0;
     int r = SelectWithRom(adapter);
+    if (r == CMD_OK) r = ReadRomHeader();
     if (r != CMD_OK) return r;
-    bytesRead = engine->Read(0, kHeaderReadLength, romBuffer);
-    if (bytesRead != kHeaderReadLength) {
-        engine->CloseAccess();
-        return CMD_READ_FAILED;
-    }
-    r = ReadIntoBuffer(std::min(GetBiosSize(romBuffer), kRomBufferSize));
+    // A BIOS image the ROM cannot hold has no checksum to show.
+    const std::uint32_t size = GetBiosSize(romBuffer);
+    if (!WithinReach(size)) return CMD_BEYOND_REACH;
+    r = ReadIntoBuffer(size);
     if (r != CMD_OK) return r;
     romChecksum = engine->ChecksumBuffer(romBuffer, bytesRead);
     return (romChecksum & 0xFFFF) == expected ? CMD_OK : CMD_FAILED;
@@ -73,8 +98,11 @@ int CFlashCmd::CheckRomChecksum(std::uint32_t adapter, std::uint32_t length, std
             engine->CloseAccess();
             return CMD_READ_FAILED;
         }
-        // The BIOS image rounded up to whole 64 KiB blocks.
+        // The BIOS image rounded up to whole 64 KiB blocks, as far as the ROM goes.
         length = (GetBiosSize(romBuffer) + 0xFFFF) & ~0xFFFFu;
+        length = std::min(length, ReachOfRom(length).length);
+    } else if (!WithinReach(length)) {
+        return CMD_BEYOND_REACH;
     }
     r = ReadIntoBuffer(length);
     if (r != CMD_OK) return r;
@@ -91,16 +119,17 @@ int CFlashCmd::ReadRom(std::uint32_t adapter, std::uint32_t length) {
         length = romSize;
         if (romSize <= kSmallRom) {
             // Small ROMs are saved as their BIOS image only.
-            bytesRead = engine->Read(0, kHeaderReadLength, romBuffer);
-            if (bytesRead != kHeaderReadLength) {
-                engine->CloseAccess();
-                return CMD_READ_FAILED;
-            }
+            r = ReadRomHeader();
+            if (r != CMD_OK) return r;
             length = GetBiosSize(romBuffer);
             // A blank or damaged ROM has no BIOS size; save all of it rather
             // than an empty file.
             if (length == 0) length = std::min(romSize, kRomBufferSize);
         }
+        // No backup is longer than the ROM, whatever its header claims.
+        length = std::min(length, ReachOfRom(length).length);
+    } else if (!WithinReach(length)) {
+        return CMD_BEYOND_REACH;
     }
     r = ReadIntoBuffer(length);
     if (r != CMD_OK) return r;
@@ -112,6 +141,8 @@ int CFlashCmd::VerifyRom(std::uint32_t adapter, const std::uint8_t* data, std::u
     bytesVerified = 0;
     int r = SelectWithRom(adapter);
     if (r != CMD_OK) return r;
+    // Past the reach a file would be compared with filler.
+    if (!WithinReach(length)) return CMD_BEYOND_REACH;
     const std::uint32_t n = std::min(length, kRomBufferSize);
     r = ReadIntoBuffer(n);
     if (r != CMD_OK) return r;
@@ -130,7 +161,8 @@ int CFlashCmd::TestRomRead(std::uint32_t adapter) {
         status = CMD_NO_ROM;
         return status;
     }
-    const std::uint32_t n = engine->asicFamily == TEV_MIB ? std::uint16_t(engine->romSize) : kTestReadLength;
+    std::uint32_t n = engine->asicFamily == TEV_MIB ? std::uint16_t(engine->romSize) : kTestReadLength;
+    n = std::min(n, ReachOfRom(n).length);
     const int rereads = IsGpioI2cType(engine->flashType) ? 1 : 64;
     bytesRead = engine->Read(0, n, romBuffer);
     const std::uint32_t reference = engine->Checksum(0, n, romBuffer);

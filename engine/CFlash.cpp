@@ -483,6 +483,12 @@ std::uint32_t CFlash::ReachableSize() {
 
 std::uint32_t CFlash::EraseSpan() { return std::min({romSize, ReachableSize(), kRomBufferSize}); }
 
+std::uint32_t CFlash::SpiPartCapacity() {
+    if (!IsSpiType(flashType) || !currentPart) return 0;
+    CGenSPI* engine = SpiForOperation();
+    return engine ? std::max(currentPart->size, engine->JedecCapacity()) : currentPart->size;
+}
+
 std::uint32_t CFlash::RefuseErase() {
     Log(1, "part larger than the rom that can be read back: not erased\n");
     errorCode = FLASH_BEYOND_REACH;
@@ -512,6 +518,11 @@ std::uint32_t CFlash::EraseSerial() {
     // Erased sector by sector over this span: what part sits behind the
     // controller, and how large, nothing here can tell.
     serial->romSize = EraseSpan();
+    // Nor how much one sector erase clears: a span that is not whole
+    // sectors of the widest the command set knows would lose what lies
+    // past it.
+    const std::uint32_t sector = flashType == TYPE_VOSK_SST ? kSstBlockBytes : kSepromWidestSector;
+    if (serial->romSize % sector != 0) return RefuseErase();
     const std::uint32_t result = (serial->*erase)();
     retried = serial->retryCount;
     return result;

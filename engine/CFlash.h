@@ -86,6 +86,9 @@ public:
     // than that is erased block by block over it, or not at all
     // (FLASH_BEYOND_REACH).
     std::uint32_t EraseSpan();
+    // The size of an identified SPI part: its record's, or more where its
+    // JEDEC ID names more (asked of the part); 0 for other types.
+    std::uint32_t SpiPartCapacity();
 
     // The SPI engine for the current flash type and family.
     CGenSPI* GetSpiEngine();

@@ -41,6 +41,12 @@ inline constexpr std::uint8_t kAt25fSectorErase = 0x52;
 inline constexpr std::uint8_t kSstBlockErase = 0x52;
 // The controller addresses sector n at n x 32 KiB.
 inline constexpr std::uint32_t kSepromSectorBytes = 0x8000;
+// What one sector erase may clear on a part nothing identifies: the widest
+// sector of any part taking the opcode. The ST 0xD8 and the Atmel 0x52
+// clear 64 KiB from the 2 Mbit parts up (M25P20, AT25F2048); the SST 0x52
+// block is 32 KiB on every part.
+inline constexpr std::uint32_t kSepromWidestSector = 0x10000;
+inline constexpr std::uint32_t kSstBlockBytes = 0x8000;
 
 class CVoskSerial {
 public:

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "commands/CFlashCmd.h"
 #include "commands/RomImage.h"
 #include "ui/Package.h"
 
@@ -54,9 +55,19 @@ int CFlashUI::ReportError(int code) {
     case CMD_SAME_IMAGE: Print(log, "Flash already programmed\n"); break;
     case CMD_READ_FAILED: Print(log, "Failed to read ROM\n"); break;
     case CMD_OLDER_VERSION: Print(log, "Newer ROM version already programmed\n"); break;
+    case CMD_BEYOND_REACH: ReportBeyondReach(); break;
     default: break;
     }
     return ToExitCode(code);
+}
+
+void CFlashUI::ReportBeyondReach() {
+    if (!cmd) return;
+    const CFlashCmd::RomReach& reach = cmd->romReach;
+    const char* end = "the ROM holds";
+    if (reach.limit == CFlashCmd::ReachLimit::Window) end = "the ROM window reaches";
+    if (reach.limit == CFlashCmd::ReachLimit::Buffer) end = "more than";
+    Print(log, "Can not read 0x%X bytes: %s 0x%X\n", unsigned(cmd->lengthAsked), end, unsigned(reach.length));
 }
 
 void CFlashUI::Print(FILE* logStream, const char* format, ...) {

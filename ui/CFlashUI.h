@@ -26,6 +26,8 @@ public:
     virtual int ToExitCode(int code);
     // Prints the standard message of the code and returns its exit code.
     virtual int ReportError(int code);
+    // The read the command layer refused: what was asked, what the ROM gives.
+    void ReportBeyondReach();
     // Applies and removes the switches in argv[1..argc-1]; returns the new count.
     virtual int ParseOptions(int argc, char** argv);
     virtual int ParseModifyFile(FILE* file);

@@ -49,7 +49,10 @@ void PrintChecksumState(CFlashUI& ui, const char* when) {
 
 int CopyMemoryTrainingTable(CFlashUI& ui, std::uint32_t adapter) {
     CFlashCmd& cmd = *ui.cmd;
-    const int r = cmd.ReadRom(adapter, ui.imageLength);
+    int r = cmd.ReadRom(adapter, ui.imageLength);
+    // An image longer than the ROM: the on-board table lies in what the ROM
+    // holds, and the size check refuses the image later.
+    if (r == CMD_BEYOND_REACH) r = cmd.ReadRom(adapter, cmd.romReach.length);
     if (r != CMD_OK) {
         ui.ReportError(r);
         return r;

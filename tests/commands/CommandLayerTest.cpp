@@ -290,7 +290,6 @@ TEST(CommandLayerRead, SaveLengths) {
         // Nothing to size a blank ROM by: all of it, never an empty backup.
         {"blank 64K ROM saves all", Bytes(0x10000, 0xFF), 0, 0x10000},
         {"length given", Rom(0x40000, e000.Build()), 0x1234, 0x1234},
-        {"length above the buffer", Rom(0x40000, e000.Build()), 0x200000, 0x100000},
     };
     for (const Case& c : cases) {
         Layer l;
@@ -306,6 +305,11 @@ TEST(CommandLayerRead, SaveLengths) {
             if (i < 0x1FF00 || i > 0x1FFFF) sum += expect[i];
         EXPECT_EQ(l.cmd.romChecksum, sum) << c.name;
     }
+    // Past the ROM a read shows filler or the ROM again: not a backup.
+    Layer l;
+    l.Add(Board(0, 1, Rom(0x40000, e000.Build())));
+    EXPECT_EQ(l.cmd.ReadRom(0, 0x200000), CMD_BEYOND_REACH);
+    EXPECT_EQ(l.cmd.romReach.length, 0x40000u);
 }
 
 TEST(CommandLayerRead, FailuresOfTheReadOperations) {

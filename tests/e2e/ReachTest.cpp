@@ -31,6 +31,7 @@ const char kTextTable[] =
     "asic \"Vosk Board\" tev_halm 2 0 0 0 0\n"
     "det_pcicmp 2 ffff 7B00 7B00 det_pass\n"
     "parallel b5bf \"SST39SF010\" 20000 0\n"
+    "parallel 031f \"AT49F512\" 10000 0\n"
     "parallel da1f \"AT29C020\" 40000 100\n"
     "parallel a41f \"AT29C040A\" 80000 100\n"
     "end\n";
@@ -170,6 +171,78 @@ TEST(Reach, APartThatDoesNotAnswerGivesNoBackup) {
         r = m.Sim({"-t", "0"});
         EXPECT_EQ(r.exitCode, 1) << b.name;
         EXPECT_EQ(Body(r), "Fail\n\n   ERROR: 0FL02\n") << b.name;
+    }
+}
+
+// Boards whose ROM the program reaches only through a text table.
+bool NeedsTextTable(const std::string& board) { return board.find(" quor ") != std::string::npos; }
+
+TEST(Reach, NoReadAsksPastWhatTheRomGivesBack) {
+    const std::string own = "adapter 0000:01:00.0 quor device=0x", window = "the ROM window reaches 0x";
+    const struct {
+        std::string board;
+        std::size_t partSize, reach;
+        std::string asked, refused;
+    } cases[] = {
+        {"adapter 0000:01:00.0 nerrow strap=3\nseprom part=AT25F2048", 0x40000, 0x20000, "40000", window + "20000"},
+        {own + "7B00 romsize=32K\nseprom part=M25P20", 0x40000, 0x8000, "10000", window + "8000"},
+        {own + "4160 romsize=64K\nparallelflash part=SST39SF010", 0x20000, 0x10000, "20000", window + "10000"},
+        {own + "4160\nparallelflash part=AT49F512", 0x10000, 0x10000, "20000", "the ROM holds 0x10000"},
+        {"spiboard 0000:01:00.0 gethra part=M25P05", 0x10000, 0x10000, "20000", "the ROM holds 0x10000"},
+    };
+    for (const auto& c : cases) {
+        Board m(c.board + " file=part.rom", c.partSize, NeedsTextTable(c.board));
+        m.part[2] = 0x90;  // the header claims 72 KiB
+        vmtest::WriteBytes(m.File("part.rom"), m.part);
+        Bytes rom(m.part.begin(), m.part.begin() + std::ptrdiff_t(c.reach)), longer = rom;
+        longer.resize(2 * c.reach, 0xFF);  // what filler past the ROM would match
+        vmtest::WriteBytes(m.File("long.rom"), longer);
+        const std::string line = "Can not read 0x" + c.asked + " bytes: " + c.refused + "\n";
+        std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+            {{"-s", "0", "s.rom", c.asked}, line}, {{"-v", "0", "long.rom"}, line + "\n   ERROR: 0FL04\n"}};
+        if (c.reach < 0x12000)  // nor is a BIOS image the ROM cannot hold summed
+            runs.push_back({{"-cb", "0"}, "Can not read 0x12000 bytes: " + c.refused + "\n\n   ERROR: 0FL03\n"});
+        for (const auto& [args, out] : runs) {
+            const vmtest::RunResult r = m.Sim(args);
+            EXPECT_EQ(r.exitCode, 1) << c.board << " " << args[0];
+            EXPECT_EQ(Body(r), out) << c.board << " " << args[0];
+        }
+        EXPECT_FALSE(vmtest::FileExists(m.File("s.rom"))) << c.board;
+        // Without a length the backup is the ROM, never more.
+        EXPECT_EQ(m.Sim({"-s", "0", "whole.rom"}).exitCode, 0) << c.board;
+        EXPECT_EQ(vmtest::ReadBytes(m.File("whole.rom")), rom) << c.board;
+        EXPECT_EQ(m.Now(), m.part) << c.board;
+    }
+}
+
+TEST(Reach, AnEraseWiderThanTheWindowIsRefusedUntouched) {
+    const std::string bridge = "adapter 0000:01:00.0 nerrow strap=", own = "adapter 0000:01:00.0 quor device=0x7B00";
+    const struct {
+        std::string board;  // the refused ones start locked: the status must stay as found
+        std::size_t partSize, window;
+        std::vector<std::string> args;
+    } cases[] = {
+        {bridge + "3 romsize=32K\nseprom status=0x8C part=M25P20", 0x40000, 0x8000,
+         {"-p", "0", "new.rom", "-f", "-retries=2"}},
+        {bridge + "1 romsize=32K\nseprom status=0x8C part=AT25F2048", 0x40000, 0x8000, {"-isr", "0", "7", "8"}},
+        {own + " romsize=32K\nseprom status=0x8C part=M25P40", 0x80000, 0x8000, {"-isr", "0", "7", "8"}},
+        {own + " romsize=32K\nseprom status=0x8C part=AT25F4096", 0x80000, 0x8000, {"-p", "0", "new.rom", "-atmel"}},
+        // Whole 64 KiB sectors in the window, and the SST parts' 32 KiB blocks.
+        {bridge + "3 romsize=64K\nseprom part=M25P20", 0x40000, 0x10000, {"-p", "0", "new.rom", "-f"}},
+        {bridge + "3 romsize=32K\nseprom part=SST25VF010", 0x20000, 0x8000, {"-p", "0", "new.rom", "-f", "-sst"}},
+    };
+    for (const auto& c : cases) {
+        Board m(c.board + " file=part.rom", c.partSize, NeedsTextTable(c.board));
+        const Bytes image = PartContents(0x4000, 9);
+        vmtest::WriteBytes(m.File("new.rom"), image);
+        const vmtest::RunResult r = m.Sim(c.args);
+        const bool refused = c.board.find("status=") != std::string::npos;
+        EXPECT_EQ(r.exitCode, refused ? 1 : 0) << c.board << Body(r);
+        EXPECT_EQ(m.Now(), refused ? m.part : Programmed(m.part, image, c.window)) << c.board;
+        if (!refused) continue;
+        EXPECT_NE(Body(r).find("ROM not erased\n"), std::string::npos) << c.board;
+        EXPECT_EQ(Body(r).find("Auto retry"), std::string::npos) << c.board;
+        EXPECT_EQ(vmtest::ReadFile(m.File("part.rom.status")), "0x8C\n") << c.board;
     }
 }
 
