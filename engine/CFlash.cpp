@@ -658,9 +658,11 @@ std::uint32_t CFlash::RewriteUnit(std::uint32_t start, std::uint32_t n, const st
 bool CFlash::PartStaysBusy() {
     // A part still busy past its time-out, or one that no longer answers,
     // takes no further command. A parallel part at work toggles DQ6 on
-    // every read; other types without a status register go on.
+    // every read; an I2C EEPROM that acknowledged nothing through all its
+    // retries is silent; other types without a status register go on.
     if (Ops().write == &CFlash::WriteParallel)
         return IsRomMapped() != 0 && ((ReadRomByte(0) ^ ReadRomByte(0)) & kParallelToggleBit) != 0;
+    if (Ops().write == &CFlash::WriteMibEeprom) return SharedProtocols().mibI2c->Silent();
     const std::uint32_t s = (this->*Ops().readStatus)();
     if (s == kSpiStatusFailed) return false;
     return (s & 0xFF) == 0xFF || (s & kStatusWriteInProgress) != 0;
@@ -690,6 +692,7 @@ CFlash::WriteUnitSizes CFlash::WriteUnits() {
         const std::uint32_t align = std::max<std::uint32_t>(i2c->writeAlign, 1);
         return {.unit = std::max(i2c->writePage, align), .smallest = align};
     }
+    if (write == &CFlash::WriteMibEeprom) return {.unit = kMibEepromPage, .smallest = 1};
     return {};
 }
 
@@ -755,9 +758,7 @@ std::uint32_t CFlash::WriteThroughSpi(const std::uint8_t* data, std::uint32_t of
 }
 
 std::uint32_t CFlash::WriteMibEeprom(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
-    // The EEPROM is addressed from its start only: an offset would land at 0.
-    if (offset != 0) return 0;
-    return SharedProtocols().mibI2c->WriteEeprom(data, length);
+    return SharedProtocols().mibI2c->WriteEeprom(data, offset, length);
 }
 
 std::uint32_t CFlash::WriteGpioI2c(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
