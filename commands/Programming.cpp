@@ -352,8 +352,11 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
         }
         SequenceTarget target;
         target.holdLength = std::uint32_t(std::min<std::uint64_t>(romSize, kRomBufferSize));
-        // The companion-chip EEPROM keeps its own bytes past a shorter image.
-        if (engine->asicFamily == TEV_MIB) target.holdLength = std::min(target.holdLength, length);
+        // An I2C EEPROM keeps its own bytes past a shorter image: it needs no
+        // erase, and its table size may be larger than the part, whose
+        // addresses then wrap.
+        if (engine->asicFamily == TEV_MIB || IsI2cEepromType(engine->flashType))
+            target.holdLength = std::min(target.holdLength, length);
         target.reportLength = length;
         target.partSize = romSize;
         BeginSequence(SequenceAttempts(keepIsrSn != 0 || keepProdSn != 0 || holdsOnlyCopy != 0), target);

@@ -585,25 +585,14 @@ std::uint32_t CFlash::Write(std::uint32_t offset, std::uint32_t length, const st
 }
 
 std::uint32_t CFlash::WriteAll(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data,
-                               bool rewriteFailed) {
+                               bool lastAttempt) {
     const std::uint32_t written = Write(offset, length, data);
-    const std::uint32_t unit = written < length && data ? WriteUnit() : 0;
-    if (unit == 0) return written;
+    const WriteUnitSizes units = written < length && data ? WriteUnits() : WriteUnitSizes{};
+    if (units.unit == 0) return written;
     // A part that gives up says why through its first failure.
-    FailedUnit reported{errorCode, errorAddress, errorWritten, errorRead};
+    FailedUnit reported = LastFailure();
     continuingWrite_ = true;
-    const std::vector<std::uint32_t> failed = WritePastFailedUnits(offset, length, data, written, unit);
-    // A unit that did not take the data is written once more before the
-    // write is judged: a program that failed once may take it now.
-    std::uint32_t result = rewriteFailed ? length : written;
-    for (std::uint32_t start : rewriteFailed ? failed : std::vector<std::uint32_t>{}) {
-        const std::uint32_t n = std::min<std::uint32_t>(unit, std::uint32_t(std::uint64_t(offset) + length - start));
-        const bool busy = PartStaysBusy();
-        const std::uint32_t done = busy ? 0 : Write(start, n, data + (start - offset));
-        if (done >= n || result != length) continue;
-        result = start - offset + done;
-        if (!busy) reported = FailedUnit{errorCode, errorAddress, errorWritten, errorRead};
-    }
+    const std::uint32_t result = WritePastFailedUnits(offset, length, data, written, units, lastAttempt, reported);
     continuingWrite_ = false;
     if (result < length) {
         errorCode = reported.code;
@@ -615,58 +604,107 @@ std::uint32_t CFlash::WriteAll(std::uint32_t offset, std::uint32_t length, const
     return result;
 }
 
-std::vector<std::uint32_t> CFlash::WritePastFailedUnits(std::uint32_t offset, std::uint32_t length,
-                                                       const std::uint8_t* data, std::uint32_t written,
-                                                       std::uint32_t unit) {
+std::uint32_t CFlash::WritePastFailedUnits(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data,
+                                           std::uint32_t written, WriteUnitSizes units, bool lastAttempt,
+                                           FailedUnit& reported) {
     // A run of units that all fail is a part that takes nothing more: each
-    // failed unit costs its time-out.
+    // failed unit costs its time-out. A unit that took its bytes once
+    // written again breaks the run.
     constexpr std::uint32_t kFailedRunLimit = 256;
     const std::uint64_t end = std::uint64_t(offset) + length;
-    std::vector<std::uint32_t> failed;
     std::uint64_t at = std::uint64_t(offset) + written;
-    for (std::uint32_t failedRun = 1;; ) {
-        const std::uint64_t start = std::max<std::uint64_t>(at / unit * unit, offset);
-        failed.push_back(std::uint32_t(start));
-        at = at / unit * unit + unit;
-        if (at >= end || failedRun > kFailedRunLimit || PartStaysBusy()) break;
+    std::uint32_t held = length;
+    for (std::uint32_t failedRun = 0;;) {
+        const std::uint64_t unitStart = at / units.unit * units.unit;
+        const std::uint64_t start = std::max<std::uint64_t>(unitStart, offset);
+        const std::uint64_t stop = std::min<std::uint64_t>(unitStart + units.unit, end);
+        // A program that failed once may take the data now, and a part that
+        // takes fewer bytes per command than its unit takes them singly.
+        // The bytes before `at` read back right already; the last attempt
+        // counts a unit it cannot write again as failed from its start.
+        FailedUnit failure = LastFailure();
+        std::uint64_t good = lastAttempt ? start : at;
+        const std::uint32_t piece = std::max<std::uint32_t>(units.smallest, 1);
+        const std::uint64_t from = piece >= units.unit ? start : std::max<std::uint64_t>(at / piece * piece, start);
+        if (lastAttempt && !PartStaysBusy())
+            good = from + RewriteUnit(std::uint32_t(from), std::uint32_t(stop - from), data + (from - offset),
+                                      piece, failure);
+        failedRun = good < stop ? failedRun + 1 : 0;
+        if (good < stop && held == length) {
+            held = std::uint32_t(good - offset);
+            reported = failure;
+        }
+        at = stop;
+        if (at >= end || failedRun >= kFailedRunLimit || PartStaysBusy()) break;
         const std::uint32_t n = std::uint32_t(end - at);
         const std::uint32_t done = Write(std::uint32_t(at), n, data + (at - offset));
         if (done >= n) break;
-        failedRun = done >= unit ? 1 : failedRun + 1;
+        if (done >= units.unit) failedRun = 0;
         at += done;
     }
-    return failed;
+    return held;
+}
+
+std::uint32_t CFlash::RewriteUnit(std::uint32_t start, std::uint32_t n, const std::uint8_t* data,
+                                  std::uint32_t piece, FailedUnit& failure) {
+    // Pieces that hold their bytes already are left alone; bytes that
+    // cannot be read are written.
+    std::vector<std::uint8_t> now(n);
+    const bool known = piece < n && Read(start, n, now.data()) == n;
+    std::uint32_t good = n;
+    for (std::uint32_t p = 0; p < n; p += piece) {
+        const std::uint32_t m = std::min(piece, n - p);
+        if (known && std::equal(data + p, data + p + m, now.begin() + p)) continue;
+        const std::uint32_t done = Write(start + p, m, data + p);
+        if (done >= m) continue;
+        if (good == n) {
+            good = p + done;
+            failure = LastFailure();
+        }
+        if (PartStaysBusy()) break;
+    }
+    return good;
 }
 
 bool CFlash::PartStaysBusy() {
     // A part still busy past its time-out, or one that no longer answers,
     // takes no further command. A parallel part at work toggles DQ6 on
-    // every read; other types without a status register go on.
+    // every read; an I2C EEPROM that acknowledged nothing through all its
+    // retries is silent; other types without a status register go on.
     if (Ops().write == &CFlash::WriteParallel)
         return IsRomMapped() != 0 && ((ReadRomByte(0) ^ ReadRomByte(0)) & kParallelToggleBit) != 0;
+    if (Ops().write == &CFlash::WriteMibEeprom) return SharedProtocols().mibI2c->Silent();
     const std::uint32_t s = (this->*Ops().readStatus)();
     if (s == kSpiStatusFailed) return false;
     return (s & 0xFF) == 0xFF || (s & kStatusWriteInProgress) != 0;
 }
 
-std::uint32_t CFlash::WriteUnit() {
+CFlash::WriteUnitSizes CFlash::WriteUnits() {
     const auto write = Ops().write;
-    std::uint32_t unit = 0;
     if (write == &CFlash::WriteThroughSpi) {
         const CGenSPI* spi = SpiForOperation();
-        if (spi && currentPart) {
-            unit = currentPart->pageSize;
-            if (spi->maxWriteBurst != 0 && spi->maxWriteBurst < unit) unit = spi->maxWriteBurst;
-        }
-    } else if (write == &CFlash::WriteParallel || write == &CFlash::WriteSerial<&CVoskSerial::WriteAT25F> ||
-               write == &CFlash::WriteSerial<&CVoskSerial::WriteSTM25P> ||
-               write == &CFlash::WriteSerial<&CVoskSerial::WriteSST>) {
-        unit = std::max<std::uint32_t>(sectorSize, 1);
-    } else if (write == &CFlash::WriteGpioI2c) {
-        const CGenI2C* i2c = SharedProtocols().genI2c;
-        unit = std::max({i2c->writePage, i2c->writeAlign, std::uint32_t(1)});
+        if (!spi || !currentPart) return {};
+        std::uint32_t unit = currentPart->pageSize;
+        if (spi->maxWriteBurst != 0 && spi->maxWriteBurst < unit) unit = spi->maxWriteBurst;
+        // A page program takes from one byte up.
+        return {.unit = unit, .smallest = 1};
     }
-    return unit;
+    if (write == &CFlash::WriteParallel) {
+        // A part written in pages programs (and clears) its page whole.
+        const std::uint32_t unit = std::max<std::uint32_t>(sectorSize, 1);
+        return {.unit = unit, .smallest = unit};
+    }
+    if (write == &CFlash::WriteSerial<&CVoskSerial::WriteAT25F> ||
+        write == &CFlash::WriteSerial<&CVoskSerial::WriteSTM25P> ||
+        write == &CFlash::WriteSerial<&CVoskSerial::WriteSST>)
+        return {.unit = std::max<std::uint32_t>(sectorSize, 1), .smallest = 1};
+    if (write == &CFlash::WriteGpioI2c) {
+        const CGenI2C* i2c = SharedProtocols().genI2c;
+        const std::uint32_t align = std::max<std::uint32_t>(i2c->writeAlign, 1);
+        return {.unit = std::max(i2c->writePage, align), .smallest = align};
+    }
+    if (write == &CFlash::WriteMibEeprom) return {.unit = kMibEepromPage, .smallest = 1};
+    return {};
 }
 
 bool CFlash::HasFlashToWrite() {
@@ -731,9 +769,7 @@ std::uint32_t CFlash::WriteThroughSpi(const std::uint8_t* data, std::uint32_t of
 }
 
 std::uint32_t CFlash::WriteMibEeprom(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
-    // The EEPROM is addressed from its start only: an offset would land at 0.
-    if (offset != 0) return 0;
-    return SharedProtocols().mibI2c->WriteEeprom(data, length);
+    return SharedProtocols().mibI2c->WriteEeprom(data, offset, length);
 }
 
 std::uint32_t CFlash::WriteGpioI2c(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {

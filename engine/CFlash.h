@@ -51,12 +51,12 @@ public:
     virtual std::uint32_t Read(std::uint32_t offset, std::uint32_t length, std::uint8_t* buffer);
     virtual std::uint32_t Write(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data);
     // Write that goes on past the units (pages, bytes) that do not take the
-    // data, so the part ends with every byte it can hold; with
-    // rewriteFailed each failed unit is written once more at the end.
-    // Returns the bytes before the first failure, whose error code and
-    // address it keeps.
+    // data, so the part ends with every byte it can hold. On the last
+    // attempt each failed unit is written once more, one byte per program
+    // command where the part allows, before it is judged. Returns the bytes
+    // before the first failure, whose error code and address it keeps.
     std::uint32_t WriteAll(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data,
-                           bool rewriteFailed);
+                           bool lastAttempt);
     // The part is still busy (or silent) after a failed step and takes no
     // command now.
     bool PartStaysBusy();
@@ -269,19 +269,32 @@ private:
     // Operations on the engine buffer: false when offset lies past its end
     // (or there is no buffer), otherwise length is cut to the end.
     bool FitEngineBuffer(std::uint32_t offset, std::uint32_t& length) const;
-    // Bytes the current type programs and verifies as one unit; 0 when a
-    // write cannot start past a failed unit.
-    std::uint32_t WriteUnit();
+    // How the current type programs: `unit` bytes are programmed and
+    // verified together (0 when a write cannot start past a failed unit),
+    // and one program command takes as few as `smallest` bytes.
+    struct WriteUnitSizes {
+        std::uint32_t unit = 0;
+        std::uint32_t smallest = 0;
+    };
+    WriteUnitSizes WriteUnits();
     // The error a write reported at its first failure.
     struct FailedUnit {
         std::int32_t code;
         std::uint32_t address, wrote, read;
     };
-    // Writes on from the unit after each one that fails; the start of
-    // every unit that failed.
-    std::vector<std::uint32_t> WritePastFailedUnits(std::uint32_t offset, std::uint32_t length,
-                                                    const std::uint8_t* data, std::uint32_t written,
-                                                    std::uint32_t unit);
+    FailedUnit LastFailure() const { return {errorCode, errorAddress, errorWritten, errorRead}; }
+    // Writes on from the unit after each one that fails, on the last
+    // attempt writing each failed unit again first. The bytes before the
+    // first unit that still fails; `reported` takes its error.
+    std::uint32_t WritePastFailedUnits(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data,
+                                       std::uint32_t written, WriteUnitSizes units, bool lastAttempt,
+                                       FailedUnit& reported);
+    // Writes the n bytes at start again in pieces of `piece` bytes (n: at
+    // once), those that do not read back right yet. The bytes before the
+    // first one that still fails (n when none does); `failure` takes its
+    // error.
+    std::uint32_t RewriteUnit(std::uint32_t start, std::uint32_t n, const std::uint8_t* data, std::uint32_t piece,
+                              FailedUnit& failure);
     // Set while WriteAll goes on past a failed unit.
     bool continuingWrite_ = false;
     // Steps of Write: refusal of the types without flash, and the range and

@@ -102,6 +102,8 @@ constexpr bool IsSpiType(std::uint32_t type) {
 }
 // Flash behind the bit-banged GPIO I2C bus: the serial EEPROM and the SiI1930.
 constexpr bool IsGpioI2cType(std::uint32_t type) { return type == TYPE_SI2C || type == TYPE_SII1930; }
+// The I2C EEPROMs: on the companion chip's I2C engine and on GPIO lines.
+constexpr bool IsI2cEepromType(std::uint32_t type) { return type == TYPE_MIBI2C || type == TYPE_SI2C; }
 // Every serial-EEPROM type; their boards share the "sinit" list.
 constexpr bool IsSerialEepromType(std::uint32_t type) { return type >= TYPE_VOSK_AT25F && type <= TYPE_VOSK_SST; }
 // The serial-EEPROM types that can be read, erased and written (the ISSI

@@ -10,7 +10,8 @@ namespace {
 constexpr std::uint32_t kPollLimit = 20000;
 constexpr std::uint32_t kAttemptLimit = 20000;
 constexpr std::uint32_t kFifoBytes = 16;
-constexpr std::uint32_t kPageBytes = 8;
+// The message carries an 8-bit word address.
+constexpr std::uint32_t kAddressSpace = 0x100;
 
 constexpr std::uint32_t kStatusDone = 0x01;
 constexpr std::uint32_t kStatusNack = 0x02;
@@ -116,30 +117,46 @@ void CMibI2C::I2cRead(std::uint32_t length, std::uint8_t* buffer, std::uint32_t 
     }
 }
 
-std::uint32_t CMibI2C::WriteEeprom(const std::uint8_t* data, std::uint32_t length) {
-    std::uint32_t page = 0;
-    for (; page < length; page += kPageBytes) {
-        // The last page carries only the bytes the caller has.
-        const std::uint32_t n = std::min(kPageBytes, length - page);
-        std::uint8_t message[2 + kPageBytes];
+std::uint32_t CMibI2C::WriteEeprom(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
+    if (length == 0) return 0;
+    const std::uint32_t end = std::uint32_t(std::min<std::uint64_t>(std::uint64_t(offset) + length, kAddressSpace));
+    std::uint32_t done = 0;
+    for (std::uint32_t at = offset; at < end;) {
+        // The EEPROM's page buffer wraps: a write ends at the page boundary.
+        const std::uint32_t n = std::min(kMibEepromPage - at % kMibEepromPage, end - at);
+        std::uint8_t message[2 + kMibEepromPage];
         message[0] = deviceAddress;
-        message[1] = std::uint8_t(page);
-        std::memcpy(message + 2, data + page, n);
+        message[1] = std::uint8_t(at);
+        std::memcpy(message + 2, data + done, n);
         WriteBytes(2 + n, message, MIB_I2C_START_STOP);
         // An EEPROM that stayed silent through every retry took nothing more.
-        if (nackSeen || aborted) return page;
+        if (nackSeen || aborted) return done;
         Delay(1000);
+        // The read-back waits out the write cycle, through which the EEPROM
+        // refuses its address.
+        std::uint8_t back[kMibEepromPage];
+        if (!ReadAt(back, at, n)) return done;
+        const std::uint32_t same = std::uint32_t(std::mismatch(back, back + n, data + done).first - back);
+        done += same;
+        if (same < n) return done;
+        at += n;
     }
-    return page;
+    if (done < length) return done;
+    const std::uint32_t pageEnd = (end + kMibEepromPage - 1) / kMibEepromPage * kMibEepromPage;
+    return pageEnd - offset;
 }
 
-std::uint32_t CMibI2C::ReadEeprom(std::uint8_t* buffer, std::uint32_t length) {
-    const std::uint8_t pointer[2] = {deviceAddress, 0};
+bool CMibI2C::ReadAt(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length) {
+    const std::uint8_t pointer[2] = {deviceAddress, std::uint8_t(address)};
     WriteBytes(2, pointer, MIB_I2C_START_ONLY);
     if (nackSeen || aborted) {
         std::memset(buffer, 0xFF, length);
-        return 0;
+        return false;
     }
     I2cRead(length, buffer, MIB_I2C_START_STOP);
-    return (nackSeen || aborted) ? 0 : 1;
+    return !(nackSeen || aborted);
+}
+
+std::uint32_t CMibI2C::ReadEeprom(std::uint8_t* buffer, std::uint32_t length) {
+    return ReadAt(buffer, 0, length) ? 1 : 0;
 }

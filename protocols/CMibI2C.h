@@ -14,6 +14,9 @@ inline constexpr std::uint32_t kMibI2cControl = 0x3E0;
 inline constexpr std::uint32_t kMibI2cSetup = 0x3E4;
 inline constexpr std::uint32_t kMibI2cData = 0x3E8;
 
+// The EEPROM's write page: one write never crosses its boundary.
+inline constexpr std::uint32_t kMibEepromPage = 8;
+
 // Bus conditions of one transfer.
 enum MibI2cTransferFlag : std::uint32_t {
     MIB_I2C_START_STOP = 0,
@@ -32,11 +35,15 @@ public:
     virtual void WriteBytes(std::uint32_t length, const std::uint8_t* data, std::uint32_t flag);
     virtual void I2cRead(std::uint32_t length, std::uint8_t* buffer, std::uint32_t flag);
     virtual void I2cWrite(std::uint32_t length, const std::uint8_t* data, std::uint32_t flag);
-    // Count written from EEPROM address 0.
-    virtual std::uint32_t WriteEeprom(const std::uint8_t* data, std::uint32_t length);
+    // Writes from EEPROM address `offset` in page writes, each read back
+    // before the next: the bytes from offset that took the data; when all
+    // did, the count runs to the end of the last page.
+    virtual std::uint32_t WriteEeprom(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
     // 1 when the EEPROM was read from address 0; 0 when it did not answer
     // (the buffer then holds 0xFF).
     virtual std::uint32_t ReadEeprom(std::uint8_t* buffer, std::uint32_t length);
+    // The last transfer found no EEPROM acknowledging through every retry.
+    bool Silent() const { return nackSeen != 0 || aborted != 0; }
 
     // 0 when the transfer finished; 1 on NACK, error or no answer.
     std::uint32_t WaitDone();
@@ -58,4 +65,6 @@ public:
 
 private:
     void ResetEngine();
+    // Random read from `address`; false when the EEPROM did not answer.
+    bool ReadAt(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length);
 };

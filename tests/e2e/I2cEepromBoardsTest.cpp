@@ -170,32 +170,48 @@ TEST(I2cEepromBoards, ProgramThenSaveGivesTheImage) {
 
 }  // namespace
 
-// A companion-chip image that ends inside a page goes in whole, the rest of
-// the EEPROM kept; a GPIO EEPROM that never ends its write cycle fails.
+// An I2C EEPROM is written only as far as the image reaches and keeps its
+// own bytes past it, also where its table size is larger than the part (a
+// write past its end would wrap onto it). A page that does not take its
+// bytes is written again, one byte per write on the last attempt; a GPIO
+// EEPROM that never ends its write cycle fails.
 TEST(I2cEepromBoards, ProgramOutcomesOfPartialPagesAndStuckParts) {
+    constexpr std::size_t kNone = ~std::size_t(0);
     struct Case {
         std::size_t board;
         const char* options;
         std::size_t length;
         int exitCode;
         const char* report;
-        std::size_t changed;  // leading EEPROM bytes that take the image
+        std::size_t changed;         // leading EEPROM bytes that take the image
+        std::size_t size = 0;        // the EEPROM's size; 0: as its contents
+        std::size_t kept = kNone;    // a cell among them that keeps its old byte
     };
     const Case kCases[] = {
         {0, "", 100, 0, "64/64h bytes programmed\n64/64h bytes verified\n", 100},
         {1, "fault=busy-forever", 256, 1, "Write fail\n0/100h bytes programmed\n", 8},
+        {1, "", 100, 0, "64/64h bytes programmed\n64/64h bytes verified\n", 100},
+        {1, "size=128", 128, 0, "80/80h bytes programmed\n80/80h bytes verified\n", 128, 128},
+        {0, "fail-program-at=0x43", 128, 0, "80/80h bytes programmed\n80/80h bytes verified\n", 128},
+        {1, "fail-program-at=0x43", 256, 0, "100/100h bytes programmed\n100/100h bytes verified\n", 256},
+        {0, "fail-program-at=0x43:2", 128, 1, "Write fail\n80/80h bytes programmed\n43/80h bytes verified\n", 128,
+         0, 0x43},
+        {1, "fail-program-at=0x43:2", 256, 1, "Write fail\n43/100h bytes programmed\n", 256, 0, 0x43},
     };
     for (const Case& c : kCases) {
-        const Board b = Boards()[c.board];
+        Board b = Boards()[c.board];
+        if (c.size != 0) b.contents.resize(c.size);
+        SCOPED_TRACE(std::string(b.name) + " " + c.options);
         BoardMachine m(b, c.options);
         Bytes image(c.length);
         for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(b.contents[i] ^ 0xA5);
         vmtest::WriteBytes(m.File("new.rom"), image);
         vmtest::RunResult r = m.Sim({"-p", "0", "new.rom", "-f"});
-        EXPECT_EQ(r.exitCode, c.exitCode) << b.name << r.out;
-        EXPECT_NE(Body(r).find(c.report), std::string::npos) << b.name << r.out;
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+        EXPECT_NE(Body(r).find(c.report), std::string::npos) << r.out;
         Bytes expect = b.contents;
-        std::copy(image.begin(), image.begin() + c.changed, expect.begin());
-        EXPECT_EQ(vmtest::ReadBytes(m.File("ee.bin")), expect) << b.name;
+        std::copy(image.begin(), image.begin() + std::ptrdiff_t(c.changed), expect.begin());
+        if (c.kept != kNone) expect[c.kept] = b.contents[c.kept];
+        EXPECT_EQ(vmtest::ReadBytes(m.File("ee.bin")), expect);
     }
 }
