@@ -122,7 +122,7 @@ public:
     // `size` when it does not repeat or its first period is all one byte
     // (an erased part repeats at any period and tells nothing).
     static std::uint32_t RepeatPeriod(const std::uint8_t* rom, std::uint32_t size);
-    static constexpr std::uint32_t kSmallestPart = 0x8000;
+    static constexpr std::uint32_t kSmallestPart = 0x80;  // the smallest EEPROM
     // Copies the first `period` bytes over the rest of the size bytes.
     static void RepeatFirst(std::uint8_t* rom, std::uint32_t size, std::uint32_t period);
 

@@ -15,8 +15,8 @@ namespace {
 // at least this many times more.
 constexpr std::uint32_t kOnlyCopyRetries = 2;
 // Where the filler written ahead of the data starts: a boundary no
-// smaller part and no program unit crosses.
-constexpr std::uint32_t kFillerAlign = RomImage::kSmallestPart;
+// program unit crosses.
+constexpr std::uint32_t kFillerAlign = 0x8000;
 
 std::uint32_t RoundUp(std::uint32_t value, std::uint32_t align) {
     return std::uint32_t((std::uint64_t(value) + align - 1) / align * align);

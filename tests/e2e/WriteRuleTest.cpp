@@ -418,6 +418,9 @@ TEST(WriteRule, APartHoldingWhatWasAskedIsNotWrittenAgain) {
         {"64 KiB part, -mi", mirroredIds, sst512, 0x10000, {"-mi", "0", "0B361043"}, 0, rom(bios, 0x10000, true), {}},
         {"-sst on a strap naming 128 KiB", "adapter 0000:01:00.0 nerrow strap=3\nseprom part=SST25VF512", "", 0x10000,
          {"-p", "0", "newer.rom", "-sst"}, 0, rom(bios, 0x10000, true), rom(newer, 0x10000, false)},
+        {"128-byte EEPROM under a 256-byte entry, -isr",
+         "adapter 0000:01:00.0 quor device=0x4152\ni2ceeprom bus=gpio page=8 size=128", Fixture("gpio_i2c_board.rom"),
+         0x80, {"-isr", "0", "7", "8"}, 0, Pattern(0x80, 5), vmtest::WithIsr(Pattern(0x80, 5), vmtest::IsrBytes(7, 8))},
     };
     auto run = [&](const Case& c, const std::string& table, Bytes* flash) {
         E2e m;
