@@ -222,6 +222,11 @@ private:
     void StepFailed(SequenceStep step);
     // Identification of a retry: the same part as the first attempt found.
     bool SequenceIdentify(std::uint32_t adapter);
+    // The start of a retry after a failed erase: the part is waited for as
+    // the erase was; false (the erase failed again) when it is still busy.
+    bool EraseRetryReady();
+    // On a retry: the part, no longer busy, reads blank over all it holds.
+    bool ErasedBefore();
     // The part as found, read once before its first erase.
     bool SaveOriginal();
     // Protection lifted and the part as found read; otherwise the erase
@@ -246,6 +251,7 @@ private:
     bool SmallerPartHoldsTarget() const;
     SequenceTarget seq_;
     std::uint32_t stepAttemptsLeft_[kSequenceSteps] = {};
+    SequenceStep failedStep_ = kIdentifyStep;  // the step a retry tries again
     bool retryPending_ = false;
     bool partTouched_ = false;
     int retriesRemaining_ = 0;
@@ -342,6 +348,8 @@ private:
     int CheckPartNumber(const std::uint8_t* image, std::uint32_t length);
     int CheckSignature(const std::uint8_t* image, std::uint32_t length);
     int EraseForProgramming(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length);
+    // The line of an erase that failed: CMD_NOT_ERASED.
+    int ReportNotErased();
     // What the part must hold, into romBuffer: the image, the retained
     // window, 0xFF to the end.
     void FillProgramTarget(const std::uint8_t* image, std::uint32_t length);

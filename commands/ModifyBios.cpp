@@ -337,6 +337,9 @@ int CFlashCmd::ModifyContinue() {
 int CFlashCmd::EditErase() {
     for (;;) {
         if (ReadyToErase() && SequenceErase() == CMD_ERASED) return CMD_ERASED;
-        if (!retryPending_ || !SequenceIdentify(currentAdapter)) return CMD_NOT_ERASED;
+        do {
+            if (!retryPending_) return CMD_NOT_ERASED;
+        } while (!EraseRetryReady());
+        if (!SequenceIdentify(currentAdapter)) return CMD_NOT_ERASED;
     }
 }

@@ -363,6 +363,8 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
         // The checks read the part as found already.
         if (romReadLength_ >= target.holdLength) original_.assign(romBuffer, romBuffer + target.holdLength);
         eraseTried_ = true;
+    } else if (!EraseRetryReady()) {
+        return ReportNotErased();
     } else if (!SequenceIdentify(adapter)) {
         // A retry that cannot find the part fails as the write it retries.
         bytesProgrammed = 0;
@@ -375,12 +377,13 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
     if (!ReadyToErase()) return CMD_NOT_ERASED;
     FillProgramTarget(image, length);
     if (engine->bulkEraseOnly != 1) return WriteAndVerify(image, length);
-    const int erased = SequenceErase();
-    if (erased != CMD_ERASED) {
-        std::printf("programmed = %x, romsize = %x\n", bytesProgrammed, seq_.holdLength);
-        std::fflush(stdout);
-    }
-    return erased;
+    return SequenceErase() == CMD_ERASED ? CMD_ERASED : ReportNotErased();
+}
+
+int CFlashCmd::ReportNotErased() {
+    std::printf("programmed = %x, romsize = %x\n", bytesProgrammed, seq_.holdLength);
+    std::fflush(stdout);
+    return CMD_NOT_ERASED;
 }
 
 void CFlashCmd::FillProgramTarget(const std::uint8_t* image, std::uint32_t length) {

@@ -43,11 +43,13 @@ void CFlashCmd::BeginSequence(std::uint32_t attempts, const SequenceTarget& targ
     std::fill(std::begin(stepAttemptsLeft_), std::end(stepAttemptsLeft_), attempts);
     retryPending_ = false;
     retriesRemaining_ = 0;
+    failedStep_ = kIdentifyStep;
     original_.clear();
     verifyBuffer_.clear();
 }
 
 void CFlashCmd::StepFailed(SequenceStep step) {
+    failedStep_ = step;
     std::uint32_t& left = stepAttemptsLeft_[step];
     retryPending_ = left > 0;
     if (retryPending_) --left;
@@ -56,9 +58,12 @@ void CFlashCmd::StepFailed(SequenceStep step) {
 
 bool CFlashCmd::SequenceIdentify(std::uint32_t adapter) {
     // A part still busy from the failed attempt may answer as another part:
-    // only the part the first attempt found is written.
+    // it is waited for first, as an erase would be, and only the part the
+    // first attempt found is written.
     for (;;) {
-        if (Reselect(adapter) && GetAdapterRomInfo(std::uint8_t(adapter)).romSize == seq_.partSize) return true;
+        if (engine->WaitWhileBusy() && Reselect(adapter) &&
+            GetAdapterRomInfo(std::uint8_t(adapter)).romSize == seq_.partSize)
+            return true;
         StepFailed(kIdentifyStep);
         if (!retryPending_) break;
     }
@@ -87,14 +92,36 @@ bool CFlashCmd::ReadyToErase() {
     return false;
 }
 
+bool CFlashCmd::EraseRetryReady() {
+    // The erase that failed may still be running: the retry waits for it
+    // as the erase did. A part busy past that has failed this erase too.
+    if (failedStep_ != kEraseStep || engine->WaitWhileBusy()) return true;
+    bytesProgrammed = 0;
+    StepFailed(kEraseStep);
+    if (!retryPending_) engine->CloseAccess();
+    return false;
+}
+
+bool CFlashCmd::ErasedBefore() {
+    // Only a part no longer busy is judged; romSize covers what it holds.
+    const std::uint32_t hold = seq_.holdLength;
+    if (!partTouched_ || hold == 0 || engine->PartStaysBusy()) return false;
+    std::vector<std::uint8_t> part(hold);
+    return engine->Read(0, hold, part.data()) == hold &&
+           std::all_of(part.begin(), part.end(), [](std::uint8_t b) { return b == 0xFF; });
+}
+
 int CFlashCmd::SequenceErase() {
     retryPending_ = false;
     const std::uint32_t saved = engine->romSize;
     // The blank check covers all the part holds, not only the data: a bit
     // left at 0 past a shorter image is an erase that did not take.
     engine->romSize = seq_.holdLength;
+    // A retry whose part, waited for, reads blank over all it holds has
+    // been erased: it goes on to the write.
+    const bool erasedBefore = ErasedBefore();
     partTouched_ = true;
-    const std::uint32_t erased = engine->BulkErase();
+    const std::uint32_t erased = erasedBefore ? seq_.holdLength : engine->BulkErase();
     engine->romSize = saved;
     bytesProgrammed = erased;
     if (erased == seq_.holdLength) return CMD_ERASED;
@@ -107,7 +134,9 @@ int CFlashCmd::SequenceErase() {
         return CMD_NOT_ERASED;
     }
     StepFailed(kEraseStep);
-    if (!retryPending_) WriteOverFailedErase();
+    // The retry waits for the part as identified here.
+    if (retryPending_) return CMD_NOT_ERASED;
+    WriteOverFailedErase();
     engine->CloseAccess();
     return CMD_NOT_ERASED;
 }

@@ -27,16 +27,13 @@ constexpr std::uint32_t kPomvekProbeRegister = 0x5A0B8;
 constexpr std::uint32_t kPomvekProbePattern = 0xA5A5A5A5;
 // Largest hardware-SPI transfer of a checksum.
 constexpr std::uint32_t kChecksumChunk = 256;
-// What a bus nobody drives reads as: the parallel ID, the serial status.
+// What a parallel bus nobody drives reads as for an ID.
 constexpr std::uint16_t kNoParallelAnswer = 0xFFFF;
-constexpr std::uint8_t kNoSerialAnswer = 0xFF;
 // Signature and length byte at the start of a BIOS image.
 constexpr std::uint32_t kRomHeaderBytes = 3;
 
 // Status-register bit a serial flash part holds while it programs or erases.
 constexpr std::uint32_t kStatusWriteInProgress = 0x01;
-// Data bit a parallel part toggles on each read while it programs or erases.
-constexpr std::uint32_t kParallelToggleBit = 0x40;
 
 // offset + length <= limit without wrapping.
 bool RangeFits(std::uint32_t offset, std::uint32_t length, std::uint32_t limit) {
@@ -668,15 +665,32 @@ std::uint32_t CFlash::RewriteUnit(std::uint32_t start, std::uint32_t n, const st
 
 bool CFlash::PartStaysBusy() {
     // A part still busy past its time-out, or one that no longer answers,
-    // takes no further command. A parallel part at work toggles DQ6 on
-    // every read; an I2C EEPROM that acknowledged nothing through all its
+    // takes no further command. A parallel part at work toggles a data bit
+    // on every read; an I2C EEPROM that acknowledged nothing through all its
     // retries is silent; other types without a status register go on.
-    if (Ops().write == &CFlash::WriteParallel)
-        return IsRomMapped() != 0 && ((ReadRomByte(0) ^ ReadRomByte(0)) & kParallelToggleBit) != 0;
+    if (Ops().write == &CFlash::WriteParallel) return IsRomMapped() != 0 && ParallelForOperation()->IsBusy();
     if (Ops().write == &CFlash::WriteMibEeprom) return SharedProtocols().mibI2c->Silent();
     const std::uint32_t s = (this->*Ops().readStatus)();
     if (s == kSpiStatusFailed) return false;
     return (s & 0xFF) == 0xFF || (s & kStatusWriteInProgress) != 0;
+}
+
+bool CFlash::WaitWhileBusy() {
+    // Only a part identified on open access can be asked; what answers
+    // nothing is left to identification to judge.
+    if (accessOpen != 1) return true;
+    const auto write = Ops().write;
+    if (write == &CFlash::WriteParallel) return IsRomMapped() == 0 || ParallelForOperation()->WaitWhileBusy();
+    if (IsDrivenSerialEepromType(flashType)) return IsRomMapped() == 0 || SerialForOperation()->WaitWhileBusy();
+    if (write != &CFlash::WriteThroughSpi) return true;
+    CGenSPI* engine = SpiForOperation();
+    if (!engine || !currentPart) return true;
+    // As long as the erase this part gets: of the whole chip, or of one
+    // block where a command cannot hold the part and it is erased block by
+    // block.
+    const bool byBlocks = currentPart->size > kRomBufferSize && engine->BlockEraseSize() != 0;
+    return engine->WaitWhileBusy(byBlocks ? kSpiSectorEraseTimeoutUs
+                                          : ChipEraseLimitUs(currentPart->size, kSpiChipEraseTimeoutUs));
 }
 
 CFlash::WriteUnitSizes CFlash::WriteUnits() {
@@ -850,7 +864,7 @@ std::uint32_t CFlash::ReadParallel(std::uint8_t* buffer, std::uint32_t offset, s
 std::uint32_t CFlash::ReadSerial(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {
     CVoskSerial* serial = SerialForOperation();
     // A status of all ones: no part drives the data line.
-    if (serial->ReadStatus() == kNoSerialAnswer) return NoAnswer();
+    if (serial->ReadStatus() == kSepromNoAnswer) return NoAnswer();
     return serial->Read(buffer, offset, length);
 }
 

@@ -60,6 +60,10 @@ public:
     // The part is still busy (or silent) after a failed step and takes no
     // command now.
     bool PartStaysBusy();
+    // Waits for a busy part as long as its erase is waited for: true when
+    // it is ready (or nothing identified answers to ask), false when it is
+    // still busy then.
+    bool WaitWhileBusy();
     virtual std::uint32_t BIOSSize(std::uint32_t offset, const std::uint8_t* buffer);
     virtual std::uint32_t Checksum(std::uint32_t offset, std::uint32_t length, const std::uint8_t* buffer);
     virtual std::uint8_t IsSiI1930ChecksumReady();

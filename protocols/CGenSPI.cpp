@@ -6,6 +6,12 @@
 
 #include "protocols/ProtocolHost.h"
 
+namespace {
+
+constexpr char kSectorEraseTimeout[] = "Error: sector erase - read status register operation timeout";
+
+}  // namespace
+
 CGenSPI::CGenSPI(ProtocolHost* owner) : flash(owner) {}
 
 CGenSPI::~CGenSPI() = default;
@@ -140,6 +146,25 @@ int CGenSPI::RunWriteCommand(SpiCommandIndex index, std::uint32_t address, std::
     return PollStatus(poll);
 }
 
+int CGenSPI::RunEraseCommand(SpiCommandIndex index, std::uint32_t address, std::uint64_t limitUs,
+                             const char* timeoutMessage, const SpiCommand* instead) {
+    // A part still busy when the wait ends gets as long again before the
+    // erase is judged; only then is the time-out told.
+    const int status = RunWriteCommand(index, address, 0, nullptr, {false, limitUs, nullptr}, instead);
+    if (status < 0 || !Shows(std::uint32_t(status), part->busy)) return status;
+    return PollStatus({false, limitUs, timeoutMessage});
+}
+
+bool CGenSPI::WaitWhileBusy(std::uint64_t limitUs) {
+    if (!part) return true;
+    const std::uint8_t status = ReadStatusByte();
+    // A status of all ones is a part that does not answer: nothing to wait for.
+    if (status == 0xFF || !Shows(status, part->busy)) return true;
+    for (int wait = 0; wait < 2; ++wait)
+        if (!Shows(PollStatus({false, limitUs, nullptr}), part->busy)) return true;
+    return false;
+}
+
 bool CGenSPI::IdleAfterWrite(int status) const {
     return status >= 0 && !Shows(std::uint32_t(status), part->busy) && !Shows(std::uint32_t(status), part->wel);
 }
@@ -257,12 +282,9 @@ std::uint32_t CGenSPI::ChipErase(std::int16_t verify, std::uint32_t blankCheckLe
     std::uint32_t length = blankCheckLength ? blankCheckLength : part->size;
     LiftPowerUpProtection();
 
-    // The wait grows with the part; a part still busy when it ends gets as
-    // long again before the erase is judged.
-    const std::uint64_t limit = ChipEraseLimitUs(part->size, kSpiChipEraseTimeoutUs);
-    int status = RunWriteCommand(SPI_CHIP_ERASE, 0, 0, nullptr, {false, limit, nullptr});
-    if (status >= 0 && Shows(std::uint32_t(status), part->busy))
-        status = PollStatus({false, limit, "Error: bulk erase - read status register operation timeout"});
+    // The wait grows with the part.
+    const int status = RunEraseCommand(SPI_CHIP_ERASE, 0, ChipEraseLimitUs(part->size, kSpiChipEraseTimeoutUs),
+                                       "Error: bulk erase - read status register operation timeout");
     if (!IdleAfterWrite(status)) return 0;
     if (verify != 1) return length;
     return BlankCheck(0, length);
@@ -308,10 +330,14 @@ std::uint32_t CGenSPI::EraseBlocks(std::uint32_t length) {
     // The sets of the type table give the sector erase no address bytes.
     SpiCommand erase = part->commands[SPI_SECTOR_ERASE];
     erase.addressBytes = 3;
-    static constexpr StatusPoll kPoll{false, kSpiSectorEraseTimeoutUs,
-                                      "Error: sector erase - read status register operation timeout"};
-    for (std::uint64_t at = 0; at < length; at += block)
-        if (!IdleAfterWrite(RunWriteCommand(SPI_SECTOR_ERASE, std::uint32_t(at), 0, nullptr, kPoll, &erase))) break;
+    for (std::uint64_t at = 0; at < length; at += block) {
+        const int status = RunEraseCommand(SPI_SECTOR_ERASE, std::uint32_t(at), kSpiSectorEraseTimeoutUs,
+                                           kSectorEraseTimeout, &erase);
+        if (IdleAfterWrite(status)) continue;
+        // A block still erasing reads as anything: nothing is judged blank.
+        if (status >= 0 && Shows(std::uint32_t(status), part->busy)) return 0;
+        break;
+    }
     // What reads blank counts, also after a block that failed.
     return BlankCheck(0, length);
 }
@@ -322,9 +348,8 @@ std::uint32_t CGenSPI::SectorErase(std::uint32_t index, std::int16_t verify) {
     if (address64 > 0xFFFFFFFFu) return 0;
     std::uint32_t address = std::uint32_t(address64);
 
-    static constexpr StatusPoll kPoll{false, kSpiSectorEraseTimeoutUs,
-                                      "Error: sector erase - read status register operation timeout"};
-    if (!IdleAfterWrite(RunWriteCommand(SPI_SECTOR_ERASE, address, 0, nullptr, kPoll))) return 0;
+    if (!IdleAfterWrite(RunEraseCommand(SPI_SECTOR_ERASE, address, kSpiSectorEraseTimeoutUs, kSectorEraseTimeout)))
+        return 0;
     if (verify != 1) return part->sectorSize;
     return BlankCheck(address, part->sectorSize);
 }

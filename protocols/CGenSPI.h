@@ -82,6 +82,9 @@ public:
     // Erases the blocks covering [0, length) and checks that range blank:
     // the blank bytes from 0 (0 when the part has no block erase).
     virtual std::uint32_t EraseBlocks(std::uint32_t length);
+    // Waits for a busy part as an erase with this limit is waited for (the
+    // limit, then as long again); false when it is still busy then.
+    bool WaitWhileBusy(std::uint64_t limitUs);
     // Status byte; kSpiStatusFailed without a part, 0xFF when the frame failed.
     virtual std::uint32_t ReadStatus();
     // Writes the status register: 1 done, 0 without a part, on a failed
@@ -138,6 +141,11 @@ protected:
     // not sent (a status write also when its byte did not go out whole).
     int RunWriteCommand(SpiCommandIndex index, std::uint32_t address, std::uint32_t txLen, const std::uint8_t* tx,
                         const StatusPoll& poll, const SpiCommand* instead = nullptr);
+    // An erase command and its waits: the limit, and once more when the
+    // part is still busy, with the message when it is busy past both. The
+    // status the waits ended on, as RunWriteCommand.
+    int RunEraseCommand(SpiCommandIndex index, std::uint32_t address, std::uint64_t limitUs,
+                        const char* timeoutMessage, const SpiCommand* instead = nullptr);
     // Parts with the EWSR/0x60 command set power up block-protected: an
     // erase before the protection is cleared is silently ignored.
     void LiftPowerUpProtection();

@@ -33,6 +33,21 @@ constexpr int kPageComparePause = 1;
 
 constexpr std::uint8_t kBlank = 0xFF;
 
+// Polls until `ready` holds for an erase's wait; a part still busy when it
+// ends gets as long again before it is judged.
+template <typename Ready>
+bool WaitAsAnErase(ProtocolHost* flash, Ready ready) {
+    for (int wait = 0; wait < 2; ++wait) {
+        flash->StartTimeout(kEraseSeconds);
+        for (;;) {
+            if (ready()) return true;
+            if (flash->IsTimedOut()) break;
+            flash->Sleep(kErasePollPause);
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 CParallel::CParallel(ProtocolHost* owner) : flash(owner) { BuildLineMaps(); }
@@ -84,6 +99,10 @@ void CParallel::CommandSequence(std::uint8_t command) {
 std::uint32_t CParallel::ReadId() {
     if (!flash->IsRomMapped()) return 0xFFFFFFFF;
     BuildLineMaps();
+    return ReadIdThroughMaps();
+}
+
+std::uint32_t CParallel::ReadIdThroughMaps() {
     CommandSequence(kEnterIdMode);
     flash->Sleep(int(delay) + kIdModeSettle);
     const std::uint8_t manufacturer =
@@ -101,14 +120,20 @@ bool CParallel::EraseChipAndWait() {
     CommandSequence(kEraseSetup);
     CommandSequence(kChipErase);
     flash->Sleep(int(delay) + kEraseSettle);
-    flash->StartTimeout(kEraseSeconds);
-    for (;;) {
-        if (ReadId() == id) return true;
-        if (flash->IsTimedOut()) break;
-        flash->Sleep(kErasePollPause);
-    }
+    if (WaitAsAnErase(flash, [&] { return ReadIdThroughMaps() == id; })) return true;
     flash->Log(1, "bulk erase not completed");
     return false;
+}
+
+bool CParallel::IsBusy() {
+    // The array reads the same twice. A part at work answers with its
+    // status, whose toggle bit changes on every read, on whichever aperture
+    // line the board wires it to.
+    return flash->ReadRomByte(0) != flash->ReadRomByte(0);
+}
+
+bool CParallel::WaitWhileBusy() {
+    return WaitAsAnErase(flash, [this] { return !IsBusy(); });
 }
 
 std::uint32_t CParallel::BlankBytes() {
@@ -136,6 +161,10 @@ std::uint32_t CParallel::ChipErase() {
             }
         } else {
             flash->SetErrorCode(FLASH_ERASE_ROM_TIMEOUT);
+            // A part still erasing ignores another erase command: a further
+            // pass would only wait again.
+            ++retryCount;
+            return 0;
         }
         ++retryCount;
         if (retryCount > retryLimit) return count;

@@ -28,6 +28,12 @@ public:
     // Bytes written; on a failure the error address names the first byte
     // not written. One retry budget serves the whole call.
     virtual std::uint32_t Write(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    // The part is programming or erasing: its first byte reads differently
+    // twice in a row.
+    bool IsBusy();
+    // Waits for a busy part as long as an erase is waited for; false when
+    // it is still busy then.
+    bool WaitWhileBusy();
     // The length, or 0 when out of range.
     virtual std::uint32_t Read(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
 
@@ -51,6 +57,8 @@ private:
     void CommandCycle(std::uint16_t address, std::uint8_t value);
     // The two unlock cycles followed by `command` at the first unlock address.
     void CommandSequence(std::uint8_t command);
+    // ReadId with the maps as they are.
+    std::uint32_t ReadIdThroughMaps();
     // Sends the chip-erase sequence and waits until the part answers its ID
     // again; false when it is still busy when the time is up.
     bool EraseChipAndWait();

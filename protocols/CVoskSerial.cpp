@@ -274,16 +274,34 @@ std::uint32_t CVoskSerial::EraseRom(std::uint8_t opcode) {
             flash->SetErrorCode(FLASH_ERASE_ASIC_TIMEOUT);
             return 0;
         }
-        // A part still busy when the wait ends gets as long again before
-        // the erase is judged.
-        timeoutSeconds = 10;
-        if ((PollStatus(0x00, 0x01) & 0x01) && (PollStatus(0x00, 0x01) & 0x01)) {
+        if (BusyAfterEraseWaits()) {
             flash->Log(1, "timeout polling ROM idle after bulk erase\n");
             flash->SetErrorCode(FLASH_ERASE_ROM_TIMEOUT);
             return 0;
         }
     }
     return BlankAfterErase();
+}
+
+bool CVoskSerial::BusyAfterEraseWaits() {
+    // A part still busy when the wait ends gets as long again before the
+    // erase is judged.
+    timeoutSeconds = kEraseWaitSeconds;
+    return (PollStatus(0x00, 0x01) & 0x01) && (PollStatus(0x00, 0x01) & 0x01);
+}
+
+bool CVoskSerial::WaitWhileBusy() {
+    const std::uint8_t status = ReadStatus();
+    // A status of all ones: no part drives the data line.
+    if (status == kSepromNoAnswer || !(status & 0x01)) return true;
+    return !BusyAfterEraseWaits();
+}
+
+bool CVoskSerial::StillErasing() {
+    if (!(ReadStatus() & 0x01)) return false;
+    flash->Log(1, "timeout polling ROM idle after bulk erase\n");
+    flash->SetErrorCode(FLASH_ERASE_ROM_TIMEOUT);
+    return true;
 }
 
 std::uint32_t CVoskSerial::SectorEraseCommand(std::uint8_t sector, std::uint8_t opcode) {
@@ -299,8 +317,7 @@ std::int16_t CVoskSerial::SectorErase(std::uint8_t sector) {
         flash->SetErrorCode(FLASH_OK);
         if (!WriteEnable()) continue;
         result = SectorEraseCommand(sector, kSpiSectorErase) == 0 ? 1 : 0;
-        timeoutSeconds = 10;
-        if (!(PollStatus(0x00, 0x01) & 0x01) && WriteDisable()) return result;
+        if (!BusyAfterEraseWaits() && WriteDisable()) return result;
     } while (++retryCount <= retryLimit);
     return result;
 }
@@ -324,16 +341,18 @@ std::uint32_t CVoskSerial::EraseSTM25P() {
         if (++retryCount > retryLimit) return r;
     }
     std::uint32_t blank = 0;
+    // A part still erasing reads as anything: it is not judged blank.
     if (romSize <= 0x10000) {
         SectorErase(0);
         SectorErase(1);
-        return BlankAfterErase();
+        return StillErasing() ? 0 : BlankAfterErase();
     }
     // Only the top sector may stay protected; it is left as it is.
     if (GetBlockProtect() != 1) return 0;
     SectorErase(0);
     SectorErase(1);
     SectorErase(2);
+    if (StillErasing()) return 0;
     blank = VerifyBlock(nullptr, 0, romSize);
     if (blank >= romSize - 0x8000) return romSize;
     flash->Log(1, "data not erased\n");

@@ -39,6 +39,10 @@ inline constexpr std::uint8_t kSpiSectorErase = 0xD8;
 // it is larger than the ROM, nothing can tell.
 inline constexpr std::uint8_t kAt25fSectorErase = 0x52;
 inline constexpr std::uint8_t kSstBlockErase = 0x52;
+// How long an erase is waited for, and waited for again while the part is busy.
+inline constexpr std::uint32_t kEraseWaitSeconds = 10;
+// The status when no part drives the data line.
+inline constexpr std::uint8_t kSepromNoAnswer = 0xFF;
 // The controller addresses sector n at n x 32 KiB.
 inline constexpr std::uint32_t kSepromSectorBytes = 0x8000;
 // What one sector erase may clear on a part nothing identifies: the widest
@@ -82,6 +86,9 @@ public:
     virtual std::uint32_t Read(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
     virtual std::uint8_t ReadStatus();
     virtual std::int16_t WriteStatusRegister(std::uint8_t value);
+    // Waits for a busy part as long as a sector erase is waited for; false
+    // when it is still busy then.
+    bool WaitWhileBusy();
 
     // A status write before any erase or write waits this long.
     std::uint32_t timeoutSeconds = 1;
@@ -123,6 +130,11 @@ protected:
     std::uint32_t SectorEraseCommand(std::uint8_t sector, std::uint8_t opcode);
     // Blank check of the ROM after an erase: the blank bytes from 0.
     std::uint32_t BlankAfterErase();
+    // The erase waits (10 s, and as long again while the part is busy):
+    // true when the part is busy past both.
+    bool BusyAfterEraseWaits();
+    // The part is still busy after its erase waits (code 3 set).
+    bool StillErasing();
 
 private:
     std::int16_t InlineEnable(bool setErrorAddress, const char* notSet);

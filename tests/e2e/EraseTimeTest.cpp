@@ -1,14 +1,14 @@
 // An erase is given the time the part takes: the wait grows with the
 // part, and a part still busy when it ends gets as long again before the
-// erase is judged. Only a part busy past both waits is a failed erase; it
-// goes on erasing what it was told to.
+// erase is judged, block by block too. Only a part busy past both waits is
+// a failed erase; it goes on erasing what it was told to, and a retry waits
+// for it as the erase did before it finds it erased.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "e2e/E2eSupport.h"
-#include "support/RomImageBuilder.h"
+#include "e2e/TailBlockFixtures.h"
 
 using vmtest::E2e;
 
@@ -42,6 +42,7 @@ TEST(EraseTime, AChipEraseIsGivenTheTimeThePartTakes) {
     const std::string large = "spiboard 0000:01:00.0 orpane part=W25Q32BV/FV";
     // The serial-EEPROM controller erases 32 KiB sectors, each its share.
     const std::string seprom = "adapter 0000:01:00.0 nerrow strap=3\nseprom part=M25P10";
+    const std::string small = "spiboard 0000:01:00.0 orpane part=M25P10";
     struct Case {
         const char* name;
         const std::string& board;
@@ -50,11 +51,14 @@ TEST(EraseTime, AChipEraseIsGivenTheTimeThePartTakes) {
         bool erased;
         int timeoutLines;  // the SPI layer's time-out line, printed once the erase is judged
         std::size_t blankAfterFailure;  // bytes the part erased before the program gave up
+        bool isr = false;  // "-isr 0 7 8", whose retries the part outlasts, instead of "-p"
     };
     const Case cases[] = {
         {"1 MiB, done while waited for once more", spi, 0x100000, 30000, true, 0, 0},
         {"1 MiB, busy past both waits", spi, 0x100000, 150000, false, 1, 0x100000},
         {"4 MiB, block by block", large, 0x400000, 150000, true, 0, 0},
+        {"4 MiB, each block done while waited for once more", large, 0x400000, 600000, true, 0, 0},
+        {"128 KiB, busy past both waits, erased when the retry comes", small, 0x20000, 45000, true, 1, 0, true},
         {"serial EEPROM, sectors past 10 s", seprom, 0x20000, 60000, true, 0, 0},
         {"serial EEPROM, busy past both waits", seprom, 0x20000, 100000, false, 0, 0x8000},
     };
@@ -65,14 +69,18 @@ TEST(EraseTime, AChipEraseIsGivenTheTimeThePartTakes) {
         const Bytes image = Image("010.006.000.000", 0x20000, 0x20000);
         vmtest::WriteBytes(e.File("new.rom"), image);
         e.machine = c.board + " file=flash.rom erase-ms=" + std::to_string(c.eraseMs) + "\n";
-        vmtest::RunResult r = e.Sim({"-p", "0", "new.rom"});
+        using Args = std::vector<std::string>;
+        vmtest::RunResult r = e.Sim(c.isr ? Args{"-isr", "0", "7", "8"} : Args{"-p", "0", "new.rom"});
         const Bytes flash = vmtest::ReadBytes(e.File("flash.rom"));
         EXPECT_EQ(Count(r.out, "Error: bulk erase - read status register operation timeout\n"), c.timeoutLines)
             << c.name << "\n" << r.out;
         if (c.erased) {
             EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.out;
             EXPECT_TRUE(Has(r.out, "20000/20000h bytes verified\n")) << c.name << "\n" << r.out;
-            EXPECT_EQ(flash, Image("010.006.000.000", 0x20000, c.size)) << c.name;
+            const Bytes old = Image("010.005.000.000", 0x20000, c.size);
+            const Bytes meant =
+                c.isr ? vmtest::WithIsr(old, vmtest::IsrBytes(7, 8)) : Image("010.006.000.000", 0x20000, c.size);
+            EXPECT_EQ(flash, meant) << c.name;
         } else {
             EXPECT_EQ(r.exitCode, 1) << c.name << "\n" << r.out;
             EXPECT_TRUE(Has(r.out, "ROM not erased\n")) << c.name << "\n" << r.out;

@@ -124,4 +124,85 @@ TEST(WriteFaults, ParallelPartsThatCannotBeProgrammedFail) {
     }
 }
 
+// A part that never finishes its erase, on every interface: each attempt
+// waits for it as an erase would, then fails with the erase's lines; the
+// run ends in seconds, and the part holds the old ROM except what the erase
+// it is still running has cleared. Nothing is written over it.
+TEST(WriteFaults, APartThatStaysBusyEndsTheRunOnEveryInterface) {
+    const std::string parallel = "adapter 0000:01:00.0 quor device=0x4160\nparallelflash ";
+    const std::string stuck = " fault=erase-stuck";
+    const std::string never = " erase-ms=10000000";
+    using Lines = std::vector<std::string>;
+    const std::string notErased = "ROM not erased\n";
+    const Lines once = {notErased};
+    const Lines twice = {notErased, "Auto retry after failure (0 retries remaining)...\n", notErased};
+    const Lines thrice = {notErased, "Auto retry after failure (1 retries remaining)...\n", notErased,
+                          "Auto retry after failure (0 retries remaining)...\n", notErased};
+    auto after = [](const std::string& first, Lines lines) {
+        lines.insert(lines.begin(), first);
+        return lines;
+    };
+    struct Case {
+        const char* name;
+        std::string machine;  // ends in the part's statement
+        bool textTable;
+        std::size_t size;
+        std::vector<std::string> args;
+        Lines lines;          // in this order
+        std::size_t cleared;  // bytes from 0 the erase still running has cleared
+    };
+    const Case cases[] = {
+        {"parallel, permuted wiring, -isr", parallel + "part=SST39SF010 swizzled" + stuck, true, 0x20000,
+         {"-isr", "0", "7", "8"}, thrice, 0},
+        {"parallel, part the table does not know, keep switch", parallel + "part=MX29F001 swizzled" + stuck, true,
+         0x20000, {"-p", "0", "new.rom", "-keepisrsn"}, thrice, 0},
+        {"parallel, plain wiring, -retries", parallel + "part=SST39SF010" + stuck, true, 0x20000,
+         {"-p", "0", "new.rom", "-retries=1"}, twice, 0},
+        {"SPI chip erase, -retries", "spiboard 0000:01:00.0 orpane part=M25P10" + never, false, 0x20000,
+         {"-p", "0", "new.rom", "-retries=1"},
+         after("Error: bulk erase - read status register operation timeout\n", twice), 0x20000},
+        {"SPI block erase", "spiboard 0000:01:00.0 gethra part=W25Q32BV/FV" + never, false, 0x400000,
+         {"-p", "0", "new.rom"}, after("Error: sector erase - read status register operation timeout\n", once),
+         0x10000},
+        {"serial EEPROM behind the bridge, -prod", "adapter 0000:01:00.0 nerrow strap=3\nseprom" + never, false,
+         0x20000, {"-prod", "0", "000111222333"}, thrice, 0x8000},
+        {"serial EEPROM, direct controller, -mi", "adapter 0000:01:00.0 quor device=0x7B00\nseprom part=M25P10" + never,
+         true, 0x20000, {"-mi", "0", "0B361043"}, once, 0x8000},
+    };
+    const std::string directSeprom =
+        "format 1.0\ntype_table(1)\ntype_table_entry(0, 0, \"M25P10/C\", type_vosk_stm25p, 20000, 1, 1)\n"
+        "asic(\"Vosk Board\", tev_halm, 1, 0, 0, 0, 0)\ndet_pcicmp(2, ffff, 7B00, 7B00, det_pass)\nend\n";
+    for (const Case& c : cases) {
+        E2e e;
+        e.options.timeoutSeconds = 60;
+        const bool onParallel = c.machine.rfind(parallel, 0) == 0;
+        if (c.textTable)
+            vmtest::WriteFile(e.File("quendrix.rom"),
+                              onParallel ? vmtest::ReadFile(VM_SOURCE_DIR "/tests/engine/fixtures/parallel_boards.rom")
+                                         : directSeprom);
+        vmtest::RomImageBuilder b;
+        b.Patch(0x76, {0x02, 0x10, 0x00, 0x0B});
+        Bytes old = b.Build();
+        old.resize(c.size, 0xFF);
+        for (std::size_t i = 0x800; i < 0x1F000; ++i) old[i] = std::uint8_t(i * 13 + 5);
+        // The file holds the part's own bytes, whatever the wiring.
+        vmtest::WriteBytes(e.File("flash.rom"), old);
+        vmtest::WriteBytes(e.File("new.rom"), Image("010.006.000.000", 0x20000));
+        e.machine = c.machine + " file=flash.rom\n";
+        vmtest::RunResult r = e.Sim(c.args);
+        EXPECT_FALSE(r.timedOut) << c.name;
+        EXPECT_EQ(r.exitCode, 1) << c.name << "\n" << r.out;
+        std::size_t at = 0;
+        for (const std::string& line : c.lines) {
+            at = r.out.find(line, at);
+            ASSERT_NE(at, std::string::npos) << c.name << ": " << line << " in\n" << r.out;
+            at += line.size();
+        }
+        EXPECT_EQ(r.out.find(notErased, at), std::string::npos) << c.name << "\n" << r.out;
+        Bytes left = old;
+        std::fill(left.begin(), left.begin() + std::ptrdiff_t(c.cleared), 0xFF);
+        EXPECT_TRUE(vmtest::ReadBytes(e.File("flash.rom")) == left) << c.name;
+    }
+}
+
 }  // namespace
