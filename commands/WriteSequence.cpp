@@ -179,7 +179,8 @@ std::uint32_t CFlashCmd::WriteTarget(bool last) {
     // the window, whose writes replace what they cover (pages of a
     // parallel part, EEPROM bytes), it lands on the data's cells and the
     // data then goes over it.
-    if (seq_.writeEnd == seq_.holdLength && !IsSpiType(engine->flashType)) split = std::min(seq_.holdLength, RoundUp(DataEnd(), kFillerAlign));
+    if (seq_.writeEnd == seq_.holdLength && !IsSpiType(engine->flashType))
+        split = std::min(seq_.holdLength, RoundUp(DataEnd(), kFillerAlign));
     std::uint32_t fillerFailed = seq_.writeEnd;
     if (split < seq_.writeEnd) {
         const std::uint32_t n = seq_.writeEnd - split;
