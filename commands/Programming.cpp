@@ -343,9 +343,17 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
     retryPending_ = false;
     if (!eraseTried_) {
         const std::uint64_t romSize = GetAdapterRomInfo(std::uint8_t(adapter)).romSize;
-        if (length > romSize) {
+        // A part smaller than the ROM read shows itself again past its end:
+        // an image longer than that part cannot go in, unless it shows the
+        // part's content again the same way.
+        std::uint64_t part = romSize;
+        if (romSize <= romReadLength_ && romSize <= kRomBufferSize && length <= romSize) {
+            const std::uint32_t period = RomImage::RepeatPeriod(romBuffer, std::uint32_t(romSize));
+            if (!RomImage::Repeats(image, length, period)) part = period;
+        }
+        if (length > part) {
             std::printf("Can not flash a 0x%x length image into a 0x%lx length rom!\n", length,
-                        static_cast<unsigned long>(romSize));
+                        static_cast<unsigned long>(part));
             std::fflush(stdout);
             engine->CloseAccess();
             return CMD_NOT_ERASED;

@@ -421,12 +421,16 @@ TEST(WriteRule, APartHoldingWhatWasAskedIsNotWrittenAgain) {
         {"128-byte EEPROM under a 256-byte entry, -isr",
          "adapter 0000:01:00.0 quor device=0x4152\ni2ceeprom bus=gpio page=8 size=128", Fixture("gpio_i2c_board.rom"),
          0x80, {"-isr", "0", "7", "8"}, 0, Pattern(0x80, 5), vmtest::WithIsr(Pattern(0x80, 5), vmtest::IsrBytes(7, 8))},
+        // An image longer than such a part would wrap onto its start: refused untouched.
+        {"128-byte EEPROM, 133-byte image", "adapter 0000:01:00.0 quor device=0x4152\ni2ceeprom bus=gpio page=8 size=128",
+         Fixture("gpio_i2c_board.rom"), 0x80, {"-p", "0", "long.rom", "-f"}, 1, Pattern(0x80, 5), Pattern(0x80, 5)},
     };
     auto run = [&](const Case& c, const std::string& table, Bytes* flash) {
         E2e m;
         vmtest::WriteBytes(m.File("flash.rom"), c.flash);
         vmtest::WriteBytes(m.File("new.rom"), bios);
         vmtest::WriteBytes(m.File("newer.rom"), newer);
+        vmtest::WriteBytes(m.File("long.rom"), Pattern(0x85, 9));
         if (!table.empty()) vmtest::WriteFile(m.File("quendrix.rom"), table);
         m.machine = c.machine + " file=flash.rom\n";
         const vmtest::RunResult r = m.Sim(c.args);
