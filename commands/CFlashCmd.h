@@ -88,6 +88,9 @@ public:
     // failed step again, and how many more times it may.
     bool RetryPending() const { return retryPending_; }
     int RetriesRemaining() const { return retriesRemaining_; }
+    // The size of the part behind a ROM read that shows it more than once
+    // (RomImage::RepeatPeriod, down to the smallest part of this flash type).
+    std::uint32_t PartShownIn(const std::uint8_t* rom, std::uint32_t size) const;
     // Starts the retry the sequence decided on.
     void BeginRetry() { status = CMD_CHECKS_PASSED; }
     int UnprotectRom(std::uint32_t adapter);

@@ -307,7 +307,7 @@ int CFlashCmd::ModifyContinue() {
         // A part smaller than the ROM read shows itself again past its end:
         // the edit goes to every copy, as they are the same cells.
         if (editOriginal_.size() == bytesRead)
-            RomImage::RepeatFirst(romBuffer, bytesRead, RomImage::RepeatPeriod(editOriginal_.data(), bytesRead));
+            RomImage::RepeatFirst(romBuffer, bytesRead, PartShownIn(editOriginal_.data(), bytesRead));
         // The ROM exists only in memory now: each failed step is tried again.
         SequenceTarget target;
         target.holdLength = bytesRead;

@@ -270,7 +270,7 @@ bool CFlashCmd::RomHoldsImage(const std::uint8_t* image, std::uint32_t length, s
     bytesProgrammed = BytesHoldingImage(judged, image, length);
     if (bytesProgrammed == judged) return true;
     // A smaller part shows itself again past its end: it is judged alone.
-    const std::uint32_t part = RomImage::RepeatPeriod(romBuffer, judged);
+    const std::uint32_t part = PartShownIn(romBuffer, judged);
     return part < judged && part >= length && BytesHoldingImage(part, image, length) == part;
 }
 
@@ -348,7 +348,7 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
         // part's content again the same way.
         std::uint64_t part = romSize;
         if (romSize <= romReadLength_ && romSize <= kRomBufferSize && length <= romSize) {
-            const std::uint32_t period = RomImage::RepeatPeriod(romBuffer, std::uint32_t(romSize));
+            const std::uint32_t period = PartShownIn(romBuffer, std::uint32_t(romSize));
             if (!RomImage::Repeats(image, length, period)) part = period;
         }
         if (length > part) {

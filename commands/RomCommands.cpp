@@ -258,6 +258,15 @@ int CFlashCmd::RestoreProtection(std::uint32_t adapter) {
     return LockRom(adapter);
 }
 
+std::uint32_t CFlashCmd::PartShownIn(const std::uint8_t* rom, std::uint32_t size) const {
+    // The smallest EEPROMs hold 128 bytes; no flash part holds less than
+    // 32 KiB, and a ROM whose content merely repeats a pattern is no part.
+    constexpr std::uint32_t kSmallestEeprom = 0x80;
+    constexpr std::uint32_t kSmallestFlash = 0x8000;
+    const bool eeprom = engine && IsI2cEepromType(engine->flashType);
+    return RomImage::RepeatPeriod(rom, size, eeprom ? kSmallestEeprom : kSmallestFlash);
+}
+
 bool CFlashCmd::WriteRunEnded(int state) const {
     switch (state) {
     case CMD_CHECKS_PASSED:

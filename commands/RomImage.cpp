@@ -151,11 +151,12 @@ bool RomImage::Repeats(const std::uint8_t* rom, std::uint32_t size, std::uint32_
     return period != 0 && period <= size && std::equal(rom + period, rom + size, rom);
 }
 
-std::uint32_t RomImage::RepeatPeriod(const std::uint8_t* rom, std::uint32_t size) {
+std::uint32_t RomImage::RepeatPeriod(const std::uint8_t* rom, std::uint32_t size, std::uint32_t smallest) {
     std::uint32_t period = size;
-    for (std::uint32_t p = size / 2; p >= kSmallestPart && size % p == 0 && Repeats(rom, size, p); p /= 2) period = p;
-    const bool uniform = std::all_of(rom, rom + period, [rom](std::uint8_t b) { return b == rom[0]; });
-    return uniform ? size : period;
+    for (std::uint32_t p = size / 2; p >= 1 && size % p == 0 && Repeats(rom, size, p); p /= 2) period = p;
+    // Content that repeats a pattern shorter than any part (an erased part
+    // repeats every byte) tells nothing of the part's size.
+    return period < smallest ? size : period;
 }
 
 void RomImage::RepeatFirst(std::uint8_t* rom, std::uint32_t size, std::uint32_t period) {

@@ -117,12 +117,12 @@ public:
     // A part smaller than what the program reads shows its own start again
     // past its end. True when rom[i] == rom[i - period] over [period, size).
     static bool Repeats(const std::uint8_t* rom, std::uint32_t size, std::uint32_t period);
-    // The smallest power of two, at least kSmallestPart, dividing size, with
-    // which the ROM read repeats itself: the size of the part behind it.
-    // `size` when it does not repeat or its first period is all one byte
-    // (an erased part repeats at any period and tells nothing).
-    static std::uint32_t RepeatPeriod(const std::uint8_t* rom, std::uint32_t size);
-    static constexpr std::uint32_t kSmallestPart = 0x80;  // the smallest EEPROM
+    // The smallest power of two dividing size with which the ROM read
+    // repeats itself: the size of the part behind it. `size` when it does
+    // not repeat, or when it repeats a pattern shorter than `smallest`, the
+    // smallest part there is (an erased part repeats every byte and tells
+    // nothing).
+    static std::uint32_t RepeatPeriod(const std::uint8_t* rom, std::uint32_t size, std::uint32_t smallest);
     // Copies the first `period` bytes over the rest of the size bytes.
     static void RepeatFirst(std::uint8_t* rom, std::uint32_t size, std::uint32_t period);
 

@@ -213,7 +213,7 @@ bool CFlashCmd::SmallerPartHoldsTarget() const {
     // in that start and only erased filler was asked past it.
     const std::uint32_t hold = seq_.holdLength;
     if (verifyBuffer_.size() != hold) return false;
-    for (std::uint32_t part = RomImage::RepeatPeriod(verifyBuffer_.data(), hold); part < hold; part *= 2) {
+    for (std::uint32_t part = PartShownIn(verifyBuffer_.data(), hold); part < hold; part *= 2) {
         if (part < DataEnd() || !std::equal(romBuffer, romBuffer + part, verifyBuffer_.begin())) continue;
         if (std::all_of(romBuffer + part, romBuffer + hold, [](std::uint8_t b) { return b == 0xFF; })) return true;
     }

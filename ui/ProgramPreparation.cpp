@@ -117,7 +117,7 @@ int KeepTailBlocks(CFlashUI& ui, std::uint32_t adapter, std::uint32_t romSize, s
     }
     // A part smaller than the ROM read shows itself again past its end:
     // its blocks are at the end of the part.
-    const std::uint32_t part = RomImage::RepeatPeriod(cmd.romBuffer, romSize);
+    const std::uint32_t part = cmd.PartShownIn(cmd.romBuffer, romSize);
     if (part < romSize && ui.imageLength <= part) romSize = part;
     for (const Kept& k : kept) {
         if (!k.wanted || !TailBlockFits(k.format, romSize)) continue;

@@ -145,7 +145,7 @@ int WriteTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t ad
     ui.imageLength = romSize;
     // A part smaller than the ROM read shows itself again past its end: the
     // block goes to the end of the part, and every copy shows it.
-    const std::uint32_t part = RomImage::RepeatPeriod(ui.image, romSize);
+    const std::uint32_t part = cmd.PartShownIn(ui.image, romSize);
     const std::uint32_t at = part - format.distance;
     std::memcpy(ui.image + at, block, format.size);
     // Only a legacy image that reaches the block has its sum changed.
