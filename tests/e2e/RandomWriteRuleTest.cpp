@@ -484,9 +484,9 @@ void DrawFault(Draw& d, Case& c) {
         f.dead |= n >= 1000000;
         break;
     }
-    case 5:
-        if (!b.eeprom && !f.Has("fail-erases"))
-            f.Add("fail-erases", std::to_string(HealOrNever(d, c.attempts - 1, &f.eraseFails)));
+    case 5:  // an EEPROM has no erase
+        if (b.eeprom || f.Has("fail-erases")) break;
+        f.Add("fail-erases", std::to_string(HealOrNever(d, c.attempts - 1, &f.eraseFails)));
         f.eraseDefect |= f.eraseFails >= 1000000;
         break;
     case 6:  // slow parts
@@ -525,13 +525,13 @@ void DrawFault(Draw& d, Case& c) {
         // leaves one byte of each page: only the byte parts go without it.
         if (b.bus == Bus::Parallel && !b.pagePart && !f.noId) f.Add("fault", "no-id"), f.noId = true;
         break;
-    default: {  // a part or bus that stops working for good
+    default: {  // a part or bus that stops working for good (a missing part is the reach test's)
         std::vector<std::string> kinds = {"erase-fails", "busy-stuck", "wel-stuck"};
         if (b.bus == Bus::Spi)
             kinds.insert(kinds.end(), {"program-stuck", "unknown-id", "status-never", "status-stuck"});
         if (b.bus == Bus::Bridge || b.bus == Bus::Seprom) kinds.push_back("controller-stuck");
         if (b.bus == Bus::Parallel) kinds = {"erase-stuck"};
-        if (b.eeprom) kinds = {"busy-forever", "nack-data", b.bus == Bus::I2cGpio ? "scl-low" : "error"};
+        if (b.eeprom) kinds = {"busy-forever", "nack-data", "nack-read", b.bus == Bus::I2cGpio ? "scl-low" : "error"};
         if (b.bus == Bus::I2cGpio) kinds.push_back("sda-held");  // a glitch at power-up the program clocks out
         const std::string k = d.Pick(kinds);
         f.Add("fault", k);
