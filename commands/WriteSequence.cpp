@@ -174,24 +174,30 @@ void CFlashCmd::WriteOverUnerasedCells(std::vector<std::uint8_t>& erased) {
 }
 
 std::uint32_t CFlashCmd::WriteTarget(bool last) {
-    std::uint32_t split = seq_.writeEnd;
-    // Erased filler past the data goes in first: on a part smaller than
-    // the window, whose writes replace what they cover (pages of a
-    // parallel part, EEPROM bytes), it lands on the data's cells and the
-    // data then goes over it.
-    if (seq_.writeEnd == seq_.holdLength && !IsSpiType(engine->flashType))
-        split = std::min(seq_.holdLength, RoundUp(DataEnd(), kFillerAlign));
-    std::uint32_t fillerFailed = seq_.writeEnd;
-    if (split < seq_.writeEnd) {
-        const std::uint32_t n = seq_.writeEnd - split;
-        const std::uint32_t done = engine->WriteAll(split, n, romBuffer + split, last);
-        if (done < n) fillerFailed = split + done;
+    const std::uint32_t end = seq_.writeEnd;
+    std::uint32_t split = end;
+    if (engine->bulkEraseOnly == 1) {
+        // The erase left every byte erased: erased bytes at the end of the
+        // data need no program, and on a part the window shows twice they
+        // would go over what its start holds.
+        while (split > 0 && romBuffer[split - 1] == 0xFF) --split;
+    } else if (end == seq_.holdLength && !IsSpiType(engine->flashType)) {
+        // Erased filler past the data goes in first: on a part smaller than
+        // the window, whose writes replace what they cover (pages of a
+        // parallel part, EEPROM bytes), it lands on the data's cells and the
+        // data then goes over it.
+        split = std::min(end, RoundUp(DataEnd(), kFillerAlign));
+    }
+    std::uint32_t fillerFailed = end;
+    if (split < end && engine->bulkEraseOnly != 1) {
+        const std::uint32_t done = engine->WriteAll(split, end - split, romBuffer + split, last);
+        if (done < end - split) fillerFailed = split + done;
     }
     const FailedWrite filler{engine->errorCode, engine->errorAddress};
-    std::uint32_t written = engine->WriteAll(0, split, romBuffer, last);
+    std::uint32_t written = split == 0 ? 0 : engine->WriteAll(0, split, romBuffer, last);
     if (written == split) {
         written = fillerFailed;
-        if (fillerFailed < seq_.writeEnd) filler.Restore(*engine);
+        if (fillerFailed < end) filler.Restore(*engine);
     }
     const std::uint32_t from = seq_.windowFrom, to = seq_.windowTo;
     if (from >= to) return written;
@@ -210,11 +216,11 @@ std::uint32_t CFlashCmd::DataEnd() const { return std::max(seq_.reportLength, se
 bool CFlashCmd::SmallerPartHoldsTarget() const {
     // A part smaller than what the program reads shows its own start again
     // past its end. It holds the target when everything asked of it lies
-    // in that start and only erased filler was asked past it.
+    // in that start and only erased bytes were asked past it.
     const std::uint32_t hold = seq_.holdLength;
     if (verifyBuffer_.size() != hold) return false;
     for (std::uint32_t part = PartShownIn(verifyBuffer_.data(), hold); part < hold; part *= 2) {
-        if (part < DataEnd() || !std::equal(romBuffer, romBuffer + part, verifyBuffer_.begin())) continue;
+        if (!std::equal(romBuffer, romBuffer + part, verifyBuffer_.begin())) continue;
         if (std::all_of(romBuffer + part, romBuffer + hold, [](std::uint8_t b) { return b == 0xFF; })) return true;
     }
     return false;

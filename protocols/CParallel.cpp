@@ -120,7 +120,9 @@ bool CParallel::EraseChipAndWait() {
     CommandSequence(kEraseSetup);
     CommandSequence(kChipErase);
     flash->Sleep(int(delay) + kEraseSettle);
-    if (WaitAsAnErase(flash, [&] { return ReadIdThroughMaps() == id; })) return true;
+    // A part that gives no ID answers its array, which the erase changes:
+    // it is done when it no longer answers with its status.
+    if (WaitAsAnErase(flash, [&] { return ReadIdThroughMaps() == id || !IsBusy(); })) return true;
     flash->Log(1, "bulk erase not completed");
     return false;
 }

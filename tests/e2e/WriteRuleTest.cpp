@@ -412,6 +412,8 @@ TEST(WriteRule, APartHoldingWhatWasAskedIsNotWrittenAgain) {
         {"64 KiB part, blocks kept", mirrored, sst512, 0x10000,
          {"-p", "0", "newer.rom", "-keepisrsn", "-keepprodsn"}, 0, rom(bios, 0x10000, true),
          rom(newer, 0x10000, true)},
+        {"64 KiB part, no blocks to keep", mirrored, sst512, 0x10000,
+         {"-p", "0", "newer.rom", "-keepisrsn", "-keepprodsn"}, 0, Bytes(0x10000, 0xFF), rom(newer, 0x10000, false)},
         {"64 KiB part, -isr", mirrored, sst512, 0x10000, {"-isr", "0", "12345", "678"}, 0,
          vmtest::WithSn(rom(bios, 0x10000, false), vmtest::SnBytes(111, 222333)), rom(bios, 0x10000, true)},
         // What the same edit leaves on the part named at its own size.
@@ -451,6 +453,15 @@ TEST(WriteRule, APartHoldingWhatWasAskedIsNotWrittenAgain) {
         EXPECT_EQ(Body(r).find("Flash already programmed") != std::string::npos, c.exitCode == 2) << r.out;
         EXPECT_EQ(Diff(flash, after), "") << LastLines(r);
     }
+    // A part that gives no ID, on the permuted wiring: its erase ends when
+    // it stops answering with its status, and it then reads the image.
+    E2e m;
+    vmtest::WriteBytes(m.File("flash.rom"), rom(bios, 0x10000, true));
+    vmtest::WriteBytes(m.File("newer.rom"), newer);
+    vmtest::WriteFile(m.File("quendrix.rom"), parallel);
+    m.machine = mirrored.substr(0, mirrored.find("SST39SF512")) + "AT49F512 swizzled fault=no-id file=flash.rom\n";
+    EXPECT_EQ(m.Sim({"-p", "0", "newer.rom", "-fa"}).exitCode, 0);
+    EXPECT_EQ(m.Sim({"-v", "0", "newer.rom"}).exitCode, 0);
 }
 
 // "-retries" counts per board, and a retry that finds the part still busy
