@@ -224,7 +224,9 @@ void SimSpiFlash::ClearCounts() { std::fill(std::begin(counts_), std::end(counts
 bool SimSpiFlash::Busy() {
     if (op_ == Op::None) return false;
     if (busyStuck_ || (programHangs_ && op_ == Op::Program) || pollsLeft_ > 0 || Now() < busyUntil_) return true;
-    // The cycle is over: the part leaves busy and resets its write-enable latch.
+    // The cycle is over: the part leaves busy and resets its write-enable
+    // latch; a status write's non-volatile bits are programmed by then.
+    if (op_ == Op::StatusWrite) SetStatus(newStatus_);
     op_ = Op::None;
     wel_ = false;
     return false;
@@ -381,7 +383,7 @@ void SimSpiFlash::ExecuteStatusWrite(bool ewsrArmed) {
         return;
     }
     std::uint8_t w = model_.writableStatus & 0xFC;
-    SetStatus(std::uint8_t((status_ & ~w) | (header_[1] & w)));
+    newStatus_ = std::uint8_t((status_ & ~w) | (header_[1] & w));
     StartOp(Op::StatusWrite);
 }
 

@@ -175,6 +175,7 @@ private:
     SimClocks* clocks_;
 
     std::uint8_t status_ = 0;        // bits 2-7 as written; busy and WEL kept apart
+    std::uint8_t newStatus_ = 0;     // what a status write cycle puts in status_ when it ends
     bool restored_ = false;          // status_ came from the saved storage
     bool wel_ = false;
     bool wpAsserted_ = false;

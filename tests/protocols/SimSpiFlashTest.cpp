@@ -219,6 +219,14 @@ TEST(SimSpiFlash, Faults) {
     a.Frame({0xC7});
     for (int i = 0; i < 50; ++i) ASSERT_EQ(a.Status() & 1, 1);
 
+    // The status bits a write cycle programs take only when it ends.
+    SimSpiFlash stuckStatus = Make("M25P10", 0x8C);
+    stuckStatus.FailBusyNeverClears(true);
+    Master s(stuckStatus);
+    s.Wren();
+    s.Frame({0x01, 0x00});
+    EXPECT_EQ(s.Status(), 0x8F);
+
     SimSpiFlash noWel = Make("M25P10");
     noWel.FailWelNeverSets(true);
     Master b(noWel);
