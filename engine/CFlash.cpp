@@ -444,10 +444,14 @@ void CFlash::LogParameters() {
 
 bool CFlash::DetectBeforeWrite() {
     if (flashType == TYPE_PARALLEL) {
-        // Identification may give a smaller part than the size already known.
+        // Identification may give a smaller part than the size already known,
+        // or none for a part nobody knows: what the part holds past the
+        // window stays known, so an erase of the whole chip is refused.
         const std::uint32_t known = typeDetected ? romSize : 0;
+        const std::uint32_t capacity = typeDetected ? partCapacity : 0;
         if (!DetectType()) return false;
         romSize = std::max(known, romSize);
+        partCapacity = std::max(capacity, partCapacity);
         return true;
     }
     return typeDetected || DetectType();

@@ -462,6 +462,18 @@ TEST(WriteRule, APartHoldingWhatWasAskedIsNotWrittenAgain) {
     m.machine = mirrored.substr(0, mirrored.find("SST39SF512")) + "AT49F512 swizzled fault=no-id file=flash.rom\n";
     EXPECT_EQ(m.Sim({"-p", "0", "newer.rom", "-fa"}).exitCode, 0);
     EXPECT_EQ(m.Sim({"-v", "0", "newer.rom"}).exitCode, 0);
+    // Such a part erases only whole, and its table entry is larger than the
+    // 64 KiB window: nothing is erased past what the window reaches.
+    const Bytes unknown = rom(bios, 0x20000, true);
+    vmtest::WriteBytes(m.File("flash.rom"), unknown);
+    std::string large = parallel;
+    large.replace(large.find("20000 1 1"), 5, "40000");
+    vmtest::WriteFile(m.File("quendrix.rom"), large);
+    m.machine = "adapter 0000:01:00.0 quor device=0x4160 romsize=64K\n"
+                "parallelflash part=SST39SF010 swizzled fault=no-id file=flash.rom\n";
+    const vmtest::RunResult r = m.Sim({"-isr", "0", "7", "8"});
+    EXPECT_NE(Body(r).find("ROM not erased"), std::string::npos) << r.out;
+    EXPECT_EQ(vmtest::ReadBytes(m.File("flash.rom")), unknown);
 }
 
 // "-retries" counts per board, and a retry that finds the part still busy
