@@ -123,9 +123,11 @@ Board SepromBoard(Draw& d, bool bridge) {
     Board b;
     b.bus = bridge ? Bus::Bridge : Bus::Seprom;
     SetSpiPart(b, d.Pick(parts));
-    b.minErase = std::max<std::uint32_t>(b.minErase, 0x8000);  // the controller addresses 32 KiB sectors
     b.window = DrawWindow(d);
     const bool atmel = b.spi->name.rfind("AT", 0) == 0, sst = b.spi->name.rfind("SST", 0) == 0;
+    // Nothing identifies the part behind these controllers: the program
+    // counts the widest sector its command set erases.
+    b.minErase = sst ? 0x8000 : 0x10000;
     if (bridge) {
         const unsigned strap = atmel ? 1 : d.Pick<unsigned>({2, 3});
         b.tableSize = strap == 2 ? 0x10000 : 0x20000;
@@ -503,8 +505,13 @@ void DrawFault(Draw& d, Case& c) {
         }
         // An erase of 45 s outlasts what one attempt waits, not what three
         // wait; an EEPROM that takes seconds a page is written by no run.
+        // The serial-EEPROM controllers erase sector by sector, each
+        // sector slower than a wait, from the first sector again on every
+        // attempt; a part that takes a byte per command spends every
+        // attempt's write but the last, and each retry erases it anew.
         f.uncertain |= slow != 0;
-        f.dead |= slow == 2 || (slow && (b.eeprom || c.attempts < 3));
+        f.dead |= slow == 2 || (slow && (b.eeprom || b.bus == Bus::Bridge || b.bus == Bus::Seprom ||
+                                          (b.spi && b.spi->byteProgram) || c.attempts < 3));
         break;
     case 7:
         if (b.bus == Bus::Parallel && !f.Has("unerased")) {
@@ -683,6 +690,9 @@ Expect Expected(const Case& c) {
                               ? b.reach == b.partSize || b.reach % b.minErase == 0
                               : b.pagePart || b.eeprom || std::max<std::uint64_t>(b.partSize, b.tableSize) <= b.window;
     e.feasible = e.feasible && erasable && !b.locked;
+    // A part that gives no ID tells the program nothing of its wiring: it
+    // drives the permuted one, so a plainly wired part is not reached.
+    if (c.faults.noId && !b.swizzled) e.feasible = false;
     return e;
 }
 
