@@ -244,8 +244,14 @@ private:
     // CMD_OK or CMD_FAILED.
     int SequenceWrite();
     // After the last failed erase the data goes onto every cell that takes
-    // it, unless the part still holds its old ROM.
-    void WriteOverFailedErase();
+    // it, unless the part still holds its old ROM; true when the part then
+    // holds all of the target.
+    bool WriteOverFailedErase();
+    // The last erase of a part still busy when it failed, waited for and
+    // run on while it gets further: true when the part then reads blank.
+    bool FinishSlowErase();
+    // Erased bytes from the start of what the part holds (romSize set).
+    std::uint32_t BlankLead();
     // The write step's attempts over a part whose erase left `erased`.
     void WriteOverUnerasedCells(std::vector<std::uint8_t>& erased);
     // End of the bytes asked of the part beyond erased filler.

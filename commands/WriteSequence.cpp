@@ -106,9 +106,7 @@ bool CFlashCmd::ErasedBefore() {
     // Only a part no longer busy is judged; romSize covers what it holds.
     const std::uint32_t hold = seq_.holdLength;
     if (!partTouched_ || hold == 0 || engine->PartStaysBusy()) return false;
-    std::vector<std::uint8_t> part(hold);
-    return engine->Read(0, hold, part.data()) == hold &&
-           std::all_of(part.begin(), part.end(), [](std::uint8_t b) { return b == 0xFF; });
+    return BlankLead() == hold;
 }
 
 int CFlashCmd::SequenceErase() {
@@ -136,22 +134,62 @@ int CFlashCmd::SequenceErase() {
     StepFailed(kEraseStep);
     // The retry waits for the part as identified here.
     if (retryPending_) return CMD_NOT_ERASED;
-    WriteOverFailedErase();
+    if (engine->PartStaysBusy() && FinishSlowErase()) {
+        bytesProgrammed = seq_.holdLength;
+        return CMD_ERASED;
+    }
+    // A part that ends holding all it was asked to hold has taken the
+    // data, whatever its erase said: the write step then finds it so.
+    if (WriteOverFailedErase()) {
+        bytesProgrammed = seq_.holdLength;
+        return CMD_ERASED;
+    }
     engine->CloseAccess();
     return CMD_NOT_ERASED;
 }
 
-void CFlashCmd::WriteOverFailedErase() {
+bool CFlashCmd::FinishSlowErase() {
+    // No retry is left to wait for a part still erasing: the last erase is
+    // waited for as a retry would, and one that got further than before is
+    // run on from there, while it does; an erase that gets nowhere more, or
+    // a part busy past its waits, has failed.
+    if (seq_.holdLength == 0) return false;
+    const std::uint32_t saved = engine->romSize;
+    engine->romSize = seq_.holdLength;
+    std::uint32_t blank = 0;
+    bool erased = false;
+    while (engine->WaitWhileBusy()) {
+        const std::uint32_t now = BlankLead();
+        erased = now == seq_.holdLength;
+        if (erased || now <= blank) break;
+        blank = now;
+        engine->BulkErase();
+    }
+    engine->romSize = saved;
+    return erased;
+}
+
+std::uint32_t CFlashCmd::BlankLead() {
+    const std::uint32_t hold = seq_.holdLength;
+    std::vector<std::uint8_t> part(hold);
+    if (engine->Read(0, hold, part.data()) != hold) return 0;
+    return std::uint32_t(std::find_if(part.begin(), part.end(), [](std::uint8_t b) { return b != 0xFF; }) -
+                         part.begin());
+}
+
+bool CFlashCmd::WriteOverFailedErase() {
     // A part that kept its old content is left alone: programming only
     // clears bits, so data written over it would corrupt it. A part still
     // erasing takes nothing.
     const std::uint32_t hold = seq_.holdLength;
-    if (hold == 0 || original_.size() != hold || engine->PartStaysBusy()) return;
+    verifyBuffer_.clear();
+    if (hold == 0 || original_.size() != hold || engine->PartStaysBusy()) return false;
     const std::uint32_t saved = engine->romSize;
     engine->romSize = hold;
     std::vector<std::uint8_t> erased(hold);
     if (engine->Read(0, hold, erased.data()) == hold && erased != original_) WriteOverUnerasedCells(erased);
     engine->romSize = saved;
+    return verifyBuffer_.size() == hold && std::equal(verifyBuffer_.begin(), verifyBuffer_.end(), romBuffer);
 }
 
 void CFlashCmd::WriteOverUnerasedCells(std::vector<std::uint8_t>& erased) {

@@ -331,6 +331,10 @@ std::uint32_t CGenSPI::EraseBlocks(std::uint32_t length) {
     SpiCommand erase = part->commands[SPI_SECTOR_ERASE];
     erase.addressBytes = 3;
     for (std::uint64_t at = 0; at < length; at += block) {
+        // A block an earlier attempt erased is not erased again: on a part
+        // slower than the wait, each attempt then gets further.
+        const std::uint32_t n = std::uint32_t(std::min<std::uint64_t>(block, length - at));
+        if (!Shows(ReadStatusByte(), part->busy) && BlankCheck(std::uint32_t(at), n) == n) continue;
         const int status = RunEraseCommand(SPI_SECTOR_ERASE, std::uint32_t(at), kSpiSectorEraseTimeoutUs,
                                            kSectorEraseTimeout, &erase);
         if (IdleAfterWrite(status)) continue;

@@ -1,5 +1,7 @@
 #include "protocols/CVoskSerial.h"
 
+#include <algorithm>
+
 #include "protocols/ProtocolHost.h"
 #include "protocols/SpiPart.h"
 
@@ -267,6 +269,10 @@ std::uint32_t CVoskSerial::BlankAfterErase() {
 std::uint32_t CVoskSerial::EraseRom(std::uint8_t opcode) {
     flash->SetErrorCode(FLASH_OK);
     for (std::uint32_t at = 0; at < romSize; at += kSepromSectorBytes) {
+        // A sector an earlier attempt erased is not erased again: on a part
+        // slower than the wait, each attempt then gets further.
+        const std::uint32_t n = std::min(kSepromSectorBytes, romSize - at);
+        if (!(ReadStatus() & 0x01) && VerifyBlock(nullptr, at, n) == n) continue;
         timeoutSeconds = 1;
         if (!WriteEnable()) return 0;
         if (SectorEraseCommand(std::uint8_t(at / kSepromSectorBytes), opcode) != 0) {

@@ -60,7 +60,8 @@ TEST(EraseTime, AChipEraseIsGivenTheTimeThePartTakes) {
         {"4 MiB, each block done while waited for once more", large, 0x400000, 600000, true, 0, 0},
         {"128 KiB, busy past both waits, erased when the retry comes", small, 0x20000, 45000, true, 1, 0, true},
         {"serial EEPROM, sectors past 10 s", seprom, 0x20000, 60000, true, 0, 0},
-        {"serial EEPROM, busy past both waits", seprom, 0x20000, 100000, false, 0, 0x8000},
+        {"serial EEPROM, a sector past both waits, done by the last one", seprom, 0x20000, 100000, true, 0, 0},
+        {"serial EEPROM, busy past every wait", seprom, 0x20000, 200000, false, 0, 0x8000},
     };
     for (const Case& c : cases) {
         E2e e;
