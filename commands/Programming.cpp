@@ -327,6 +327,9 @@ int CFlashCmd::CheckPartNumber(const std::uint8_t* image, std::uint32_t length) 
 
 int CFlashCmd::CheckSignature(const std::uint8_t* image, std::uint32_t length) {
     if (engine->asicFamily <= kLastUnsignedFamily) return CMD_CHECKS_PASSED;
+    // Without the 55 AA of a legacy image there is no header, and no ROM
+    // directory: a blank ROM the tail-block commands write into is such.
+    if (length < 2 || image[0] != 0x55 || image[1] != 0xAA) return CMD_SIG_PASS;
     switch (CheckImageSignature(image, length, stderr)) {
     case SignatureCheck::NoDirectory: return CMD_SIG_PASS;
     case SignatureCheck::Pass:

@@ -70,6 +70,16 @@ TEST(TailBlockWrite, IsrAndSerialRoundTrip) {
     }
 }
 
+// A blank ROM holds no image and so no signed directory, on a family that
+// checks signatures too: the block goes in.
+TEST(TailBlockWrite, ABlankRomTakesABlock) {
+    const Bytes blank(0x20000, 0xFF);
+    TailBoard m(blank);
+    const vmtest::RunResult r = m.Sim({"-isr", "0", "7", "8"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(m.Flash(), WithIsr(blank, IsrBytes(7, 8)));
+}
+
 TEST(TailBlockWrite, BlockInsideTheLegacyImageKeepsItsSumZero) {
     // A 64 KiB legacy image filling a 64 KiB part.
     RomImageBuilder b;
