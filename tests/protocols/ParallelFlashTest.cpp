@@ -38,6 +38,40 @@ TEST(ParallelLineMaps, SwizzledWiringTranslatesCommandsAndIdentityOtherwise) {
     }
 }
 
+// A page part keeps loading bytes until a pause as long as its byte-load
+// window (150 us, 200 us on the W29EE011), then writes the page whole:
+// what was not loaded reads 0xFF, the rest of the part is untouched.
+TEST(ParallelPageLoad, APauseEndsTheLoadAndThePageIsWrittenWhole) {
+    const struct {
+        const char* part;
+        std::uint64_t pause;
+        bool ended;  // by the pause, before the third byte
+    } cases[] = {{"AT29C010A", 170, true}, {"W29EE011", 170, false}, {"W29EE011", 210, true}, {"AT29C020", 140, false}};
+    for (const auto& c : cases) {
+        const SimParallelPartModel& model = *FindSimParallelPart(c.part);
+        SimClocks clocks;
+        SimParallelFlash part(model, std::make_shared<SimStorage>(model.size, 0x00), false, &clocks);
+        const std::uint32_t page = model.pageSize;
+        // The program command, then two bytes of the second page.
+        for (auto [at, v] :
+             {std::pair{0x5555u, 0xAA}, {0x2AAAu, 0x55}, {0x5555u, 0xA0}, {page + 1, 0x11}, {page + 5, 0x55}})
+            part.WriteByte(at, std::uint8_t(v));
+        clocks.AdvanceDevice(c.pause);
+        part.WriteByte(page + 9, 0x99);
+        // Past the window and the page write: a load still open when the
+        // read came would be written only now, and the read see its status.
+        clocks.AdvanceDevice(20000);
+        EXPECT_EQ(part.ReadByte(page + 1), 0x11) << c.part << " " << c.pause;
+        Bytes want(model.size, 0x00);
+        std::fill_n(want.begin() + page, page, 0xFF);
+        want[page + 1] = 0x11;
+        want[page + 5] = 0x55;
+        if (!c.ended) want[page + 9] = 0x99;
+        EXPECT_EQ(part.Storage().Bytes(), want) << c.part << " " << c.pause;
+        EXPECT_EQ(part.PageWrites(), 1u) << c.part << " " << c.pause;
+    }
+}
+
 // A parallel board (text table, device 0x4160) with the part behind its ROM BAR.
 struct ParallelBoard {
     enginetest::EngineRig rig;
