@@ -34,6 +34,11 @@ constexpr int kErasePollPause = 50;
 constexpr std::uint32_t kEraseSeconds = 6;
 constexpr std::uint32_t kProgramSeconds = 1;
 constexpr int kPageComparePause = 1;
+// Longer than the byte-load window of the page parts (150 us, 200 us on
+// some): a part writes its page only once no byte has come for that long,
+// and until then takes every write, the next page's command too, as a byte
+// of the page it loads, and reads back as it was.
+constexpr int kPageLoadEnd = 300;
 
 constexpr std::uint8_t kBlank = 0xFF;
 
@@ -270,6 +275,7 @@ void CParallel::LoadPage(const std::uint8_t* data, std::uint32_t at, const std::
         flash->WriteRomByte(at + o, data[o]);
         PageLoadPause();
     }
+    flash->Sleep(kPageLoadEnd);
 }
 
 std::uint32_t CParallel::PageEqualBytes(const std::uint8_t* data, std::uint32_t at, const std::uint32_t* offsets) {

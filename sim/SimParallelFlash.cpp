@@ -84,9 +84,9 @@ std::uint8_t SimParallelFlash::ApertureData(std::uint8_t b) const {
 
 std::uint8_t SimParallelFlash::ReadByte(std::uint32_t off) {
     if (absent_) return 0xFF;
+    // A read does not end a page load: the array answers until the load
+    // window has passed and the page write begins.
     EndLapsedLoad();
-    // Reading ends a page load.
-    if (cycle_ == Cycle::PageLoad && pageLoaded_ > 0) CommitPage(Now());
     std::uint8_t b;
     if (Busy()) {
         b = StatusByte();

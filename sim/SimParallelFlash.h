@@ -8,10 +8,10 @@
 // 0xA0 (program). Command addresses are decoded on A14-A0. A byte part
 // programs the next write at its own address, clearing bits only (old AND
 // new). A page part loads the writes that follow into its page buffer, the
-// page taken from the first one's address; the load ends when no byte
-// follows within the part's byte-load window, or at the first read, and then
-// the page is erased and written with the loaded bytes (bytes of the page
-// not loaded read 0xFF).
+// page taken from the first one's address; the load ends only when no byte
+// follows within the part's byte-load window (reads meanwhile answer from
+// the array), and then the page is erased and written with the loaded bytes
+// (bytes of the page not loaded read 0xFF).
 // Any write that does not continue a valid sequence is ignored and returns
 // the part to read mode. After a program or erase the part is busy for a
 // virtual time on the device clock: reads return a status byte (DQ7 the

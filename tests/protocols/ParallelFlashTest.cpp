@@ -39,8 +39,9 @@ TEST(ParallelLineMaps, SwizzledWiringTranslatesCommandsAndIdentityOtherwise) {
 }
 
 // A page part keeps loading bytes until a pause as long as its byte-load
-// window (150 us, 200 us on the W29EE011), then writes the page whole:
-// what was not loaded reads 0xFF, the rest of the part is untouched.
+// window (150 us, 200 us on the W29EE011), a read meanwhile answering from
+// the array, then writes the page whole: what was not loaded reads 0xFF,
+// the rest of the part is untouched.
 TEST(ParallelPageLoad, APauseEndsTheLoadAndThePageIsWrittenWhole) {
     const struct {
         const char* part;
@@ -57,10 +58,10 @@ TEST(ParallelPageLoad, APauseEndsTheLoadAndThePageIsWrittenWhole) {
         for (auto [at, v] :
              {std::pair{0x5555u, 0xAA}, {0x2AAAu, 0x55}, {0x5555u, 0xA0}, {page + 1, 0x11}, {page + 5, 0x55}})
             part.WriteByte(at, std::uint8_t(v));
+        EXPECT_EQ(part.ReadByte(page + 1), 0x00) << c.part;
         clocks.AdvanceDevice(c.pause);
         part.WriteByte(page + 9, 0x99);
-        // Past the window and the page write: a load still open when the
-        // read came would be written only now, and the read see its status.
+        // Past the window and the page write.
         clocks.AdvanceDevice(20000);
         EXPECT_EQ(part.ReadByte(page + 1), 0x11) << c.part << " " << c.pause;
         Bytes want(model.size, 0x00);
