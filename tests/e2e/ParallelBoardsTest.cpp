@@ -115,58 +115,44 @@ TEST(ParallelBoards, AShortImageLeavesTheRestOfThePartBlank) {
 
 // Page-programmed parts on the permuted wiring, where a part page spreads
 // over 2 KiB of the aperture, are written by the part's own pages: each
-// writing command leaves the part holding what was asked, told through the
-// program's own "-v" (the part's file is in its own line order). On a board
-// without retries a page that fails once is written again by the last
-// attempt.
+// command leaves what was asked, told through the program's own "-v" (the
+// part's file is in its own line order). On a board without retries a page
+// that fails once is written again by the last attempt.
 TEST(ParallelBoards, PagePartsOnThePermutedWiringTakeEveryWrite) {
-    enum class Asked { Image, Isr, KeepIsr };
     struct Case {
-        const char* part;
+        std::string part;
         std::vector<std::string> args;
-        Asked asked;
         std::string faults = "";
-        std::uint16_t device = 0x4160;
+        int device = 0x4160;
     };
     std::vector<Case> cases;
-    for (const char* part : {"AT29C010A", "W29EE011", "AT29C020", "AT29C040A"}) {
-        cases.push_back({part, {"-p", "0", "new.rom"}, Asked::Image});
-        cases.push_back({part, {"-isr", "0", "7", "8"}, Asked::Isr});
-        cases.push_back({part, {"-p", "0", "new.rom", "-keepisrsn"}, Asked::KeepIsr});
-    }
-    // The page holding what the board shows at 0xF000, past the BIOS, where
-    // the old ROM differs from the image.
-    cases.push_back({"AT29C010A", {"-p", "0", "new.rom"}, Asked::Image,
+    for (const char* part : {"AT29C010A", "W29EE011", "AT29C020", "AT29C040A"})
+        for (const auto& args : std::vector<std::vector<std::string>>{
+                 {"-p", "0", "new.rom"}, {"-isr", "0", "7", "8"}, {"-p", "0", "new.rom", "-keepisrsn"}})
+            cases.push_back({part, args});
+    // The page the board shows at 0xF000, past the BIOS, where the old ROM and the image differ.
+    cases.push_back({"AT29C010A", {"-p", "0", "new.rom"},
                      " fail-program-at=" + std::to_string(vmtest::PermutedPartAddress(0xF000)), 0x4161});
     for (const Case& c : cases) {
-        const std::string what = std::string(c.part) + " " + c.args[0] + " " + c.args.back() + c.faults;
-        const SimParallelPartModel& model = *FindSimParallelPart(c.part);
-        // The board shows at most 256 KiB of the part.
-        const std::uint32_t rom = std::min<std::uint32_t>(model.size, 0x40000);
+        const std::uint32_t size = FindSimParallelPart(c.part)->size, rom = std::min<std::uint32_t>(size, 0x40000);
         E2e e;
         vmtest::WriteFile(e.File("quendrix.rom"),
                           vmtest::ReadFile(VM_SOURCE_DIR "/tests/engine/fixtures/parallel_boards.rom"));
-        Bytes old = RomContents(model.size, 3, c.device);
-        const Bytes isr = vmtest::IsrBytes(1, 2);
+        const std::uint16_t device = std::uint16_t(c.device);
+        Bytes old = RomContents(size, 3, device), want = RomContents(0x10000, 9, device);
+        vmtest::WriteBytes(e.File("new.rom"), want);
+        const Bytes isr = vmtest::IsrBytes(1, 2), newIsr = vmtest::IsrBytes(7, 8);
         std::copy(isr.begin(), isr.end(), old.begin() + rom - 20);
         vmtest::WriteBytes(e.File("flash.rom"), vmtest::PermutedPartFile(old));
-        const Bytes image = RomContents(0x10000, 9, c.device);
-        vmtest::WriteBytes(e.File("new.rom"), image);
-        Bytes want(old.begin(), old.begin() + rom);
-        if (c.asked == Asked::Isr) {
-            const Bytes isrNew = vmtest::IsrBytes(7, 8);
-            std::copy(isrNew.begin(), isrNew.end(), want.end() - 20);
-        } else {
-            std::fill(std::copy(image.begin(), image.end(), want.begin()), want.end() - 20, 0xFF);
-            if (c.asked == Asked::Image) std::fill(want.end() - 20, want.end(), 0xFF);
-        }
+        want.resize(rom, 0xFF);
+        if (c.args[0] == "-isr") want.assign(old.begin(), old.begin() + rom);
+        // "-isr" writes its block, the keep switch keeps the old one.
+        if (c.args.size() != 3) std::copy_n(c.args[0] == "-isr" ? newIsr.begin() : isr.begin(), 20, want.end() - 20);
         vmtest::WriteBytes(e.File("want.rom"), want);
         e.machine = "adapter 0000:01:00.0 quor device=" + std::to_string(c.device) +
                     " romsize=0x40000\nparallelflash part=" + c.part + " swizzled file=flash.rom" + c.faults + "\n";
-
-        vmtest::RunResult r = e.Sim(c.args);
-        EXPECT_EQ(r.exitCode, 0) << what << "\n" << r.out;
-        r = e.Sim({"-v", "0", "want.rom"});
-        EXPECT_EQ(r.exitCode, 0) << what << "\n" << r.out;
+        const vmtest::RunResult r = e.Sim(c.args);
+        EXPECT_EQ(r.exitCode, 0) << c.part << " " << c.args[0] << c.faults << "\n" << r.out;
+        EXPECT_EQ(e.Sim({"-v", "0", "want.rom"}).exitCode, 0) << c.part << " " << c.args.back() << c.faults;
     }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "protocols/CParallel.h"
@@ -38,39 +39,29 @@ TEST(ParallelLineMaps, SwizzledWiringTranslatesCommandsAndIdentityOtherwise) {
     }
 }
 
-// A page part keeps loading bytes until a pause as long as its byte-load
-// window (150 us, 200 us on the W29EE011), a read meanwhile answering from
-// the array, then writes the page whole: what was not loaded reads 0xFF,
-// the rest of the part is untouched.
+// A page part loads bytes until a pause as long as its byte-load window
+// (150 us, 200 us on the W29EE011), reads meanwhile answering from the
+// array, then writes the page whole: the bytes it did not load read 0xFF.
 TEST(ParallelPageLoad, APauseEndsTheLoadAndThePageIsWrittenWhole) {
-    const struct {
-        const char* part;
-        std::uint64_t pause;
-        bool ended;  // by the pause, before the third byte
-    } cases[] = {
-        {"AT29C010A", 170, true}, {"W29EE011", 170, false}, {"W29EE011", 210, true}, {"AT29C020", 140, false}};
-    for (const auto& c : cases) {
-        const SimParallelPartModel& model = *FindSimParallelPart(c.part);
+    const std::tuple<const char*, std::uint64_t, bool> cases[] = {  // part, pause, the third byte loaded
+        {"AT29C010A", 170, false}, {"W29EE011", 170, true}, {"W29EE011", 210, false}, {"AT29C020", 140, true}};
+    for (auto [name, pause, third] : cases) {
+        const SimParallelPartModel& model = *FindSimParallelPart(name);
         SimClocks clocks;
         SimParallelFlash part(model, std::make_shared<SimStorage>(model.size, 0x00), false, &clocks);
         const std::uint32_t page = model.pageSize;
-        // The program command, then two bytes of the second page.
-        for (auto [at, v] :
-             {std::pair{0x5555u, 0xAA}, {0x2AAAu, 0x55}, {0x5555u, 0xA0}, {page + 1, 0x11}, {page + 5, 0x55}})
+        for (auto [at, v] : {std::pair{0x5555u, 0xAA}, {0x2AAAu, 0x55}, {0x5555u, 0xA0}, {page + 1, 0x11}})
             part.WriteByte(at, std::uint8_t(v));
-        EXPECT_EQ(part.ReadByte(page + 1), 0x00) << c.part;
-        clocks.AdvanceDevice(c.pause);
+        EXPECT_EQ(part.ReadByte(page + 1), 0x00) << name;
+        clocks.AdvanceDevice(pause);
         part.WriteByte(page + 9, 0x99);
-        // Past the window and the page write.
-        clocks.AdvanceDevice(20000);
-        EXPECT_EQ(part.ReadByte(page + 1), 0x11) << c.part << " " << c.pause;
+        clocks.AdvanceDevice(20000);  // past the window and the page write
+        EXPECT_EQ(part.ReadByte(page + 1), 0x11) << name;
         Bytes want(model.size, 0x00);
         std::fill_n(want.begin() + page, page, 0xFF);
         want[page + 1] = 0x11;
-        want[page + 5] = 0x55;
-        if (!c.ended) want[page + 9] = 0x99;
-        EXPECT_EQ(part.Storage().Bytes(), want) << c.part << " " << c.pause;
-        EXPECT_EQ(part.PageWrites(), 1u) << c.part << " " << c.pause;
+        want[page + 9] = third ? 0x99 : 0xFF;
+        EXPECT_EQ(part.Storage().Bytes(), want) << name << " " << pause;
     }
 }
 
@@ -228,23 +219,21 @@ TEST(ParallelFlash, ImageLargerThanTheBoardIsRefusedBeforeAnyWrite) {
     EXPECT_EQ(b.part->Storage().Bytes(), before);
 }
 
-// A page load clears what it does not load of its page. On the permuted
-// wiring aperture A0-A6 drive part A1-A7 and aperture A10 part A0, so only
-// whole 2 KiB blocks of the aperture hold whole part pages.
+// A page load clears what it does not load of its page; on the permuted
+// wiring (aperture A0-A6 and A10 drive part A0-A7) only aligned 2 KiB of
+// the aperture hold whole part pages.
 TEST(ParallelFlash, UnalignedPageWriteTouchesNothing) {
-    const struct {
-        bool swizzled;
-        std::uint32_t offset, length;
-    } cases[] = {{false, 0x40, 0x80}, {false, 0x80, 0x40}, {true, 0x80, 0x80}, {true, 0, 0x400}, {true, 0x400, 0x800}};
-    for (const auto& c : cases) {
-        ParallelBoard b("AT29C010A", c.swizzled);
+    const std::tuple<bool, std::uint32_t, std::uint32_t> cases[] = {  // swizzled, offset, length
+        {false, 0x40, 0x80}, {false, 0x80, 0x40}, {true, 0x80, 0x80}, {true, 0x400, 0x800}};
+    for (auto [swizzled, offset, length] : cases) {
+        ParallelBoard b("AT29C010A", swizzled);
         ASSERT_TRUE(b.Open());
         const Bytes image(0x800, 0x00);
-        EXPECT_EQ(b.engine->Write(c.offset, c.length, image.data()), 0u) << c.offset;
-        EXPECT_EQ(b.engine->errorCode, FLASH_VERIFY_ERROR) << c.offset;
-        EXPECT_EQ(b.engine->errorAddress, c.offset) << c.offset;
-        EXPECT_EQ(b.part->PageWrites(), 0u);
-        EXPECT_EQ(b.part->Storage().Bytes(), Bytes(0x20000, 0xFF));
+        EXPECT_EQ(b.engine->Write(offset, length, image.data()), 0u) << offset;
+        EXPECT_EQ(b.engine->errorCode, FLASH_VERIFY_ERROR) << offset;
+        EXPECT_EQ(b.engine->errorAddress, offset) << offset;
+        EXPECT_EQ(b.part->PageWrites(), 0u) << offset;
+        EXPECT_EQ(b.part->Storage().Bytes(), Bytes(0x20000, 0xFF)) << offset;
     }
 }
 
