@@ -708,8 +708,9 @@ CFlash::WriteUnitSizes CFlash::WriteUnits() {
         return {.unit = unit, .smallest = 1};
     }
     if (write == &CFlash::WriteParallel) {
-        // A part written in pages programs (and clears) its page whole.
-        const std::uint32_t unit = std::max<std::uint32_t>(sectorSize, 1);
+        // A part written in pages programs (and clears) its page whole, and
+        // on the permuted wiring a part page spreads over a larger block.
+        const std::uint32_t unit = ParallelForOperation()->WriteBlockSize();
         return {.unit = unit, .smallest = unit};
     }
     if (write == &CFlash::WriteSerial<&CVoskSerial::WriteAT25F> ||

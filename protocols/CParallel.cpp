@@ -1,5 +1,9 @@
 #include "protocols/CParallel.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "protocols/ProtocolHost.h"
 
 namespace {
@@ -30,6 +34,11 @@ constexpr int kErasePollPause = 50;
 constexpr std::uint32_t kEraseSeconds = 6;
 constexpr std::uint32_t kProgramSeconds = 1;
 constexpr int kPageComparePause = 1;
+// Longer than the byte-load window of the page parts (150 us, 200 us on
+// some): a part writes its page only once no byte has come for that long,
+// and until then takes every write, the next page's command too, as a byte
+// of the page it loads, and reads back as it was.
+constexpr int kPageLoadEnd = 300;
 
 constexpr std::uint8_t kBlank = 0xFF;
 
@@ -180,22 +189,17 @@ std::uint32_t CParallel::Prepare() {
 
 std::uint32_t CParallel::Write(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
     flash->SetErrorCode(FLASH_VERIFY_ERROR);
-    BuildLineMaps();
+    const std::uint32_t block = WriteBlockSize();
     retryCount = 0;
-    if (pageSize != 0 && (offset % pageSize != 0 || length % pageSize != 0)) {
+    if (pageSize != 0 && (offset % block != 0 || length % block != 0)) {
         flash->Log(1, "address not aligned to sector boundary\n");
         flash->SetErrorAddress(offset);
         return 0;
     }
-    // On the permuted wiring one aperture page spans two part pages: no page
-    // load could hold what it is given, and each one erases a page. Nothing
-    // is written.
-    if (pageSize != 0 && swizzle != 0) {
-        flash->Log(1, "no page programming through permuted wiring\n");
-        flash->SetErrorAddress(offset);
-        return 0;
-    }
-    const std::uint32_t done = pageSize == 0 ? WriteBytes(data, offset, length) : WritePages(data, offset, length);
+    std::uint32_t done = 0;
+    if (pageSize == 0) done = WriteBytes(data, offset, length);
+    else if (swizzle == 0) done = WritePages(data, offset, length);
+    else done = WritePartPages(data, offset, length, block);
     if (done >= length) {
         flash->SetErrorCode(FLASH_OK);
         return done;
@@ -203,6 +207,30 @@ std::uint32_t CParallel::Write(const std::uint8_t* data, std::uint32_t offset, s
     flash->Log(1, "write failed at 0x%05X\n", offset + done);
     flash->SetErrorAddress(offset + done);
     return done;
+}
+
+std::uint32_t CParallel::WriteBlockSize() {
+    BuildLineMaps();
+    if (pageSize == 0) return 1;
+    if (swizzle == 0) return pageSize;
+    // The aperture lines that drive an address inside a part page: an
+    // aligned block spanning all of them holds each part page it touches
+    // whole.
+    std::uint32_t inPage = 0;
+    for (std::uint32_t bit = 1; bit < pageSize && bit <= 0x8000; bit <<= 1)
+        inPage |= CommandOffset(std::uint16_t(bit));
+    std::uint32_t block = pageSize;
+    while (block <= inPage) block <<= 1;
+    return block;
+}
+
+std::uint32_t CParallel::PartAddress(std::uint32_t offset) const {
+    if (swizzle == 0) return offset;
+    // Aperture lines above the sixteen wired ones reach the part unchanged.
+    std::uint32_t address = offset & ~0xFFFFu;
+    for (unsigned j = 0; j < 16; ++j)
+        if (offset & (1u << j)) address |= kAddressLines[j];
+    return address;
 }
 
 std::uint32_t CParallel::WriteBytes(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
@@ -239,22 +267,40 @@ std::uint32_t CParallel::EqualBytes(const std::uint8_t* data, std::uint32_t offs
     return k;
 }
 
+void CParallel::LoadPage(const std::uint8_t* data, std::uint32_t at, const std::uint32_t* offsets) {
+    CommandSequence(kProgram);
+    PageLoadPause();
+    for (std::uint32_t k = 0; k < pageSize; ++k) {
+        const std::uint32_t o = offsets ? offsets[k] : k;
+        flash->WriteRomByte(at + o, data[o]);
+        PageLoadPause();
+    }
+    flash->Sleep(kPageLoadEnd);
+}
+
+std::uint32_t CParallel::PageEqualBytes(const std::uint8_t* data, std::uint32_t at, const std::uint32_t* offsets) {
+    if (!offsets) return EqualBytes(data, at, pageSize);
+    std::uint32_t k = 0;
+    while (k < pageSize && flash->ReadRomByte(at + offsets[k]) == data[offsets[k]]) ++k;
+    return k;
+}
+
+std::uint32_t CParallel::PageReadBack(const std::uint8_t* data, std::uint32_t at, const std::uint32_t* offsets) {
+    flash->StartTimeout(kProgramSeconds);
+    std::uint32_t equal = PageEqualBytes(data, at, offsets);
+    while (equal < pageSize && !flash->IsTimedOut()) {
+        flash->Sleep(kPageComparePause);
+        equal = PageEqualBytes(data, at, offsets);
+    }
+    return equal;
+}
+
 std::uint32_t CParallel::WritePages(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length) {
     std::uint32_t i = 0;
     while (i < length) {
         const std::uint32_t at = offset + i;
-        CommandSequence(kProgram);
-        PageLoadPause();
-        for (std::uint32_t k = 0; k < pageSize; ++k) {
-            flash->WriteRomByte(at + k, data[i + k]);
-            PageLoadPause();
-        }
-        flash->StartTimeout(kProgramSeconds);
-        std::uint32_t equal = EqualBytes(data + i, at, pageSize);
-        while (equal < pageSize && !flash->IsTimedOut()) {
-            flash->Sleep(kPageComparePause);
-            equal = EqualBytes(data + i, at, pageSize);
-        }
+        LoadPage(data + i, at, nullptr);
+        const std::uint32_t equal = PageReadBack(data + i, at, nullptr);
         if (equal >= pageSize) {
             i += pageSize;
             continue;
@@ -263,6 +309,56 @@ std::uint32_t CParallel::WritePages(const std::uint8_t* data, std::uint32_t offs
         if (retryCount > retryLimit) return i + equal;
     }
     return length;
+}
+
+std::uint32_t CParallel::WritePartPages(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length,
+                                        std::uint32_t block) {
+    for (std::uint32_t i = 0; i < length; i += block) {
+        // A block short of a part page names its first byte that does not
+        // read back.
+        if (!WriteBlockPages(data + i, offset + i, block)) return i + EqualBytes(data + i, offset + i, block);
+    }
+    return length;
+}
+
+bool CParallel::WriteBlockPages(const std::uint8_t* data, std::uint32_t at, std::uint32_t block) {
+    // The block's offsets in the order of their part addresses: each run of
+    // pageSize is one part page.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> byPart(block);
+    for (std::uint32_t k = 0; k < block; ++k) byPart[k] = {PartAddress(at + k), k};
+    std::sort(byPart.begin(), byPart.end());
+    std::vector<std::uint32_t> order(block);
+    for (std::uint32_t k = 0; k < block; ++k) order[k] = byPart[k].second;
+    bool whole = true;
+    for (std::uint32_t page = 0; page < block; page += pageSize) {
+        const std::uint32_t* offsets = order.data() + page;
+        if (whole) {
+            whole = WritePartPage(data, at, offsets);
+        } else {
+            // Past a page that would not take its bytes the others still
+            // get theirs, loaded once each: the block is judged by what it
+            // reads back.
+            LoadPage(data, at, offsets);
+            WaitWhileWriting();
+        }
+        // A part still at work takes nothing more.
+        if (!whole && IsBusy()) break;
+    }
+    return whole;
+}
+
+void CParallel::WaitWhileWriting() {
+    flash->StartTimeout(kProgramSeconds);
+    while (IsBusy() && !flash->IsTimedOut()) flash->Sleep(kPageComparePause);
+}
+
+bool CParallel::WritePartPage(const std::uint8_t* data, std::uint32_t at, const std::uint32_t* offsets) {
+    for (;;) {
+        LoadPage(data, at, offsets);
+        if (PageReadBack(data, at, offsets) >= pageSize) return true;
+        ++retryCount;
+        if (retryCount > retryLimit) return false;
+    }
 }
 
 std::uint32_t CParallel::Read(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {

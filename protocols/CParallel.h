@@ -34,6 +34,11 @@ public:
     // Waits for a busy part as long as an erase is waited for; false when
     // it is still busy then.
     bool WaitWhileBusy();
+    // Aperture bytes a write covers whole, from an aligned offset: 1 in
+    // byte mode, the page on the plain wiring; on the permuted wiring a
+    // part page spreads over the aperture, and the block holds it whole.
+    // Rebuilds the maps.
+    std::uint32_t WriteBlockSize();
     // The length, or 0 when out of range.
     virtual std::uint32_t Read(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length);
 
@@ -64,9 +69,27 @@ private:
     bool EraseChipAndWait();
     // Leading bytes of the ROM that read blank, at most romSize.
     std::uint32_t BlankBytes();
+    // Part address an aperture offset reaches through the board's wiring.
+    std::uint32_t PartAddress(std::uint32_t offset) const;
     // Byte and page programming; the bytes done, or length on success.
     std::uint32_t WriteBytes(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
     std::uint32_t WritePages(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
+    // Page programming by part pages, `block` aperture bytes at a time.
+    std::uint32_t WritePartPages(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length,
+                                 std::uint32_t block);
+    // Every part page of one block; false when one did not take its bytes.
+    bool WriteBlockPages(const std::uint8_t* data, std::uint32_t at, std::uint32_t block);
+    // One part page, loaded again while the retry budget lasts.
+    bool WritePartPage(const std::uint8_t* data, std::uint32_t at, const std::uint32_t* offsets);
+    // Waits, as long as a page write may take, for the part to finish one.
+    void WaitWhileWriting();
+    // One page load: the program sequence, then data[o] at at + o for the
+    // page's offsets o (null: 0 .. pageSize - 1).
+    void LoadPage(const std::uint8_t* data, std::uint32_t at, const std::uint32_t* offsets);
+    // Leading bytes of the page that read back, compared again until all
+    // do or the program time is up.
+    std::uint32_t PageReadBack(const std::uint8_t* data, std::uint32_t at, const std::uint32_t* offsets);
+    std::uint32_t PageEqualBytes(const std::uint8_t* data, std::uint32_t at, const std::uint32_t* offsets);
     // Leading bytes of data[0, length) that the ROM at offset holds.
     std::uint32_t EqualBytes(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length);
     // Bus-delay reads that pace the bytes of a page load.

@@ -26,10 +26,11 @@ const SimParallelPartModel kParts[] = {
     {.name = "SST39SF512", .manufacturer = 0xBF, .device = 0xB4, .size = 0x10000, .pageSize = 0},
     {.name = "AT49F512", .manufacturer = 0x1F, .device = 0x03, .size = 0x10000, .pageSize = 0},
     {.name = "MX29F001", .manufacturer = 0xC2, .device = 0x18, .size = 0x20000, .pageSize = 0},
-    {.name = "AT29C010A", .manufacturer = 0x1F, .device = 0xD5, .size = 0x20000, .pageSize = 0x80},
-    {.name = "W29EE011", .manufacturer = 0xDA, .device = 0xC1, .size = 0x20000, .pageSize = 0x80},
-    {.name = "AT29C020", .manufacturer = 0x1F, .device = 0xDA, .size = 0x40000, .pageSize = 0x100},
-    {.name = "AT29C040A", .manufacturer = 0x1F, .device = 0xA4, .size = 0x80000, .pageSize = 0x100},
+    {.name = "AT29C010A", .manufacturer = 0x1F, .device = 0xD5, .size = 0x20000, .pageSize = 0x80, .loadWindowUs = 150},
+    {.name = "W29EE011", .manufacturer = 0xDA, .device = 0xC1, .size = 0x20000, .pageSize = 0x80, .loadWindowUs = 200},
+    {.name = "AT29C020", .manufacturer = 0x1F, .device = 0xDA, .size = 0x40000, .pageSize = 0x100, .loadWindowUs = 150},
+    {.name = "AT29C040A", .manufacturer = 0x1F, .device = 0xA4, .size = 0x80000, .pageSize = 0x100,
+     .loadWindowUs = 150},
 };
 
 }  // namespace
@@ -83,8 +84,9 @@ std::uint8_t SimParallelFlash::ApertureData(std::uint8_t b) const {
 
 std::uint8_t SimParallelFlash::ReadByte(std::uint32_t off) {
     if (absent_) return 0xFF;
-    // Reading ends a page load.
-    if (cycle_ == Cycle::PageLoad && pageLoaded_ > 0) CommitPage();
+    // A read does not end a page load: the array answers until the load
+    // window has passed and the page write begins.
+    EndLapsedLoad();
     std::uint8_t b;
     if (Busy()) {
         b = StatusByte();
@@ -97,7 +99,9 @@ std::uint8_t SimParallelFlash::ReadByte(std::uint32_t off) {
 }
 
 void SimParallelFlash::WriteByte(std::uint32_t off, std::uint8_t value) {
-    if (absent_ || Busy()) return;
+    if (absent_) return;
+    EndLapsedLoad();
+    if (Busy()) return;
     Command(Wrap(PartAddress(off)), PartData(value));
 }
 
@@ -196,16 +200,24 @@ void SimParallelFlash::ProgramByte(std::uint32_t address, std::uint8_t data) {
     ++bytePrograms_;
     // Programming clears bits; only an erase sets them.
     Program({address}, {std::uint8_t(storage_->Bytes()[address] & data)});
-    GoBusy(byteUs_, data);
+    GoBusy(Now(), byteUs_, data);
 }
 
 void SimParallelFlash::LoadPage(std::uint32_t address, std::uint8_t data) {
+    // The page address is taken from the first byte; a byte loaded again
+    // replaces the one before. Only a pause ends the load.
     if (pageLoaded_ == 0) pageBase_ = address - address % model_.pageSize;
     pageLatch_[address % model_.pageSize] = data;
-    if (++pageLoaded_ >= model_.pageSize) CommitPage();
+    ++pageLoaded_;
+    lastLoadAt_ = Now();
 }
 
-void SimParallelFlash::CommitPage() {
+void SimParallelFlash::EndLapsedLoad() {
+    const std::uint64_t end = lastLoadAt_ + model_.loadWindowUs;
+    if (cycle_ == Cycle::PageLoad && pageLoaded_ > 0 && Now() >= end) CommitPage(end);
+}
+
+void SimParallelFlash::CommitPage(std::uint64_t at) {
     cycle_ = Cycle::Ready;
     ++pageWrites_;
     int last = 0xFF;
@@ -220,7 +232,7 @@ void SimParallelFlash::CommitPage() {
     }
     Program(cells, values);
     pageLoaded_ = 0;
-    GoBusy(pageUs_, std::uint8_t(last));
+    GoBusy(at, pageUs_, std::uint8_t(last));
 }
 
 void SimParallelFlash::EraseChip() {
@@ -239,13 +251,13 @@ void SimParallelFlash::EraseChip() {
         for (std::uint32_t u : unerased_) keep = keep || u == a;
         if (!keep) Store(a, 0xFF);
     }
-    GoBusy(eraseUs_, 0xFF);
+    GoBusy(Now(), eraseUs_, 0xFF);
 }
 
 // ------------------------------------------------------------ busy status
 
-void SimParallelFlash::GoBusy(std::uint64_t micros, std::uint8_t target) {
-    busyUntil_ = Now() + micros;
+void SimParallelFlash::GoBusy(std::uint64_t from, std::uint64_t micros, std::uint8_t target) {
+    busyUntil_ = from + micros;
     busyTarget_ = target;
 }
 

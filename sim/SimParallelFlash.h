@@ -7,9 +7,11 @@
 // also leaves ID mode), 0x80 plus a second unlock and 0x10 (chip erase) or
 // 0xA0 (program). Command addresses are decoded on A14-A0. A byte part
 // programs the next write at its own address, clearing bits only (old AND
-// new). A page part loads the next P writes into its page buffer; the load
-// ends after P bytes or at the first read, and then the page is erased and
-// written with the loaded bytes (bytes of the page not loaded read 0xFF).
+// new). A page part loads the writes that follow into its page buffer, the
+// page taken from the first one's address; the load ends only when no byte
+// follows within the part's byte-load window (reads meanwhile answer from
+// the array), and then the page is erased and written with the loaded bytes
+// (bytes of the page not loaded read 0xFF).
 // Any write that does not continue a valid sequence is ignored and returns
 // the part to read mode. After a program or erase the part is busy for a
 // virtual time on the device clock: reads return a status byte (DQ7 the
@@ -25,7 +27,9 @@
 // unchanged through the same wiring.
 //
 // Busy times (defaults): byte program 20 us, page write 5 ms, chip erase
-// 100 ms. The chip erase command is accepted by page parts too.
+// 100 ms. The byte-load window of the page parts is their datasheet's:
+// 150 us, 200 us on the W29EE011. The chip erase command is accepted by
+// page parts too.
 //
 // Machine-file statement (kSimParallelKeywords), after a function with an
 // expansion-ROM BAR; it replaces what answers behind that aperture:
@@ -66,6 +70,7 @@ struct SimParallelPartModel {
     std::uint8_t device = 0;
     std::uint32_t size = 0;
     std::uint32_t pageSize = 0;  // 0: programmed byte by byte
+    std::uint64_t loadWindowUs = 0;  // page parts: a pause this long after a byte load ends the load
 };
 
 // The catalogue of modelled parts; null for an unknown name.
@@ -122,9 +127,11 @@ private:
     void Program(const std::vector<std::uint32_t>& cells, const std::vector<std::uint8_t>& values);
     void ProgramByte(std::uint32_t address, std::uint8_t data);
     void LoadPage(std::uint32_t address, std::uint8_t data);
-    void CommitPage();
+    // A load whose window has passed was written when it ended.
+    void EndLapsedLoad();
+    void CommitPage(std::uint64_t at);
     void EraseChip();
-    void GoBusy(std::uint64_t micros, std::uint8_t target);
+    void GoBusy(std::uint64_t from, std::uint64_t micros, std::uint8_t target);
     std::uint8_t StatusByte();
 
     SimParallelPartModel model_;
@@ -137,6 +144,7 @@ private:
     std::uint32_t pageBase_ = 0;
     std::vector<int> pageLatch_;   // -1: not loaded
     std::uint32_t pageLoaded_ = 0;
+    std::uint64_t lastLoadAt_ = 0;
 
     bool busyForever_ = false;
     std::uint64_t busyUntil_ = 0;

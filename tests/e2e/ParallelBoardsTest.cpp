@@ -9,7 +9,9 @@
 
 #include "e2e/E2eSupport.h"
 #include "sim/SimParallelFlash.h"
+#include "support/ParallelWiring.h"
 #include "support/RomImageBuilder.h"
+#include "support/TailBlockBuilder.h"
 
 using vmtest::Body;
 using vmtest::E2e;
@@ -19,10 +21,10 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // A BIOS image followed by a pattern.
-Bytes RomContents(std::size_t size, unsigned seed) {
+Bytes RomContents(std::size_t size, unsigned seed, std::uint16_t device = 0x4160) {
     vmtest::RomImageBuilder b;
     b.n512 = 0x70;
-    b.deviceId = 0x4160;
+    b.deviceId = device;
     Bytes rom = b.Build();
     rom.resize(size);
     for (std::size_t i = 0xE000; i < size; ++i) rom[i] = std::uint8_t(i * 13 + (i >> 8) + seed);
@@ -108,5 +110,49 @@ TEST(ParallelBoards, AShortImageLeavesTheRestOfThePartBlank) {
         EXPECT_EQ(r.exitCode, 0) << part << r.out;
         image.resize(0x20000, 0xFF);
         EXPECT_EQ(vmtest::ReadBytes(m.File("plain.rom")), image) << part;
+    }
+}
+
+// Page-programmed parts on the permuted wiring, where a part page spreads
+// over 2 KiB of the aperture, are written by the part's own pages: each
+// command leaves what was asked, told through the program's own "-v" (the
+// part's file is in its own line order). On a board without retries a page
+// that fails once is written again by the last attempt.
+TEST(ParallelBoards, PagePartsOnThePermutedWiringTakeEveryWrite) {
+    struct Case {
+        std::string part;
+        std::vector<std::string> args;
+        std::string faults = "";
+        int device = 0x4160;
+    };
+    std::vector<Case> cases;
+    for (const char* part : {"AT29C010A", "W29EE011", "AT29C020", "AT29C040A"})
+        for (const auto& args : std::vector<std::vector<std::string>>{
+                 {"-p", "0", "new.rom"}, {"-isr", "0", "7", "8"}, {"-p", "0", "new.rom", "-keepisrsn"}})
+            cases.push_back({part, args});
+    // The page the board shows at 0xF000, past the BIOS, where the old ROM and the image differ.
+    cases.push_back({"AT29C010A", {"-p", "0", "new.rom"},
+                     " fail-program-at=" + std::to_string(vmtest::PermutedPartAddress(0xF000)), 0x4161});
+    for (const Case& c : cases) {
+        const std::uint32_t size = FindSimParallelPart(c.part)->size, rom = std::min<std::uint32_t>(size, 0x40000);
+        E2e e;
+        vmtest::WriteFile(e.File("quendrix.rom"),
+                          vmtest::ReadFile(VM_SOURCE_DIR "/tests/engine/fixtures/parallel_boards.rom"));
+        const std::uint16_t device = std::uint16_t(c.device);
+        Bytes old = RomContents(size, 3, device), want = RomContents(0x10000, 9, device);
+        vmtest::WriteBytes(e.File("new.rom"), want);
+        const Bytes isr = vmtest::IsrBytes(1, 2), newIsr = vmtest::IsrBytes(7, 8);
+        std::copy(isr.begin(), isr.end(), old.begin() + rom - 20);
+        vmtest::WriteBytes(e.File("flash.rom"), vmtest::PermutedPartFile(old));
+        want.resize(rom, 0xFF);
+        if (c.args[0] == "-isr") want.assign(old.begin(), old.begin() + rom);
+        // "-isr" writes its block, the keep switch keeps the old one.
+        if (c.args.size() != 3) std::copy_n(c.args[0] == "-isr" ? newIsr.begin() : isr.begin(), 20, want.end() - 20);
+        vmtest::WriteBytes(e.File("want.rom"), want);
+        e.machine = "adapter 0000:01:00.0 quor device=" + std::to_string(c.device) +
+                    " romsize=0x40000\nparallelflash part=" + c.part + " swizzled file=flash.rom" + c.faults + "\n";
+        const vmtest::RunResult r = e.Sim(c.args);
+        EXPECT_EQ(r.exitCode, 0) << c.part << " " << c.args[0] << c.faults << "\n" << r.out;
+        EXPECT_EQ(e.Sim({"-v", "0", "want.rom"}).exitCode, 0) << c.part << " " << c.args.back() << c.faults;
     }
 }

@@ -20,6 +20,7 @@
 #include "sim/SimParallelFlash.h"
 #include "sim/SimSpiBoard.h"
 #include "sim/SimSpiFlash.h"
+#include "support/ParallelWiring.h"
 
 using vmtest::Bytes;
 
@@ -204,31 +205,12 @@ void SetReach(Board& b, std::uint64_t tableSize) {
     b.reach = std::uint32_t(std::min<std::uint64_t>({b.partSize, tableSize, b.window, 0x100000}));
 }
 
-// The swizzled parallel board's documented data and address lines; the
-// part's file holds bytes in the part's own space.
-const std::uint8_t kWiredData[8] = {0x01, 0x02, 0x04, 0x10, 0x20, 0x40, 0x80, 0x08};
-const std::uint16_t kWiredAddress[16] = {0x0002, 0x0004, 0x0008, 0x0010, 0x0020, 0x0040, 0x0080, 0x1000,
-                                         0x4000, 0x2000, 0x0001, 0x0100, 0x8000, 0x0400, 0x0800, 0x0200};
-
-std::uint32_t PartAddress(const Board& b, std::uint32_t at) {
-    std::uint32_t a = b.swizzled ? at & ~0xFFFFu : at;
-    for (unsigned j = 0; j < 16 && b.swizzled; ++j)
-        if (at & (1u << j)) a |= kWiredAddress[j];
-    return a;
-}
+// The part's file holds bytes in the part's own space.
+std::uint32_t PartAddress(const Board& b, std::uint32_t at) { return b.swizzled ? vmtest::PermutedPartAddress(at) : at; }
 std::uint8_t Wire(const Board& b, std::uint8_t v, bool toPart) {
-    std::uint8_t w = 0;
-    for (unsigned i = 0; i < 8; ++i) {
-        const unsigned line = b.swizzled ? kWiredData[i] : 1u << i;
-        if (toPart ? v & (1u << i) : v & line) w = std::uint8_t(w | (toPart ? line : 1u << i));
-    }
-    return w;
+    return b.swizzled ? vmtest::PermutedData(v, toPart) : v;
 }
-Bytes ToFile(const Board& b, const Bytes& rom) {
-    Bytes f(rom.size());
-    for (std::uint32_t i = 0; i < rom.size(); ++i) f[PartAddress(b, i)] = Wire(b, rom[i], true);
-    return f;
-}
+Bytes ToFile(const Board& b, const Bytes& rom) { return b.swizzled ? vmtest::PermutedPartFile(rom) : rom; }
 Bytes FromFile(const Board& b, const Bytes& f) {
     Bytes rom(f);
     for (std::uint32_t i = 0; i < rom.size() && f.size() == b.partSize; ++i)

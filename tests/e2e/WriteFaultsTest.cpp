@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "e2e/E2eSupport.h"
+#include "support/ParallelWiring.h"
 #include "support/RomImageBuilder.h"
 
 using vmtest::Body;
@@ -66,9 +67,10 @@ TEST(WriteFaults, ProgramAllFiltersAndStopsAtAFailure) {
 }
 
 // Parallel boards whose part cannot take the image: an erase that never
-// ends (with a retry that must not count as a success), a page-mode part
-// on the permuted wiring, where a page load spans two part pages, and two
-// cells that will not program, where the failure names the first.
+// ends (with a retry that must not count as a success), and two cells that
+// will not program, where the failure names the first and every other
+// byte still goes in, also on a page-mode part on the permuted wiring,
+// which is written by the part's own pages.
 TEST(WriteFaults, ParallelPartsThatCannotBeProgrammedFail) {
     const Bytes image = Image("010.006.000.000", 0x20000, 0x4160);
     // Cells whose bit 0 sticks at 1 where the image has it at 0: its byte 1 (0xAA) and one after 0x400.
@@ -80,6 +82,7 @@ TEST(WriteFaults, ParallelPartsThatCannotBeProgrammedFail) {
         std::vector<std::string> args;
         std::vector<std::string> lines;
         std::vector<std::uint32_t> stuck = {};  // bit 0 stuck at 1 there; empty: the part keeps the old ROM
+        bool permuted = false;
     };
     const Case cases[] = {
         {"erase never ends", "part=SST39SF010 fault=erase-stuck",
@@ -88,12 +91,16 @@ TEST(WriteFaults, ParallelPartsThatCannotBeProgrammedFail) {
         {"erase never ends, ISR block", "part=SST39SF010 fault=erase-stuck",
          {"-isr", "0", "7", "8", "-retries=1"},
          {"ROM not erased\n", "Auto retry after failure (0 retries remaining)...\n", "ROM not erased\n"}},
-        {"page part, permuted wiring", "part=AT29C010A swizzled", {"-p", "0", "new.rom", "-ps"},
-         {"Write fail at 00000\n", "0/20000h bytes programmed\n"}},
         {"two cells that will not program", "part=SST39SF010", {"-p", "0", "new.rom", "-retries=1", "-ps"},
          {"Write fail at 00001\n", "Auto retry after failure (0 retries remaining)...\n", "Write fail at 00001\n",
           "1/20000h bytes programmed\n"},
          {1, second}},
+        {"two cells that will not program, page part, permuted wiring", "part=AT29C010A swizzled",
+         {"-p", "0", "new.rom", "-retries=1", "-ps"},
+         {"Write fail at 00001\n", "Auto retry after failure (0 retries remaining)...\n", "Write fail at 00001\n",
+          "1/20000h bytes programmed\n"},
+         {1, second},
+         true},
     };
     for (const Case& c : cases) {
         E2e e;
@@ -102,10 +109,13 @@ TEST(WriteFaults, ParallelPartsThatCannotBeProgrammedFail) {
                           vmtest::ReadFile(VM_SOURCE_DIR "/tests/engine/fixtures/parallel_boards.rom"));
         Bytes old = Image("010.005.000.000", 0x20000, 0x4160);
         for (std::size_t i = 0x800; i < old.size(); ++i) old[i] = std::uint8_t(i * 13 + 5);
-        vmtest::WriteBytes(e.File("flash.rom"), old);
+        const auto partFile = [&c](const Bytes& rom) { return c.permuted ? vmtest::PermutedPartFile(rom) : rom; };
+        vmtest::WriteBytes(e.File("flash.rom"), partFile(old));
         vmtest::WriteBytes(e.File("new.rom"), image);
         std::string flash = c.flash;
-        for (std::uint32_t at : c.stuck) flash += " stuck=" + std::to_string(at) + ":1:0";
+        for (std::uint32_t at : c.stuck)
+            flash += " stuck=" + std::to_string(c.permuted ? vmtest::PermutedPartAddress(at) : at) + ":" +
+                     std::to_string(c.permuted ? vmtest::PermutedData(1, true) : 1) + ":0";
         e.machine = "adapter 0000:01:00.0 quor device=0x4160\nparallelflash file=flash.rom " + flash + "\n";
         vmtest::RunResult r = e.Sim(c.args);
         EXPECT_EQ(r.exitCode, 1) << c.name << "\n" << r.out;
@@ -117,7 +127,7 @@ TEST(WriteFaults, ParallelPartsThatCannotBeProgrammedFail) {
         }
         Bytes after = c.stuck.empty() ? old : image;
         for (std::uint32_t at : c.stuck) after[at] |= 0x01;
-        EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), after) << c.name;
+        EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), partFile(after)) << c.name;
         if (c.args.back() == "-ps") {
             EXPECT_EQ(vmtest::ReadFile(e.File("errorid.tmp")), "0FL01\n") << c.name;
         }
