@@ -252,6 +252,8 @@ private:
     bool FinishSlowErase();
     // Erased bytes from the start of what the part holds (romSize set).
     std::uint32_t BlankLead();
+    // The part, as its erase left it, reads erased but at a few cells.
+    bool WasBlank(const std::vector<std::uint8_t>& part) const;
     // The write step's attempts over a part whose erase left `erased`.
     void WriteOverUnerasedCells(std::vector<std::uint8_t>& erased);
     // End of the bytes asked of the part beyond erased filler.

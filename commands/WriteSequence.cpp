@@ -187,9 +187,18 @@ bool CFlashCmd::WriteOverFailedErase() {
     const std::uint32_t saved = engine->romSize;
     engine->romSize = hold;
     std::vector<std::uint8_t> erased(hold);
-    if (engine->Read(0, hold, erased.data()) == hold && erased != original_) WriteOverUnerasedCells(erased);
+    if (engine->Read(0, hold, erased.data()) == hold && (erased != original_ || WasBlank(erased)))
+        WriteOverUnerasedCells(erased);
     engine->romSize = saved;
     return verifyBuffer_.size() == hold && std::equal(verifyBuffer_.begin(), verifyBuffer_.end(), romBuffer);
+}
+
+bool CFlashCmd::WasBlank(const std::vector<std::uint8_t>& part) const {
+    // A part erased already but for a few cells that will not erase takes
+    // the data everywhere else; one that still holds a ROM would be
+    // corrupted by it.
+    constexpr std::size_t kFewCells = 16;
+    return part.size() - std::size_t(std::count(part.begin(), part.end(), 0xFF)) <= kFewCells;
 }
 
 void CFlashCmd::WriteOverUnerasedCells(std::vector<std::uint8_t>& erased) {

@@ -627,7 +627,7 @@ std::uint32_t CFlash::WritePastFailedUnits(std::uint32_t offset, std::uint32_t l
         std::uint64_t good = lastAttempt ? start : at;
         const std::uint32_t piece = std::max<std::uint32_t>(units.smallest, 1);
         const std::uint64_t from = piece >= units.unit ? start : std::max<std::uint64_t>(at / piece * piece, start);
-        if (lastAttempt && !PartStaysBusy())
+        if (lastAttempt && !ControllerStopped() && !PartStaysBusy())
             good = from + RewriteUnit(std::uint32_t(from), std::uint32_t(stop - from), data + (from - offset),
                                       piece, failure);
         failedRun = good < stop ? failedRun + 1 : 0;
@@ -636,7 +636,7 @@ std::uint32_t CFlash::WritePastFailedUnits(std::uint32_t offset, std::uint32_t l
             reported = failure;
         }
         at = stop;
-        if (at >= end || failedRun >= kFailedRunLimit || PartStaysBusy()) break;
+        if (at >= end || failedRun >= kFailedRunLimit || ControllerStopped() || PartStaysBusy()) break;
         const std::uint32_t n = std::uint32_t(end - at);
         const std::uint32_t done = Write(std::uint32_t(at), n, data + (at - offset));
         if (done >= n) break;
@@ -662,9 +662,25 @@ std::uint32_t CFlash::RewriteUnit(std::uint32_t start, std::uint32_t n, const st
             good = p + done;
             failure = LastFailure();
         }
-        if (PartStaysBusy()) break;
+        if (ControllerStopped() || PartStaysBusy()) break;
     }
     return good;
+}
+
+void CFlash::NoteParallelId(std::uint16_t id) {
+    parallelId = id;
+    if (id != kNoParallelAnswer) parallelAnsweredAt_ = PciLocation();
+}
+
+std::uint32_t CFlash::PciLocation() const {
+    return std::uint32_t(pciSegment) << 16 | std::uint32_t(pciBus) << 8 | pciDevfn;
+}
+
+bool CFlash::ControllerStopped() const {
+    // The controller between the program and the part did not finish a
+    // command: nothing more reaches the part, each try costs a time-out.
+    return errorCode == FLASH_WREN_ASIC_TIMEOUT || errorCode == FLASH_WRDI_ASIC_BUSY ||
+           errorCode == FLASH_WRITE_ASIC_BUSY;
 }
 
 bool CFlash::PartStaysBusy() {
@@ -856,12 +872,13 @@ std::uint32_t CFlash::ReadParallel(std::uint8_t* buffer, std::uint32_t offset, s
     CParallel* p = SharedProtocols().parallel;
     // An ID of all ones: nothing drives the data lines, or a part that
     // gives no ID was erased when it was asked. Asked again, a part that
-    // has taken data since answers with it.
+    // has taken data since answers with it; one that answered on this
+    // board before is an erased part, not a missing one.
     if (parallelId == kNoParallelAnswer) {
         p->swizzle = parallelMethod;
-        parallelId = std::uint16_t(p->ReadId());
+        NoteParallelId(std::uint16_t(p->ReadId()));
     }
-    if (parallelId == kNoParallelAnswer) return NoAnswer();
+    if (parallelId == kNoParallelAnswer && parallelAnsweredAt_ != PciLocation()) return NoAnswer();
     p->romSize = romSize;
     return p->Read(buffer, offset, length);
 }

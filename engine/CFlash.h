@@ -299,6 +299,13 @@ private:
     // error.
     std::uint32_t RewriteUnit(std::uint32_t start, std::uint32_t n, const std::uint8_t* data, std::uint32_t piece,
                               FailedUnit& failure);
+    // The parallel ID read, and where a parallel part last answered with
+    // one: an ID of all ones there later is the part erased, not missing.
+    void NoteParallelId(std::uint16_t id);
+    std::uint32_t PciLocation() const;
+    std::uint32_t parallelAnsweredAt_ = 0xFFFFFFFF;
+    // The last write failed in the controller, not at the part.
+    bool ControllerStopped() const;
     // Set while WriteAll goes on past a failed unit.
     bool continuingWrite_ = false;
     // Steps of Write: refusal of the types without flash, and the range and

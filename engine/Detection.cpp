@@ -576,7 +576,7 @@ void CFlash::IdentifyParallelPart() {
     const TypeTableWord* limit = TableLimit();
     for (parallelMethod = 0; parallelMethod < 2; ++parallelMethod) {
         parallel->swizzle = parallelMethod;
-        parallelId = std::uint16_t(parallel->ReadId());
+        NoteParallelId(std::uint16_t(parallel->ReadId()));
         for (const TypeTableWord* r : Records(PARALLEL, table, limit)) {
             if (r[1] != parallelId) continue;
             CopyName(parallelName, TypeTableName(r[2]));

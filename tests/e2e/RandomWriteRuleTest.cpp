@@ -62,6 +62,7 @@ struct Board {
     const SimSpiPartModel* spi = nullptr;
     std::string status;  // the part's status as its .status file holds it
     bool statusFile = false, locked = false;
+    std::uint32_t page = 0;  // a parallel part's program page (0: byte programmed)
 };
 
 // The built-in table's entries that name another size than the part's own.
@@ -160,6 +161,7 @@ Board ParallelBoard(Draw& d, std::uint64_t* entrySize) {
     const SimParallelPartModel* p = FindSimParallelPart(d.Pick(SimParallelPartNames()));
     b.partSize = p->size;
     b.pagePart = p->pageSize != 0;
+    b.page = p->pageSize;
     b.window = DrawWindow(d);
     b.swizzled = d.Chance(50);
     b.device = 0x4160;
@@ -450,6 +452,9 @@ void DrawFault(Draw& d, Case& c) {
     }
     case 2: {  // a program operation that loads the cell does not take
         const unsigned n = HealOrNever(d, c.attempts, &f.writeFails);
+        // A part that takes a byte per command under a larger page programs
+        // the cell only in the last attempt's byte-by-byte rewrite.
+        f.uncertain |= b.spi && b.spi->byteProgram;
         f.options.push_back("fail-program-at=" + where + (n > 1 || d.Chance(50) ? ":" + std::to_string(n) : ""));
         f.cells.push_back({at, Mark::NoTake});
         f.lasting |= n >= 1000000;
@@ -555,6 +560,12 @@ Case DrawCase(std::uint64_t seed) {
     DrawImage(d, c);
     for (unsigned i = d.Pick<unsigned>({0, 0, 1, 1, 1, 2, 2}); i > 0; --i) DrawFault(d, c);
     if (c.faults.noId) SetReach(c.board, entrySize);  // the table entry's size stands
+    // A part that now shows twice keeps no window past its end apart from
+    // its start (the retained window is drawn for parts that show once).
+    if (c.retain && c.board.partSize < std::min<std::uint64_t>(c.board.tableSize, c.board.window)) {
+        c.retain = false;
+        c.args.erase(std::remove(c.args.begin(), c.args.end(), "-retain_offset"), c.args.end());
+    }
     return c;
 }
 
@@ -578,9 +589,12 @@ void MergeSettings(const Case& c, Bytes& image) {
 
 // A ROM directory, whose signature the program checks on the newest
 // families (the images drawn here are never signed).
+// A ROM directory the signed families check; an image without the 55 AA of
+// a legacy image has no header to hold one.
 bool HasDirectory(const Case& c, const Bytes& image) {
     const std::uint32_t h = Le16(image, 0x48);
-    return c.board.signedImages && h + 0x28 <= image.size() && image[h + 2] > 1 && Le32(image, h + 0x24) != 0;
+    return c.board.signedImages && image.size() >= 2 && image[0] == 0x55 && image[1] == 0xAA &&
+           h + 0x28 <= image.size() && image[h + 2] > 1 && Le32(image, h + 0x24) != 0;
 }
 
 struct Expect {
@@ -675,6 +689,9 @@ Expect Expected(const Case& c) {
     // A part that gives no ID tells the program nothing of its wiring: it
     // drives the permuted one, so a plainly wired part is not reached.
     if (c.faults.noId && !b.swizzled) e.feasible = false;
+    // The permuted wiring puts the command address 0x2AAA at aperture 0xC255:
+    // a smaller window reaches no command to the part.
+    if (b.bus == Bus::Parallel && b.swizzled && b.window <= 0xC255) e.feasible = false;
     return e;
 }
 
@@ -687,6 +704,13 @@ bool Takes(const Case& c, const Expect& e, std::uint32_t i, std::uint8_t v) {
         if (cell.at == i && cell.mark == Mark::Stuck) stuck = std::uint8_t(stuck | cell.high | cell.low);
     auto near = [&](std::uint8_t t) { return ((v ^ t) & ~stuck) == 0; };
     if (near(want) || i == e.untold || (c.faults.dead && (near(0xFF) || near(c.old[i])))) return true;
+    // A page a page-mode part did not take keeps its old bytes whole; on the
+    // permuted wiring its bytes lie anywhere in their 2 KiB block.
+    const std::uint32_t page = c.board.swizzled ? 0x800 : c.board.page;
+    if (c.board.pagePart && v == c.old[i] &&
+        std::any_of(c.faults.cells.begin(), c.faults.cells.end(),
+                    [&](const Cell& cell) { return cell.mark == Mark::NoTake && cell.at / page == i / page; }))
+        return true;
     return std::any_of(c.faults.cells.begin(), c.faults.cells.end(), [&](const Cell& cell) {
         if (cell.at != i) return false;
         switch (cell.mark) {

@@ -215,4 +215,21 @@ TEST(WriteFaults, APartThatStaysBusyEndsTheRunOnEveryInterface) {
     }
 }
 
+// A serial-EEPROM controller that never finishes a command: a blank part
+// needs no erase, and the write stops at its first time-out instead of
+// paying one for every byte.
+TEST(WriteFaults, AControllerThatNeverFinishesEndsTheWrite) {
+    E2e e;
+    e.options.timeoutSeconds = 60;
+    const Bytes blank(0x20000, 0xFF);
+    vmtest::WriteBytes(e.File("flash.rom"), blank);
+    vmtest::WriteBytes(e.File("new.rom"), Image("010.006.000.000", 0x20000, 0x5A41));
+    e.machine = "adapter 0000:01:00.0 nerrow strap=3\nseprom file=flash.rom fault=controller-stuck\n";
+    const vmtest::RunResult r = e.Sim({"-p", "0", "new.rom"});
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("ASIC not idle after write enable\n0/20000h bytes programmed\n"), std::string::npos) << r.out;
+    EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), blank);
+}
+
 }  // namespace

@@ -364,6 +364,15 @@ TEST(WriteRule, AnUnerasableCellLeavesTheWriteItsAttempts) {
                 ExpectRule(r, m.Flash(), clean.Flash(), Held(clean.Flash(), unerasable));
             }
         }
+        // A part blank already but for that cell: the erase changes nothing,
+        // and the data still goes onto every other cell.
+        Bytes blank(b.size, 0xFF);
+        const Bytes intended = Programmed(blank, image);
+        const Planted cell = Plant(Fault::WontErase, b.size - 0x100, intended);
+        blank = Held(blank, cell);
+        BoardRun m(b, blank, image, Option(cell));
+        const vmtest::RunResult r = m.Sim({"-p", "0", "new.rom", "-f"});
+        ExpectRule(r, m.Flash(), intended, Held(intended, cell));
     }
 }
 
