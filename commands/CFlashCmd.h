@@ -260,6 +260,7 @@ private:
     std::uint32_t DataEnd() const;
     // The read-back shows a smaller part that holds the target.
     bool SmallerPartHoldsTarget() const;
+    bool HoldsTargetFolded(std::uint32_t part) const;
     SequenceTarget seq_;
     std::uint32_t stepAttemptsLeft_[kSequenceSteps] = {};
     SequenceStep failedStep_ = kIdentifyStep;  // the step a retry tries again

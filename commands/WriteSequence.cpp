@@ -261,16 +261,29 @@ std::uint32_t CFlashCmd::WriteTarget(bool last) {
 std::uint32_t CFlashCmd::DataEnd() const { return std::max(seq_.reportLength, seq_.windowTo); }
 
 bool CFlashCmd::SmallerPartHoldsTarget() const {
-    // A part smaller than what the program reads shows its own start again
-    // past its end. It holds the target when everything asked of it lies
-    // in that start and only erased bytes were asked past it.
     const std::uint32_t hold = seq_.holdLength;
     if (verifyBuffer_.size() != hold) return false;
-    for (std::uint32_t part = PartShownIn(verifyBuffer_.data(), hold); part < hold; part *= 2) {
-        if (!std::equal(romBuffer, romBuffer + part, verifyBuffer_.begin())) continue;
-        if (std::all_of(romBuffer + part, romBuffer + hold, [](std::uint8_t b) { return b == 0xFF; })) return true;
-    }
+    for (std::uint32_t part = PartShownIn(verifyBuffer_.data(), hold); part < hold; part *= 2)
+        if (HoldsTargetFolded(part)) return true;
     return false;
+}
+
+bool CFlashCmd::HoldsTargetFolded(std::uint32_t part) const {
+    // A part smaller than what the program reads shows its own start again
+    // past its end: each of its cells stands for every copy the window
+    // shows. It holds the target when each cell reads what its copies ask
+    // of it: the data one of them asks for, erased where none does.
+    const std::uint32_t hold = seq_.holdLength;
+    for (std::uint32_t cell = 0; cell < part; ++cell) {
+        std::uint8_t asked = 0xFF;
+        for (std::uint32_t i = cell; i < hold; i += part) {
+            if (romBuffer[i] == 0xFF) continue;
+            if (asked != 0xFF && asked != romBuffer[i]) return false;
+            asked = romBuffer[i];
+        }
+        if (verifyBuffer_[cell] != asked) return false;
+    }
+    return true;
 }
 
 int CFlashCmd::SequenceWrite() {

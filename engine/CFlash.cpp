@@ -612,10 +612,13 @@ std::uint32_t CFlash::WritePastFailedUnits(std::uint32_t offset, std::uint32_t l
     // failed unit costs its time-out. A unit that took its bytes once
     // written again breaks the run.
     constexpr std::uint32_t kFailedRunLimit = 256;
+    // Units the part would not even enable a write for: a few in a row are
+    // a part whose write enable does not work.
+    constexpr std::uint32_t kUnenabledRunLimit = 8;
     const std::uint64_t end = std::uint64_t(offset) + length;
     std::uint64_t at = std::uint64_t(offset) + written;
     std::uint32_t held = length;
-    for (std::uint32_t failedRun = 0;;) {
+    for (std::uint32_t failedRun = 0, unenabledRun = 0;;) {
         const std::uint64_t unitStart = at / units.unit * units.unit;
         const std::uint64_t start = std::max<std::uint64_t>(unitStart, offset);
         const std::uint64_t stop = std::min<std::uint64_t>(unitStart + units.unit, end);
@@ -624,6 +627,7 @@ std::uint32_t CFlash::WritePastFailedUnits(std::uint32_t offset, std::uint32_t l
         // The bytes before `at` read back right already; the last attempt
         // counts a unit it cannot write again as failed from its start.
         FailedUnit failure = LastFailure();
+        unenabledRun = WriteEnableFailed() ? unenabledRun + 1 : 0;
         std::uint64_t good = lastAttempt ? start : at;
         const std::uint32_t piece = std::max<std::uint32_t>(units.smallest, 1);
         const std::uint64_t from = piece >= units.unit ? start : std::max<std::uint64_t>(at / piece * piece, start);
@@ -636,7 +640,9 @@ std::uint32_t CFlash::WritePastFailedUnits(std::uint32_t offset, std::uint32_t l
             reported = failure;
         }
         at = stop;
-        if (at >= end || failedRun >= kFailedRunLimit || ControllerStopped() || PartStaysBusy()) break;
+        if (at >= end || failedRun >= kFailedRunLimit || unenabledRun >= kUnenabledRunLimit || ControllerStopped() ||
+            PartStaysBusy())
+            break;
         const std::uint32_t n = std::uint32_t(end - at);
         const std::uint32_t done = Write(std::uint32_t(at), n, data + (at - offset));
         if (done >= n) break;
@@ -662,9 +668,15 @@ std::uint32_t CFlash::RewriteUnit(std::uint32_t start, std::uint32_t n, const st
             good = p + done;
             failure = LastFailure();
         }
-        if (ControllerStopped() || PartStaysBusy()) break;
+        // A write the part would not enable fails the same for one byte.
+        if (ControllerStopped() || WriteEnableFailed() || PartStaysBusy()) break;
     }
     return good;
+}
+
+bool CFlash::WriteEnableFailed() const {
+    return errorCode == FLASH_WREN_ROM_TIMEOUT || errorCode == FLASH_WREN_NOT_SET || errorCode == FLASH_WRDI_ROM_BUSY ||
+           errorCode == FLASH_WREN_NOT_RESET;
 }
 
 void CFlash::NoteParallelId(std::uint16_t id) {

@@ -304,8 +304,10 @@ private:
     void NoteParallelId(std::uint16_t id);
     std::uint32_t PciLocation() const;
     std::uint32_t parallelAnsweredAt_ = 0xFFFFFFFF;
-    // The last write failed in the controller, not at the part.
+    // The last write failed in the controller, not at the part; or in the
+    // part's write enable, whatever it was to write.
     bool ControllerStopped() const;
+    bool WriteEnableFailed() const;
     // Set while WriteAll goes on past a failed unit.
     bool continuingWrite_ = false;
     // Steps of Write: refusal of the types without flash, and the range and

@@ -215,21 +215,30 @@ TEST(WriteFaults, APartThatStaysBusyEndsTheRunOnEveryInterface) {
     }
 }
 
-// A serial-EEPROM controller that never finishes a command: a blank part
-// needs no erase, and the write stops at its first time-out instead of
-// paying one for every byte.
-TEST(WriteFaults, AControllerThatNeverFinishesEndsTheWrite) {
-    E2e e;
-    e.options.timeoutSeconds = 60;
-    const Bytes blank(0x20000, 0xFF);
-    vmtest::WriteBytes(e.File("flash.rom"), blank);
-    vmtest::WriteBytes(e.File("new.rom"), Image("010.006.000.000", 0x20000, 0x5A41));
-    e.machine = "adapter 0000:01:00.0 nerrow strap=3\nseprom file=flash.rom fault=controller-stuck\n";
-    const vmtest::RunResult r = e.Sim({"-p", "0", "new.rom"});
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.out.find("ASIC not idle after write enable\n0/20000h bytes programmed\n"), std::string::npos) << r.out;
-    EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), blank);
+// A serial-EEPROM controller that never finishes a command, or a part that
+// never enables a write: a blank part needs no erase, and the write stops
+// instead of paying a time-out for every byte.
+TEST(WriteFaults, AWriteThatCannotStartEndsTheWrite) {
+    const struct {
+        const char* fault;
+        const char* line;
+    } cases[] = {
+        {"fault=controller-stuck", "ASIC not idle after write enable\n0/20000h bytes programmed\n"},
+        {"fault=wel-stuck", "Write enable not set\n0/20000h bytes programmed\n"},
+    };
+    for (const auto& c : cases) {
+        E2e e;
+        e.options.timeoutSeconds = 60;
+        const Bytes blank(0x20000, 0xFF);
+        vmtest::WriteBytes(e.File("flash.rom"), blank);
+        vmtest::WriteBytes(e.File("new.rom"), Image("010.006.000.000", 0x20000, 0x5A41));
+        e.machine = std::string("adapter 0000:01:00.0 nerrow strap=3\nseprom file=flash.rom ") + c.fault + "\n";
+        const vmtest::RunResult r = e.Sim({"-p", "0", "new.rom"});
+        EXPECT_FALSE(r.timedOut) << c.fault;
+        EXPECT_EQ(r.exitCode, 1) << c.fault;
+        EXPECT_NE(r.out.find(c.line), std::string::npos) << c.fault << "\n" << r.out;
+        EXPECT_EQ(vmtest::ReadBytes(e.File("flash.rom")), blank) << c.fault;
+    }
 }
 
 }  // namespace
