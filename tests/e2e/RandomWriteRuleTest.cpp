@@ -462,6 +462,7 @@ void DrawFault(Draw& d, Case& c) {
     }
     case 3: {  // ... or clears a bit more there
         const unsigned n = HealOrNever(d, c.attempts - 1, &f.misprograms);
+        f.uncertain |= b.spi && b.spi->byteProgram;
         f.options.push_back("misprogram-at=" + where + ":" + Hex(Wire(b, bit, true)) + ":" + std::to_string(n));
         f.cells.push_back({at, Mark::Misprogram, 0, bit});
         f.lasting |= n >= 1000000;
