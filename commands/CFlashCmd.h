@@ -164,6 +164,9 @@ public:
     // The write puts back the board's only copy of what it does not change
     // (a tail block): each step is tried again at least twice.
     std::uint16_t holdsOnlyCopy = 0;
+    // The ROM is read for a command that writes it after: a part that reads
+    // as nothing may be an erased one.
+    std::uint16_t readsBeforeWrite = 0;
 
     // --- ID and BIOS-info editing ("-mi", "-mb") ---
     // Step functions: one step per call, the state in `status` (also
@@ -257,7 +260,7 @@ private:
     // The write step's attempts over a part whose erase left `erased`.
     void WriteOverUnerasedCells(std::vector<std::uint8_t>& erased);
     // End of the bytes asked of the part beyond erased filler.
-    std::uint32_t DataEnd() const;
+    std::uint32_t DataEnd(std::uint32_t end) const;
     // The read-back shows a smaller part that holds the target.
     bool SmallerPartHoldsTarget() const;
     bool HoldsTargetFolded(std::uint32_t part) const;
@@ -360,6 +363,11 @@ private:
     int CheckPartNumber(const std::uint8_t* image, std::uint32_t length);
     int CheckSignature(const std::uint8_t* image, std::uint32_t length);
     int EraseForProgramming(std::uint32_t adapter, const std::uint8_t* image, std::uint32_t length);
+    // A parallel part that gives no ID reads as nothing when erased: a
+    // write may still go onto it, reading it as it reads. One that takes
+    // nothing of the target is not there: the run ends as a failed read.
+    bool SilentPartAsBlank(std::uint32_t n);
+    bool NoSilentPartTook() const;
     // The line of an erase that failed: CMD_NOT_ERASED.
     int ReportNotErased();
     // What the part must hold, into romBuffer: the image, the retained

@@ -143,7 +143,7 @@ int CFlashCmd::ProgramStart(std::uint32_t adapter, std::uint8_t* image, std::uin
         engine->asicFamily == TEV_MIB ? length : std::max(length, std::min(engine->romSize, kRomBufferSize));
     engine->romSize = judged;
     bytesRead = engine->Read(0, judged, romBuffer);
-    if (bytesRead != judged) {
+    if (bytesRead != judged && !SilentPartAsBlank(judged)) {
         engine->CloseAccess();
         return CMD_READ_FAILED;
     }
@@ -389,6 +389,13 @@ int CFlashCmd::EraseForProgramming(std::uint32_t adapter, const std::uint8_t* im
     FillProgramTarget(image, length);
     if (engine->bulkEraseOnly != 1) return WriteAndVerify(image, length);
     return SequenceErase() == CMD_ERASED ? CMD_ERASED : ReportNotErased();
+}
+
+bool CFlashCmd::SilentPartAsBlank(std::uint32_t n) {
+    if (!engine->PartSilent()) return false;
+    engine->acceptSilentPart = true;
+    bytesRead = engine->Read(0, n, romBuffer);
+    return bytesRead == n;
 }
 
 int CFlashCmd::ReportNotErased() {

@@ -33,6 +33,8 @@ int CFlashCmd::ReadIntoBuffer(std::uint32_t length) {
     // The engine bounds reads by the ROM size; allow the whole buffer.
     engine->romSize = kRomBufferSize;
     bytesRead = engine->Read(0, n, romBuffer);
+    if (bytesRead != n && readsBeforeWrite != 0) SilentPartAsBlank(n);
+    engine->acceptSilentPart = false;
     engine->CloseAccess();
     return bytesRead == n ? CMD_OK : CMD_READ_FAILED;
 }
@@ -297,6 +299,7 @@ int CFlashCmd::EndWriteRun(std::uint32_t adapter, int state) {
     // changed nothing puts back the protection it found.
     if (partTouched_) RelockRom(adapter);
     else RestoreProtection(adapter);
+    engine->acceptSilentPart = false;
     engine->CloseAccess();
     engine->errorCode = code;
     engine->errorAddress = address;

@@ -233,7 +233,7 @@ std::uint32_t CFlashCmd::WriteTarget(bool last) {
         // the window, whose writes replace what they cover (pages of a
         // parallel part, EEPROM bytes), it lands on the data's cells and the
         // data then goes over it.
-        split = std::min(end, RoundUp(DataEnd(), kFillerAlign));
+        split = std::min(end, RoundUp(DataEnd(end), kFillerAlign));
     }
     std::uint32_t fillerFailed = end;
     if (split < end && engine->bulkEraseOnly != 1) {
@@ -258,7 +258,11 @@ std::uint32_t CFlashCmd::WriteTarget(bool last) {
     return windowWritten ? written : from;
 }
 
-std::uint32_t CFlashCmd::DataEnd() const { return std::max(seq_.reportLength, seq_.windowTo); }
+std::uint32_t CFlashCmd::DataEnd(std::uint32_t end) const {
+    // Erased bytes a whole-ROM image carries to its end are filler too.
+    while (end > 0 && romBuffer[end - 1] == 0xFF) --end;
+    return end;
+}
 
 bool CFlashCmd::SmallerPartHoldsTarget() const {
     const std::uint32_t hold = seq_.holdLength;
@@ -307,10 +311,26 @@ int CFlashCmd::SequenceWrite() {
     engine->errorAddress = address;
     std::uint32_t same = 0;
     while (readBack && same < hold && verifyBuffer_[same] == romBuffer[same]) ++same;
-    const bool held = written >= seq_.writeEnd && readBack && (same == hold || SmallerPartHoldsTarget());
-    bytesProgrammed = std::min(written, seq_.reportLength);
+    // On a part the window shows twice, a unit that failed past the part's
+    // end lay on cells the data then went over: the read-back tells.
+    const bool smaller = readBack && same < hold && SmallerPartHoldsTarget();
+    const bool held = readBack && (same == hold ? written >= seq_.writeEnd : smaller);
+    bytesProgrammed = smaller ? seq_.reportLength : std::min(written, seq_.reportLength);
     bytesVerified = held ? seq_.reportLength : std::min(same, seq_.reportLength);
     if (held) return CMD_OK;
+    if (NoSilentPartTook()) {
+        retryPending_ = false;
+        partTouched_ = false;
+        return CMD_READ_FAILED;
+    }
     StepFailed(kWriteStep);
     return CMD_FAILED;
+}
+
+bool CFlashCmd::NoSilentPartTook() const {
+    // A part that held data and now reads erased took the erase.
+    const auto erased = [](const std::vector<std::uint8_t>& bytes) {
+        return !bytes.empty() && std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t v) { return v == 0xFF; });
+    };
+    return engine->acceptSilentPart && erased(verifyBuffer_) && erased(original_);
 }

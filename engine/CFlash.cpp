@@ -890,9 +890,15 @@ std::uint32_t CFlash::ReadParallel(std::uint8_t* buffer, std::uint32_t offset, s
         p->swizzle = parallelMethod;
         NoteParallelId(std::uint16_t(p->ReadId()));
     }
-    if (parallelId == kNoParallelAnswer && parallelAnsweredAt_ != PciLocation()) return NoAnswer();
+    if (parallelId == kNoParallelAnswer && parallelAnsweredAt_ != PciLocation() && !acceptSilentPart)
+        return NoAnswer();
     p->romSize = romSize;
     return p->Read(buffer, offset, length);
+}
+
+bool CFlash::PartSilent() const {
+    return Ops().write == &CFlash::WriteParallel && parallelId == kNoParallelAnswer &&
+           parallelAnsweredAt_ != PciLocation();
 }
 
 std::uint32_t CFlash::ReadSerial(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length) {

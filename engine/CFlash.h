@@ -64,6 +64,11 @@ public:
     // it is ready (or nothing identified answers to ask), false when it is
     // still busy then.
     bool WaitWhileBusy();
+    // A parallel part that gives no ID where it never answered is missing,
+    // or erased (a part that gives none reads its cells instead): a read
+    // takes it for the erased one only while acceptSilentPart is set.
+    bool PartSilent() const;
+    bool acceptSilentPart = false;
     virtual std::uint32_t BIOSSize(std::uint32_t offset, const std::uint8_t* buffer);
     virtual std::uint32_t Checksum(std::uint32_t offset, std::uint32_t length, const std::uint8_t* buffer);
     virtual std::uint8_t IsSiI1930ChecksumReady();

@@ -109,7 +109,9 @@ int KeepTailBlocks(CFlashUI& ui, std::uint32_t adapter, std::uint32_t romSize, s
     // Between the image and the blocks the ROM gets erased bytes, never
     // what an earlier command left in the buffer.
     std::memset(ui.image + ui.imageLength, 0xFF, romSize - ui.imageLength);
+    cmd.readsBeforeWrite = 1;
     const int r = cmd.ReadRom(adapter, romSize);
+    cmd.readsBeforeWrite = 0;
     // Programming on without the blocks would erase them.
     if (r != CMD_OK) {
         ui.ReportError(r);

@@ -138,7 +138,9 @@ int WriteTailBlock(CFlashUI& ui, const TailBlockFormat& format, std::uint32_t ad
         ui.Print(ui.log, format.cannotWrite, unsigned(romSize), int(adapter));
         return CMD_FAILED;
     }
+    cmd.readsBeforeWrite = 1;
     const int r = ReadWholeRom(ui, adapter, romSize);
+    cmd.readsBeforeWrite = 0;
     if (r != CMD_OK) return r;
 
     std::memcpy(ui.image, cmd.romBuffer, romSize);

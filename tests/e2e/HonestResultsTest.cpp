@@ -188,8 +188,13 @@ TEST(HonestResults, EveryReadBeforeAWriteNamesWhyItFailed) {
         {"spiboard 0000:01:00.0 orpane file=flash.rom fault=status-never", "", "Failed to read ROM\n"},
     };
     const std::vector<std::string> commands[] = {
-        {"-isr", "0", "1", "2"}, {"-prod", "0", "000123456789"}, {"-checkprodsn", "0", "000123456789"},
-        {"-p", "0", "new.rom", "-keepisrsn"}, {"-mi", "0", "0B361043"}, {"-mb", "0", "ids.txt"},
+        {"-p", "0", "new.rom"},
+        {"-isr", "0", "1", "2"},
+        {"-prod", "0", "000123456789"},
+        {"-checkprodsn", "0", "000123456789"},
+        {"-p", "0", "new.rom", "-keepisrsn"},
+        {"-mi", "0", "0B361043"},
+        {"-mb", "0", "ids.txt"},
     };
     for (const auto& b : boards) {
         for (const auto& args : commands) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "e2e/TailBlockFixtures.h"
+#include "support/ParallelWiring.h"
 
 using vmtest::Body;
 using vmtest::Bytes;
@@ -384,6 +385,9 @@ TEST(WriteRule, APartHoldingWhatWasAskedIsNotWrittenAgain) {
     const std::string parallel = Fixture("parallel_boards.rom");
     std::string sst512 = parallel;
     sst512.insert(sst512.rfind("end"), "parallel b4bf \"SST39SF512\" 20000 0\n");
+    std::string page256 = parallel;
+    page256.replace(page256.find("AT29C010A\" 20000"), 16, "AT29C010A\" 40000");
+    page256.replace(page256.find("W29EE011\" 20000"), 15, "W29EE011\" 40000");
     vmtest::RomImageBuilder own, other;
     own.n512 = other.n512 = 0x38;
     own.Patch(0x76, {0x02, 0x10, 0x00, 0x0B});
@@ -395,6 +399,14 @@ TEST(WriteRule, APartHoldingWhatWasAskedIsNotWrittenAgain) {
         if (blocks) r = vmtest::WithSn(vmtest::WithIsr(r, vmtest::IsrBytes(12345, 678)), vmtest::SnBytes(111, 222333));
         return r;
     };
+    // A cell whose bit 6 programs to 0: the data wants it so, the filler not.
+    std::size_t cleared = 0x1000;
+    while (newer[cleared] & 0x40) ++cleared;
+    char misprogrammedPage[160];
+    std::snprintf(misprogrammedPage, sizeof misprogrammedPage,
+                  "adapter 0000:01:00.0 quor device=0x4160 romsize=256K\n"
+                  "parallelflash part=W29EE011 misprogram-at=0x%zx:0x40:1000000",
+                  cleared);
     // Named in the table as a 128 KiB part: the window shows it twice.
     const std::string mirrored = "adapter 0000:01:00.0 quor device=0x4160\nparallelflash part=SST39SF512";
     const std::string mirroredIds =
@@ -423,6 +435,14 @@ TEST(WriteRule, APartHoldingWhatWasAskedIsNotWrittenAgain) {
          rom(newer, 0x10000, true)},
         {"64 KiB part, no blocks to keep", mirrored, sst512, 0x10000,
          {"-p", "0", "newer.rom", "-keepisrsn", "-keepprodsn"}, 0, Bytes(0x10000, 0xFF), rom(newer, 0x10000, false)},
+        // Erased, a page part shows nothing of its size; the whole-ROM image
+        // a keep switch writes must not wrap its erased end onto the data.
+        {"page part listed at 256 KiB, erased, blocks kept",
+         "adapter 0000:01:00.0 quor device=0x4160 romsize=256K\nparallelflash part=AT29C010A", page256, 0x20000,
+         {"-p", "0", "newer.rom", "-keepisrsn", "-keepprodsn"}, 0, Bytes(0x20000, 0xFF), rom(newer, 0x20000, false)},
+        // A filler page past the part's end that fails lies on data cells.
+        {"page part listed at 256 KiB, a filler page fails", misprogrammedPage, page256, 0x20000,
+         {"-p", "0", "newer.rom"}, 0, Bytes(0x20000, 0xFF), rom(newer, 0x20000, false)},
         {"64 KiB part, -isr", mirrored, sst512, 0x10000, {"-isr", "0", "12345", "678"}, 0,
          vmtest::WithSn(rom(bios, 0x10000, false), vmtest::SnBytes(111, 222333)), rom(bios, 0x10000, true)},
         // What the same edit leaves on the part named at its own size.
@@ -471,6 +491,10 @@ TEST(WriteRule, APartHoldingWhatWasAskedIsNotWrittenAgain) {
     m.machine = mirrored.substr(0, mirrored.find("SST39SF512")) + "AT49F512 swizzled fault=no-id file=flash.rom\n";
     EXPECT_EQ(m.Sim({"-p", "0", "newer.rom", "-fa"}).exitCode, 0);
     EXPECT_EQ(m.Sim({"-v", "0", "newer.rom"}).exitCode, 0);
+    // Erased, it reads as no part at all: it still takes an image.
+    vmtest::WriteBytes(m.File("flash.rom"), Bytes(0x10000, 0xFF));
+    EXPECT_EQ(m.Sim({"-p", "0", "newer.rom"}).exitCode, 0);
+    EXPECT_EQ(Diff(vmtest::ReadBytes(m.File("flash.rom")), vmtest::PermutedPartFile(rom(newer, 0x10000, false))), "");
     // Such a part erases only whole, and its table entry is larger than the
     // 64 KiB window: nothing is erased past what the window reaches.
     const Bytes unknown = rom(bios, 0x20000, true);
